@@ -1,0 +1,24 @@
+#include "Clock.h"
+
+#include <QElapsedTimer>
+
+const Clock &Clock::system()
+{
+    static const SystemClock clock;
+    return clock;
+}
+
+QDateTime SystemClock::currentDateTime() const
+{
+    return QDateTime::currentDateTime();
+}
+
+qint64 SystemClock::monotonicMs() const
+{
+    static QElapsedTimer timer = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    return timer.elapsed();
+}

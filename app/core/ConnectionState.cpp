@@ -1,0 +1,93 @@
+#include "ConnectionState.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace {
+constexpr qint64 MaxProcFileBytes = 1 << 20;
+
+QList<QByteArray> readLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.read(MaxProcFileBytes).split('\n');
+}
+} // namespace
+
+RouteConnectionState::RouteConnectionState(QString procRoot, QString sysRoot)
+    : m_procRoot(std::move(procRoot))
+    , m_sysRoot(std::move(sysRoot))
+{
+}
+
+bool RouteConnectionState::interfaceUp(const QString &name) const
+{
+    QFile file(m_sysRoot + QStringLiteral("/class/net/") + name + QStringLiteral("/flags"));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    bool ok = false;
+    const uint flags = QString::fromLatin1(file.read(64).trimmed()).toUInt(&ok, 0);
+    return ok && (flags & 0x1u); // IFF_UP
+}
+
+QString RouteConnectionState::defaultRouteInterface() const
+{
+    // /proc/net/route: Iface Destination Gateway Flags ... Mask ...; destination and mask 0 mean
+    // the default route; flag 0x1 is RTF_UP.
+    const QList<QByteArray> v4 = readLines(m_procRoot + QStringLiteral("/net/route"));
+    for (qsizetype i = 1; i < v4.size(); ++i) {
+        const QList<QByteArray> f = v4[i].simplified().split(' ');
+        if (f.size() < 8)
+            continue;
+        bool ok = false;
+        const uint flags = f[3].toUInt(&ok, 16);
+        if (f[1] == "00000000" && f[7] == "00000000" && ok && (flags & 0x1u)) {
+            const QString name = QString::fromLatin1(f[0]);
+            if (interfaceUp(name))
+                return name;
+        }
+    }
+    // /proc/net/ipv6_route: dest destlen src srclen nexthop metric refcnt use flags iface.
+    const QList<QByteArray> v6 = readLines(m_procRoot + QStringLiteral("/net/ipv6_route"));
+    for (const QByteArray &line : v6) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() < 10)
+            continue;
+        bool ok = false;
+        const uint flags = f[8].toUInt(&ok, 16);
+        const QString name = QString::fromLatin1(f[9]);
+        // RTF_UP 0x1, RTF_REJECT 0x200 (the kernel's unreachable default entry on "lo").
+        if (f[0] == QByteArray(32, '0') && f[1] == "00" && ok && (flags & 0x1u) && !(flags & 0x200u)
+            && name != u"lo" && interfaceUp(name))
+            return name;
+    }
+    return {};
+}
+
+QString RouteConnectionState::connectionNameFor(const QString &interfaceName) const
+{
+    return interfaceName;
+}
+
+ConnectionState::Result RouteConnectionState::query() const
+{
+    Result result;
+    quint32 flags = 0;
+    const QStringList interfaces = QDir(m_sysRoot + QStringLiteral("/class/net")).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
+    for (const QString &name : interfaces) {
+        if (name != u"lo" && interfaceUp(name)) {
+            flags |= Configured;
+            break;
+        }
+    }
+    const QString iface = defaultRouteInterface();
+    if (iface.isEmpty()) {
+        result.flags = flags | Offline;
+        return result;
+    }
+    result.online = true;
+    result.flags = flags | ((iface.startsWith(u"ppp") || iface.startsWith(u"wwan")) ? Modem : Lan);
+    result.connectionName = connectionNameFor(iface).left(254);
+    return result;
+}

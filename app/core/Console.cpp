@@ -1,0 +1,50 @@
+#include "Console.h"
+
+#include <QByteArray>
+
+#include <atomic>
+#include <cstdio>
+
+namespace Console {
+namespace {
+std::atomic<bool> g_headless{false};
+
+void write(std::FILE *stream, const QString &line)
+{
+    QByteArray bytes = line.toUtf8();
+    // One line stays one line on the console, whatever the text holds.
+    bytes.replace('\r', ' ').replace('\n', ' ');
+    bytes.append('\n');
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
+} // namespace
+
+void setHeadless(bool headless)
+{
+    g_headless = headless;
+}
+
+bool isHeadless()
+{
+    return g_headless;
+}
+
+void writeLine(const QString &line)
+{
+    if (g_headless)
+        write(stdout, line);
+}
+
+void writeError(const QString &line)
+{
+    if (g_headless)
+        write(stderr, line);
+}
+
+bool noDisplay()
+{
+    return qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+} // namespace Console

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// The headless console: with no display, or with --headless, the program also writes its event
+// log lines and popups to standard output and its message boxes to standard error, one line each,
+// flushed at once.
+namespace Console {
+
+void setHeadless(bool headless);
+bool isHeadless();
+
+// One line to standard output (headless mode only; otherwise nothing).
+void writeLine(const QString &line);
+// One line to standard error (headless mode only; otherwise nothing).
+void writeError(const QString &line);
+
+// True when the environment offers no display (neither DISPLAY nor WAYLAND_DISPLAY is set).
+bool noDisplay();
+
+} // namespace Console

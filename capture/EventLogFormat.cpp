@@ -1,0 +1,54 @@
+#include "EventLogFormat.h"
+
+#include <QTime>
+
+namespace {
+constexpr QRgb Red = qRgb(255, 0, 0);
+constexpr QRgb Blue = qRgb(0, 0, 255);
+constexpr QRgb Green = qRgb(0, 128, 0);
+
+enum class Weight { Normal, Bold, Unchanged };
+
+struct Rule
+{
+    const char16_t *word;
+    QRgb colour;
+    Weight weight;
+};
+
+constexpr Rule Rules[] = {
+    {u"error", Red, Weight::Bold},
+    {u"visit", Blue, Weight::Normal},
+    {u"updated", Green, Weight::Unchanged},
+    {u"internet", Green, Weight::Unchanged},
+    {u"no connection", Red, Weight::Unchanged},
+    {u"updated", Green, Weight::Unchanged},
+    {u"failed", Red, Weight::Unchanged},
+    {u"aborted", Red, Weight::Bold},
+    {u"listening", Green, Weight::Bold},
+};
+} // namespace
+
+EventLogFormat EventLogFormat::forEntry(const QString &entry, const EventLogFormat &current)
+{
+    const QString lower = entry.toLower();
+    EventLogFormat format = current;
+    for (const Rule &rule : Rules) {
+        if (!lower.contains(QStringView(rule.word)))
+            continue;
+        format.colour = rule.colour;
+        if (rule.weight != Weight::Unchanged)
+            format.bold = rule.weight == Weight::Bold;
+    }
+    return format;
+}
+
+QString eventLogLine(const QTime &time, const QString &entry)
+{
+    QString text = entry;
+    for (QChar &c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            c = u' ';
+    }
+    return u'[' + time.toString(QStringLiteral("HH:mm:ss")) + QStringLiteral("] ") + text;
+}

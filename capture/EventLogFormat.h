@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QColor>
+#include <QString>
+#include <QTime>
+
+#include <optional>
+
+// The colour and weight of one event-log line, chosen by the words the entry contains.
+struct EventLogFormat
+{
+    std::optional<QRgb> colour; // none: the box's default text colour
+    bool bold = false;
+
+    bool operator==(const EventLogFormat &) const = default;
+
+    // The format of a new entry, given the format in force at the end of the log. The words are
+    // tested in a fixed order on the lower-cased entry; a later match overrides an earlier one; an
+    // entry without any of the words keeps the current format.
+    static EventLogFormat forEntry(const QString &entry, const EventLogFormat &current);
+};
+
+// "[hh:mm:ss] " followed by the entry, the entry's control characters turned into blanks so that
+// one entry is always one line.
+QString eventLogLine(const QTime &time, const QString &entry);

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing Vistelle need.
+#   scripts/deps.sh          build and run dependencies
+#   scripts/deps.sh --test   also what the tests and benchmarks need
+set -euo pipefail
+
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6svg6
+          libcurl4-openssl-dev libasound2-dev libsndfile1-dev libgl-dev
+          sound-theme-freedesktop alsa-utils ca-certificates)
+if [[ "${1:-}" == "--test" ]]; then
+    packages+=(xvfb xauth xdotool trayer x11-utils imagemagick openbox python3 openssl
+               nginx-light libmaxminddb-dev iproute2 procps)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    [[ "$status" == "install ok installed" ]] || missing+=("$p")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=()
+[[ $(id -u) -eq 0 ]] || sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,6 @@
+#include "VeilixControl/VeilixControlVersion.h"
+
+const char *VeilixControlVersion()
+{
+    return VEILIXCONTROL_VERSION_STRING;
+}
