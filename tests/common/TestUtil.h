@@ -1,7 +1,10 @@
 #pragma once
 
-#include <QTemporaryDir>
+#include <QHostAddress>
+#include <QRandomGenerator>
 #include <QString>
+#include <QTcpServer>
+#include <QTemporaryDir>
 
 // Small helpers shared by the tests.
 namespace TestUtil {
@@ -15,6 +18,18 @@ inline QString dataFile(const QString &name)
 inline QString sourceRoot()
 {
     return QStringLiteral(VISTELLE_SOURCE_ROOT);
+}
+
+// A TCP port that is free now and fits the program's 16-bit port rule (1024..32767).
+inline quint16 freePort16()
+{
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const auto port = static_cast<quint16>(20000 + QRandomGenerator::global()->bounded(12000));
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::Any, port))
+            return port;
+    }
+    return 0;
 }
 
 } // namespace TestUtil

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds and runs every benchmark; each prints its own figures and ratios.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=${BUILD_DIR:-build-bench} BUILD_TYPE=Release scripts/build.sh
+for b in "${BUILD_DIR:-build-bench}"/bench/*/bench_*; do
+    [[ -x "$b" && ! -d "$b" ]] || continue
+    echo "== $(basename "$b")"
+    "$b"
+done
+for s in bench/*/run.sh; do
+    [[ -x "$s" ]] || continue
+    echo "== $s"
+    "$s"
+done

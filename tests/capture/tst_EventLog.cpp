@@ -1,0 +1,129 @@
+#include "EventLog.h"
+#include "EventLogFormat.h"
+
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTextBlock>
+
+namespace {
+constexpr QRgb Red = qRgb(255, 0, 0);
+constexpr QRgb Blue = qRgb(0, 0, 255);
+constexpr QRgb Green = qRgb(0, 128, 0);
+} // namespace
+
+Q_DECLARE_METATYPE(std::optional<QRgb>)
+
+class tst_EventLog : public QObject
+{
+    Q_OBJECT
+private slots:
+    void format_data();
+    void format();
+    void lines();
+    void plainTextAndControlCharacters();
+    void clearAndTyping();
+};
+
+void tst_EventLog::format_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<bool>("previousBold");
+    QTest::addColumn<std::optional<QRgb>>("colour");
+    QTest::addColumn<bool>("bold");
+
+    const std::optional<QRgb> previousColour = Blue;
+    QTest::newRow("visit") << "Visit: 1.2.3.4 -> Unknown" << true << std::optional<QRgb>(Blue) << false;
+    QTest::newRow("listening") << "Listening for connections on port: 80" << false << std::optional<QRgb>(Green) << true;
+    QTest::newRow("bind error") << "Bind error: Address in use" << false << std::optional<QRgb>(Red) << true;
+    QTest::newRow("updating is not updated") << "Error updating IP: x" << false << std::optional<QRgb>(Red) << true;
+    QTest::newRow("updated keeps weight bold") << "IP Updated to: 1.2.3.4" << true << std::optional<QRgb>(Green) << true;
+    QTest::newRow("updated keeps weight normal") << "IP Updated to: 1.2.3.4" << false << std::optional<QRgb>(Green) << false;
+    QTest::newRow("no keyword keeps both") << "Software Started - 07-December-2026" << true << previousColour << true;
+    QTest::newRow("visitor counts as visit") << "Visitor" << true << std::optional<QRgb>(Blue) << false;
+    QTest::newRow("failed after visit") << "Visit failed" << true << std::optional<QRgb>(Red) << false;
+    QTest::newRow("internet") << "Internet connection: eth0" << true << std::optional<QRgb>(Green) << true;
+    QTest::newRow("no connection") << "No connection detected" << false << std::optional<QRgb>(Red) << false;
+    QTest::newRow("aborted") << "Update aborted" << false << std::optional<QRgb>(Red) << true;
+    QTest::newRow("error then listening") << "error; listening" << false << std::optional<QRgb>(Green) << true;
+    QTest::newRow("updated after no connection") << "no connection, updated" << false << std::optional<QRgb>(Green)
+                                                 << false;
+    QTest::newRow("upper case") << "LISTENING" << false << std::optional<QRgb>(Green) << true;
+    QTest::newRow("empty keeps format") << "" << true << previousColour << true;
+}
+
+void tst_EventLog::format()
+{
+    QFETCH(QString, entry);
+    QFETCH(bool, previousBold);
+    EventLogFormat previous;
+    previous.colour = Blue;
+    previous.bold = previousBold;
+    const EventLogFormat result = EventLogFormat::forEntry(entry, previous);
+    QTEST(result.colour, "colour");
+    QTEST(result.bold, "bold");
+}
+
+void tst_EventLog::lines()
+{
+    QPlainTextEdit view;
+    ManualClock clock(QDateTime(QDate(2026, 12, 7), QTime(9, 5, 7)));
+    EventLog log(&view, clock);
+    QStringList emitted;
+    connect(&log, &EventLog::lineAdded, this, [&](const QString &line) { emitted << line; });
+
+    log.PutLog(QStringLiteral("Software Started - 07-December-2026"));
+    clock.advance(61'000);
+    log.PutLog(QStringLiteral("Bind error: in use"));
+    log.PutLog(QString());
+    log.PutLog(QStringLiteral("Visit: 10.0.0.1 -> Unknown"));
+
+    QCOMPARE(emitted, (QStringList{u"[09:05:07] Software Started - 07-December-2026"_qs, u"[09:06:08] Bind error: in use"_qs,
+                                   u"[09:06:08] "_qs, u"[09:06:08] Visit: 10.0.0.1 -> Unknown"_qs}));
+    QCOMPARE(view.document()->blockCount(), 4);
+    QCOMPARE(view.document()->findBlockByNumber(2).text(), QStringLiteral("[09:06:08] "));
+
+    // The empty entry took the red bold format of the line before it.
+    const QTextCharFormat empty = view.document()->findBlockByNumber(2).begin().fragment().charFormat();
+    QCOMPARE(empty.foreground().color().rgb(), Red);
+    QCOMPARE(empty.fontWeight(), int(QFont::Bold));
+    const QTextCharFormat visit = view.document()->findBlockByNumber(3).begin().fragment().charFormat();
+    QCOMPARE(visit.foreground().color().rgb(), Blue);
+    QCOMPARE(visit.fontWeight(), int(QFont::Normal));
+    // A first line without keyword has the box's default look.
+    const QTextCharFormat first = view.document()->findBlockByNumber(0).begin().fragment().charFormat();
+    QCOMPARE(first.foreground().color(), view.palette().text().color());
+    QCOMPARE(first.fontWeight(), int(QFont::Normal));
+}
+
+void tst_EventLog::plainTextAndControlCharacters()
+{
+    QPlainTextEdit view;
+    ManualClock clock(QDateTime(QDate(2026, 12, 7), QTime(0, 0, 0)));
+    EventLog log(&view, clock);
+    log.PutLog(QStringLiteral("<b>x</b> &amp;"));
+    log.PutLog(QStringLiteral("Referer: a\r\nb\x01" "c"));
+    QCOMPARE(view.document()->blockCount(), 2);
+    QCOMPARE(view.document()->findBlockByNumber(0).text(), QStringLiteral("[00:00:00] <b>x</b> &amp;"));
+    QCOMPARE(view.document()->findBlockByNumber(1).text(), QStringLiteral("[00:00:00] Referer: a  b c"));
+    QCOMPARE(view.toPlainText().count(u'\n'), 1);
+}
+
+void tst_EventLog::clearAndTyping()
+{
+    QPlainTextEdit view;
+    EventLog log(&view);
+    log.PutLog(QStringLiteral("Listening for connections on port: 80"));
+    view.setFocus();
+    QTest::keyClicks(&view, QStringLiteral("typed"));
+    QVERIFY(!view.toPlainText().contains(QStringLiteral("typed")));
+    QVERIFY(view.isReadOnly());
+
+    log.clear();
+    QCOMPARE(view.toPlainText(), QString());
+    log.PutLog(QStringLiteral("after"));
+    QCOMPARE(view.document()->blockCount(), 1);
+    QVERIFY(!log.currentFormat().bold);
+}
+
+QTEST_MAIN(tst_EventLog)
+#include "tst_EventLog.moc"
