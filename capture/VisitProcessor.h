@@ -1,0 +1,91 @@
+#pragma once
+
+#include "Clock.h"
+#include "LogSink.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+class QTimer;
+class SettingsStore;
+
+// The visitor list as the visit processing sees it.
+class VisitList
+{
+public:
+    virtual ~VisitList() = default;
+    // Appends a row (time, address, page), updates the three counters and returns the row.
+    virtual int addVisit(const QDateTime &time, const QString &address, const QString &page) = 0;
+    // Replaces the address cell of a row.
+    virtual void setAddressCell(int row, const QString &text) = 0;
+    virtual QString addressCell(int row) const = 0;
+    virtual void makeCurrent(int row) = 0;
+};
+
+// What a visit does outside the list: every effect is a callback, so the processing can be
+// driven and checked without windows, sound or tray.
+struct VisitEffects
+{
+    PutLogFn putLog;
+    // Starts playing a sound file; returns at once.
+    std::function<void(const QString &fileName)> playSound;
+    // Shows the popup with its title and text lines; returns at once.
+    std::function<void(const QString &caption, const QString &subcaption)> showPopup;
+    // true: the tray shows its alert picture; false: its normal picture again.
+    std::function<void(bool alert)> setTrayAlert;
+    // The "Stopped Repeat Request" indicator: visibility and tool tip.
+    std::function<void(bool visible, const QString &toolTip)> setStopRepeat;
+    // The visitor's country; no value when the country file is missing.
+    std::function<std::optional<QString>(const QString &address)> country;
+};
+
+// Turns each finished request into a visit: repeat suppression, the page, the log line, the list
+// row and counters, the sound chosen by the owner's rules, the tray alert, the country and the
+// popup. Requests are processed one at a time in arrival order, each completely before the next;
+// the tray's alert picture stays until 2 s after the latest alert.
+class VisitProcessor final : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr qint64 RepeatWindowMs = 2000;
+    static constexpr qint64 TrayAlertMs = 2000;
+    static constexpr int MaxRuleIndex = 100;
+
+    VisitProcessor(SettingsStore &settings, VisitList &list, VisitEffects effects,
+                   const Clock &clock = Clock::system(), QObject *parent = nullptr);
+
+    // Processes one request: its raw header text and the visitor's address.
+    void WS_Close(const QString &request, const QString &visitorIP);
+
+    // The load sequence's reset: the last visit counts as long ago.
+    void resetLastVisitTime() { m_lastVisitMs.reset(); }
+
+    // The sound file the owner's rules give for a page (empty: no sound).
+    QString soundFor(const QString &page) const;
+
+    // Restores the tray picture once 2 s have passed since the latest alert; runs from a timer.
+    void restoreTrayIfDue();
+    bool trayAlertShown() const { return m_trayAlert; }
+
+    QString LastReferer() const { return m_lastReferer; }
+    QString LastPopupPage() const { return m_lastPopupPage; }
+
+private:
+    bool settingIsTrue(const QString &key) const;
+
+    SettingsStore &m_settings;
+    VisitList &m_list;
+    VisitEffects m_effects;
+    const Clock &m_clock;
+    QTimer *m_trayTimer;
+
+    std::optional<qint64> m_lastVisitMs; // none: long ago
+    QString m_visitPage;
+    QString m_lastReferer;
+    QString m_lastPopupPage;
+    qint64 m_lastAlertMs = 0;
+    bool m_trayAlert = false;
+};
