@@ -1,5 +1,10 @@
 #include "ConnectionState.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusObjectPath>
+#include <QDBusReply>
 #include <QDir>
 #include <QFile>
 
@@ -90,4 +95,22 @@ ConnectionState::Result RouteConnectionState::query() const
     result.flags = flags | ((iface.startsWith(u"ppp") || iface.startsWith(u"wwan")) ? Modem : Lan);
     result.connectionName = connectionNameFor(iface).left(254);
     return result;
+}
+
+QString NetworkManagerConnectionState::connectionNameFor(const QString &interfaceName) const
+{
+    static const QString Service = QStringLiteral("org.freedesktop.NetworkManager");
+    QDBusConnection bus = QDBusConnection::systemBus();
+    if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(Service).value())
+        return interfaceName;
+    QDBusInterface manager(Service, QStringLiteral("/org/freedesktop/NetworkManager"), Service, bus);
+    manager.setTimeout(500);
+    const QVariant primary = manager.property("PrimaryConnection");
+    const QString path = primary.value<QDBusObjectPath>().path();
+    if (path.isEmpty() || path == u"/")
+        return interfaceName;
+    QDBusInterface active(Service, path, QStringLiteral("org.freedesktop.NetworkManager.Connection.Active"), bus);
+    active.setTimeout(500);
+    const QString id = active.property("Id").toString();
+    return id.isEmpty() ? interfaceName : id;
 }

@@ -52,3 +52,14 @@ private:
     QString m_procRoot;
     QString m_sysRoot;
 };
+
+// The route query, with NetworkManager's name for the primary connection ("Wired connection 1")
+// when NetworkManager runs on the system bus; the interface name otherwise.
+class NetworkManagerConnectionState final : public RouteConnectionState
+{
+public:
+    using RouteConnectionState::RouteConnectionState;
+
+protected:
+    QString connectionNameFor(const QString &interfaceName) const override;
+};
