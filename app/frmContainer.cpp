@@ -1,0 +1,64 @@
+#include "frmContainer.h"
+
+#include "AlertIcons.h"
+#include "Tray.h"
+
+#include <QCloseEvent>
+#include <QEvent>
+#include <QStyle>
+#include <QSystemTrayIcon>
+#include <QVBoxLayout>
+
+frmContainer::frmContainer(Tray *tray, QWidget *parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    , picIcon(AlertIcons::normalTrayIcon())
+    , picIconAlert(AlertIcons::alertTrayIcon())
+    , Picture1(QIcon::fromTheme(QStringLiteral("view-refresh"), AlertIcons::alertTrayIcon()))
+    , m_tray(tray)
+{
+    setObjectName(QStringLiteral("frmContainer"));
+    setWindowTitle(QStringLiteral("Vistelle"));
+    setWindowIcon(picIcon);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSizeConstraint(QLayout::SetFixedSize); // neither resized nor maximised
+
+    m_tray->setTrayImage(picIcon);
+    m_tray->setTrayToolTip(QStringLiteral("Vistelle"));
+    m_tray->Show(true);
+    connect(m_tray, &Tray::LeftClick, this, &frmContainer::restoreFromTray);
+}
+
+void frmContainer::host(QWidget *mainWindow)
+{
+    m_hosted = mainWindow;
+    mainWindow->setParent(this);
+    layout()->addWidget(mainWindow);
+    mainWindow->move(0, 0);
+}
+
+void frmContainer::restoreFromTray()
+{
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
+void frmContainer::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    // Minimised, the window lives on as the tray icon only. Without a tray on the desktop it
+    // stays an ordinary minimised window, or the user could never bring it back.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && QSystemTrayIcon::isSystemTrayAvailable()
+        && m_tray->IsVisible())
+        hide();
+}
+
+void frmContainer::closeEvent(QCloseEvent *event)
+{
+    // The shell decides; it closes the frame itself as the last step of the shut-down.
+    event->ignore();
+    emit closeRequested();
+}
