@@ -39,8 +39,7 @@ HttpError::HttpError(HttpErrorKind kind, const QString &description)
     : std::runtime_error(description.toStdString())
     , m_kind(kind)
     , m_description(description)
-{
-}
+{ }
 
 // The libcurl callbacks; a friend so they can fill the request's answer.
 struct HttpRequestCallbacks
@@ -77,7 +76,7 @@ struct HttpRequestCallbacks
         }
         const qsizetype colon = line.indexOf(':');
         if (colon > 0)
-            request->m_responseHeaders.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
+            request->m_responseHeaders.append({ line.left(colon).trimmed(), line.mid(colon + 1).trimmed() });
         return bytes;
     }
 };
@@ -125,7 +124,7 @@ void HttpRequest::setRequestHeader(const QString &name, const QString &value)
             return;
         }
     }
-    m_requestHeaders.append({name, value});
+    m_requestHeaders.append({ name, value });
 }
 
 QString HttpRequest::requestHeader(const QString &name) const
@@ -160,7 +159,7 @@ void HttpRequest::send()
     {
         curl_slist *&list;
         ~SlistGuard() { curl_slist_free_all(list); }
-    } guard{headers};
+    } guard { headers };
     for (const auto &[name, value] : m_requestHeaders) {
         if (name.isEmpty() || hasControlCharacters(name) || name.contains(u':') || hasControlCharacters(value))
             throw HttpError(HttpErrorKind::InvalidRequest, QStringLiteral("Invalid request header"));
@@ -203,7 +202,7 @@ void HttpRequest::send()
             if (curl_easy_getinfo(curl, CURLINFO_CAINFO, &systemBundle) == CURLE_OK && systemBundle)
                 authorities = readFile(QFile::decodeName(systemBundle), 16 << 20);
             authorities += '\n' + extra;
-            curl_blob blob{authorities.data(), size_t(authorities.size()), CURL_BLOB_COPY};
+            curl_blob blob { authorities.data(), size_t(authorities.size()), CURL_BLOB_COPY };
             curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob);
         }
     }
@@ -221,7 +220,8 @@ void HttpRequest::send()
         return;
     }
 
-    const QString description = errorBuffer[0] ? QString::fromUtf8(errorBuffer) : QString::fromUtf8(curl_easy_strerror(code));
+    const QString description
+        = errorBuffer[0] ? QString::fromUtf8(errorBuffer) : QString::fromUtf8(curl_easy_strerror(code));
     m_body.clear();
     m_responseHeaders.clear();
     switch (code) {

@@ -25,10 +25,10 @@ struct HttpOptions
 // Why an exchange failed.
 enum class HttpErrorKind {
     InvalidRequest, // the request itself was unusable (bad URL, control characters in a header)
-    Timeout,        // the time limit of HttpOptions::timeoutMs ran out
-    Tls,            // the server's certificate could not be verified, or the TLS handshake failed
-    TooLarge,       // the answer exceeded HttpOptions::maxBodyBytes (or its headers were huge)
-    Transport,      // name lookup, connection, an empty or broken answer
+    Timeout, // the time limit of HttpOptions::timeoutMs ran out
+    Tls, // the server's certificate could not be verified, or the TLS handshake failed
+    TooLarge, // the answer exceeded HttpOptions::maxBodyBytes (or its headers were huge)
+    Transport, // name lookup, connection, an empty or broken answer
 };
 
 // A failed exchange. Network errors travel to the caller as this exception; an HTTP answer of any

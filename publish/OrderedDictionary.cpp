@@ -7,7 +7,7 @@ bool OrderedDictionary::add(const QString &key, const QString &value)
     if (m_index.contains(key))
         return false;
     m_index.insert(key, m_entries.size());
-    m_entries.append({key, value});
+    m_entries.append({ key, value });
     return true;
 }
 

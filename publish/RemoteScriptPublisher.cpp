@@ -10,8 +10,8 @@
 
 #include <QTimer>
 
-RemoteScriptPublisher::RemoteScriptPublisher(SettingsStore *settings, std::shared_ptr<const ConnectionState> connection,
-                                             QObject *parent)
+RemoteScriptPublisher::RemoteScriptPublisher(
+    SettingsStore *settings, std::shared_ptr<const ConnectionState> connection, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
     , m_connection(connection ? std::move(connection) : std::make_shared<RouteConnectionState>())
@@ -59,8 +59,9 @@ void RemoteScriptPublisher::tmrUpdateIP_Timer()
         return;
 
     disable(); // one sending per enabling
-    const QString address = scriptAddress(settings.GetSetting(QStringLiteral("RemoteHost"), QStringLiteral("localhost")),
-                                          settings.GetSetting(QStringLiteral("RemotePath"), QStringLiteral("/sendip.asp")));
+    const QString address
+        = scriptAddress(settings.GetSetting(QStringLiteral("RemoteHost"), QStringLiteral("localhost")),
+            settings.GetSetting(QStringLiteral("RemotePath"), QStringLiteral("/sendip.asp")));
     log(QStringLiteral("Sending IP to: ") + address);
 
     HttpOptions options = OutsideAddresses::read(settings).httpOptions();

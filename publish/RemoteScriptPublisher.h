@@ -29,7 +29,7 @@ class RemoteScriptPublisher final : public QObject
 public:
     // settings: null for the program's store; connection: null for the Linux route query.
     explicit RemoteScriptPublisher(SettingsStore *settings = nullptr,
-                                   std::shared_ptr<const ConnectionState> connection = {}, QObject *parent = nullptr);
+        std::shared_ptr<const ConnectionState> connection = {}, QObject *parent = nullptr);
     ~RemoteScriptPublisher() override;
 
     void setPutLog(PutLogFn putLog) { m_putLog = std::move(putLog); }

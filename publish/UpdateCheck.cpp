@@ -42,8 +42,7 @@ UpdateCheck::UpdateCheck(SettingsStore *settings, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
     , m_runningVersion(buildVersionText())
-{
-}
+{ }
 
 QString UpdateCheck::buildVersionText()
 {
@@ -77,12 +76,12 @@ void UpdateCheck::run()
     runInBackground<Fetched>(
         this,
         [statusUrl = addresses.updateStatusUrl, versionUrl = addresses.updateVersionUrl, caFile = addresses.caFile,
-         timeoutMs] { return fetch(statusUrl, versionUrl, caFile, timeoutMs); },
+            timeoutMs] { return fetch(statusUrl, versionUrl, caFile, timeoutMs); },
         [this](const Fetched &fetched) { apply(fetched); });
 }
 
-UpdateCheck::Fetched UpdateCheck::fetch(const QString &statusUrl, const QString &versionUrl, const QString &caFile,
-                                        int timeoutMs)
+UpdateCheck::Fetched UpdateCheck::fetch(
+    const QString &statusUrl, const QString &versionUrl, const QString &caFile, int timeoutMs)
 {
     HttpOptions options;
     options.caFile = caFile;
@@ -110,7 +109,7 @@ void UpdateCheck::apply(const Fetched &fetched)
     m_downloadAddress = fetched.downloadAddress;
     if (isNewer(m_remoteVersion, m_runningVersion)) {
         setPanel(QStringLiteral("Update Available ") + m_remoteVersion.left(kMaxShownVersion),
-                 QStringLiteral("Click to Download"), true);
+            QStringLiteral("Click to Download"), true);
     } else {
         setPanel(QStringLiteral("No Updates Available"), QStringLiteral("No Updates Available"), false);
     }

@@ -25,7 +25,7 @@ public:
 class AlwaysOnline final : public ConnectionState
 {
 public:
-    Result query() const override { return {true, QString(), Lan}; }
+    Result query() const override { return { true, QString(), Lan }; }
 };
 
 } // namespace
@@ -33,8 +33,7 @@ public:
 clsDyndns::clsDyndns(Endpoints endpoints, std::shared_ptr<const ConnectionState> connection)
     : m_endpoints(std::move(endpoints))
     , m_connection(connection ? std::move(connection) : std::make_shared<AlwaysOnline>())
-{
-}
+{ }
 
 void clsDyndns::OpenGetRequest(HttpRequest &request, const QString &url)
 {
@@ -44,7 +43,7 @@ void clsDyndns::OpenGetRequest(HttpRequest &request, const QString &url)
 
 QString clsDyndns::SendRequest(HttpRequest &request)
 {
-    m_lastExchange = Exchange{request.url(), 0, std::nullopt, QString()};
+    m_lastExchange = Exchange { request.url(), 0, std::nullopt, QString() };
     try {
         const QString body = modXMLHTTP::SendAndWait(request);
         m_lastExchange.httpStatus = request.status();
@@ -65,7 +64,7 @@ void clsDyndns::AddCookieHeader(HttpRequest &request) const
 void clsDyndns::AddAuthHeader(HttpRequest &request) const
 {
     request.setRequestHeader(QStringLiteral("Authorization"),
-                             QStringLiteral("Basic ") + modXMLHTTP::Base64Encode(myUsername + u':' + myPassword));
+        QStringLiteral("Basic ") + modXMLHTTP::Base64Encode(myUsername + u':' + myPassword));
 }
 
 void clsDyndns::ClearSession()
@@ -94,8 +93,8 @@ bool clsDyndns::Login(const QString &username, const QString &password)
         myPassword = password;
 
         static const QRegularExpression cookiePattern(QStringLiteral("ACS_ID=[^;]+"));
-        const QRegularExpressionMatch match =
-            cookiePattern.match(request.getResponseHeader(QStringLiteral("Set-Cookie")));
+        const QRegularExpressionMatch match
+            = cookiePattern.match(request.getResponseHeader(QStringLiteral("Set-Cookie")));
         if (!match.hasMatch())
             throw PageError("no session cookie");
         mySessionID = match.captured(0).remove(QStringLiteral("ACS_ID="));
@@ -124,10 +123,10 @@ void clsDyndns::LoadHostList(const QString &service, OrderedDictionary &dictiona
 
     dictionary.clear();
 
-    static const QRegularExpression rowPattern(QStringLiteral("<tr class=\"light\">[\\S\\s]+?</tr>"),
-                                               QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression hostPattern(QStringLiteral(">[0-9a-z\\-\\.]+"),
-                                                QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression rowPattern(
+        QStringLiteral("<tr class=\"light\">[\\S\\s]+?</tr>"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression hostPattern(
+        QStringLiteral(">[0-9a-z\\-\\.]+"), QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression addressPattern(QStringLiteral(">[0-9\\.]+"));
 
     // No row can end after the last closing row tag; cutting the page there keeps the lazy row
@@ -201,7 +200,7 @@ bool clsDyndns::SubmitUpdate(const QString &service, const QString &hostName, co
         // Opened again: the update carries the Authorization header and no Cookie.
         OpenGetRequest(request, updateUrl);
         AddAuthHeader(request);
-        m_lastUpdate = UpdateAnswer{true, Exchange{updateUrl, 0, std::nullopt, QString()}, QString()};
+        m_lastUpdate = UpdateAnswer { true, Exchange { updateUrl, 0, std::nullopt, QString() }, QString() };
         QString answer;
         try {
             answer = SendRequest(request);

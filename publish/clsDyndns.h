@@ -24,8 +24,8 @@ public:
     struct Endpoints
     {
         QString accountSiteUrl; // https, ending in "/"
-        QString updateHostUrl;  // http, without "/nic/update"
-        QString echoPageUrl;    // for UpdateHost with an empty address
+        QString updateHostUrl; // http, without "/nic/update"
+        QString echoPageUrl; // for UpdateHost with an empty address
         HttpOptions http;
     };
 
@@ -33,7 +33,7 @@ public:
     struct Exchange
     {
         QString url;
-        int httpStatus = 0;                 // 0 when no answer came
+        int httpStatus = 0; // 0 when no answer came
         std::optional<HttpErrorKind> error; // set when the exchange failed
         QString errorText;
     };

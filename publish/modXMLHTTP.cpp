@@ -72,8 +72,8 @@ QString firstAddressRun(const QString &text)
     return match.hasMatch() ? match.captured(0) : QString();
 }
 
-QString GetPublicIP(const QString &echoPageUrl, const ConnectionState &connection, const HttpOptions &options,
-                    QString *connectionName)
+QString GetPublicIP(
+    const QString &echoPageUrl, const ConnectionState &connection, const HttpOptions &options, QString *connectionName)
 {
     const ConnectionState::Result state = connection.query();
     if (connectionName)

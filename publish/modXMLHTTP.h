@@ -38,6 +38,6 @@ QString firstAddressRun(const QString &text);
 // no traffic. Never fails: every error gives "". When connectionName is given it receives the
 // connection's name from the query.
 QString GetPublicIP(const QString &echoPageUrl, const ConnectionState &connection, const HttpOptions &options = {},
-                    QString *connectionName = nullptr);
+    QString *connectionName = nullptr);
 
 } // namespace modXMLHTTP

@@ -46,8 +46,8 @@ public:
     {
         m_log = m_dir.filePath(QStringLiteral("requests.jsonl"));
         m_process.setProgram(QStringLiteral(VISTELLE_PYTHON));
-        m_process.setArguments({QStringLiteral(VISTELLE_FAKE_PROVIDER), QStringLiteral("--dir"), m_dir.path(),
-                                QStringLiteral("--log"), m_log});
+        m_process.setArguments({ QStringLiteral(VISTELLE_FAKE_PROVIDER), QStringLiteral("--dir"), m_dir.path(),
+            QStringLiteral("--log"), m_log });
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start();
         if (!m_process.waitForStarted(10000))
@@ -100,7 +100,7 @@ public:
             r.path = o.value(QStringLiteral("path")).toString();
             const QJsonArray headers = o.value(QStringLiteral("headers")).toArray();
             for (const QJsonValue &h : headers)
-                r.headers.append({h.toArray().at(0).toString(), h.toArray().at(1).toString()});
+                r.headers.append({ h.toArray().at(0).toString(), h.toArray().at(1).toString() });
             result.append(r);
         }
         return result;
@@ -119,8 +119,7 @@ public:
         modXMLHTTP::OpenGet(request, plainSite() + QStringLiteral("/__reset"));
         try {
             modXMLHTTP::SendAndWait(request);
-        } catch (const HttpError &) {
-        }
+        } catch (const HttpError &) { }
         clearRequests();
     }
     void clearRequests() const

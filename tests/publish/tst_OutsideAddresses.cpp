@@ -28,7 +28,7 @@ void tst_OutsideAddresses::defaults()
     // The account site is https and ends in "/"; the update host is http without a path.
     QVERIFY(a.accountSiteUrl.startsWith(QLatin1String("https://")) && a.accountSiteUrl.endsWith(u'/'));
     QVERIFY(a.updateHostUrl.startsWith(QLatin1String("http://")) && !a.updateHostUrl.endsWith(u'/'));
-    for (const QString &url : {a.providerSiteUrl, a.updateStatusUrl, a.updateVersionUrl, a.soundsPageUrl})
+    for (const QString &url : { a.providerSiteUrl, a.updateStatusUrl, a.updateVersionUrl, a.soundsPageUrl })
         QVERIFY2(url.startsWith(QLatin1String("https://")), qPrintable(url));
     QCOMPARE(a.httpOptions().caFile, QString());
     QCOMPARE(a.httpOptions().timeoutMs, 10000);

@@ -18,7 +18,7 @@ public:
     Result query() const override
     {
         ++queries;
-        return {online, QStringLiteral("eth-test"), online ? quint32(Lan) : quint32(Offline)};
+        return { online, QStringLiteral("eth-test"), online ? quint32(Lan) : quint32(Offline) };
     }
     bool online = true;
     mutable int queries = 0;
@@ -181,7 +181,7 @@ void tst_RemoteScriptPublisher::waitsWhileSwitchedOffOrOffline()
     publisher->tmrUpdateIP_Timer();
     QVERIFY(!publisher->isEnabled());
     QVERIFY(finished.wait(15000));
-    QCOMPARE(m_fake->paths(), QStringList{QStringLiteral("/sendip.asp")});
+    QCOMPARE(m_fake->paths(), QStringList { QStringLiteral("/sendip.asp") });
 }
 
 void tst_RemoteScriptPublisher::sendsOncePerEnabling()
@@ -195,7 +195,7 @@ void tst_RemoteScriptPublisher::sendsOncePerEnabling()
     QCOMPARE(finished.at(0).at(0).toBool(), true);
     QVERIFY(!publisher->isEnabled());
     const QString address = QStringLiteral("http://127.0.0.1:%1/sendip.asp").arg(m_fake->httpPort());
-    QCOMPARE(m_log, (QStringList{QStringLiteral("Sending IP to: ") + address, QStringLiteral("... done.")}));
+    QCOMPARE(m_log, (QStringList { QStringLiteral("Sending IP to: ") + address, QStringLiteral("... done.") }));
     QVERIFY(restore.isEmpty());
 
     const auto requests = m_fake->requests();

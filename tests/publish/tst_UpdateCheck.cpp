@@ -78,8 +78,8 @@ void tst_UpdateCheck::comparesVersions_data()
     const QString none = QStringLiteral("No Updates Available");
     const QString click = QStringLiteral("Click to Download");
     QTest::newRow("same") << QStringLiteral("1.2.3") << none << none << false;
-    QTest::newRow("same and a line break") << QStringLiteral("1.2.3\r\n") << QStringLiteral("Update Available 1.2.3\r\n")
-                                           << click << true;
+    QTest::newRow("same and a line break")
+        << QStringLiteral("1.2.3\r\n") << QStringLiteral("Update Available 1.2.3\r\n") << click << true;
     QTest::newRow("newer revision") << QStringLiteral("1.2.4") << QStringLiteral("Update Available 1.2.4") << click
                                     << true;
     QTest::newRow("older") << QStringLiteral("1.2.2") << none << none << false;
@@ -163,10 +163,10 @@ void tst_UpdateCheck::failingFetchStaysPending_data()
     QTest::addColumn<QString>("statusUrl");
     QTest::addColumn<QString>("versionUrl");
     QTest::addColumn<int>("timeoutMs");
-    QTest::newRow("status file missing") << QStringLiteral("/text?status=404&body=9.9.9") << QStringLiteral("/text?body=x")
-                                         << 10000;
-    QTest::newRow("version file broken") << QStringLiteral("/text?body=9.9.9") << QStringLiteral("/text?status=500&body=x")
-                                         << 10000;
+    QTest::newRow("status file missing") << QStringLiteral("/text?status=404&body=9.9.9")
+                                         << QStringLiteral("/text?body=x") << 10000;
+    QTest::newRow("version file broken") << QStringLiteral("/text?body=9.9.9")
+                                         << QStringLiteral("/text?status=500&body=x") << 10000;
     QTest::newRow("too slow") << QStringLiteral("/text?body=9.9.9&delay=3") << QStringLiteral("/text?body=x") << 500;
     QTest::newRow("too large") << QStringLiteral("/big?bytes=2000000") << QStringLiteral("/text?body=x") << 10000;
     QTest::newRow("nothing listening") << QString() << QStringLiteral("/text?body=x") << 10000;
@@ -229,9 +229,10 @@ void tst_UpdateCheck::panelClickOpensOnlyWebAddresses_data()
     QTest::addColumn<QString>("opened"); // empty: nothing opened
     QTest::newRow("https") << QStringLiteral("https://example.org/vistelle-2.0.tar.gz")
                            << QStringLiteral("https://example.org/vistelle-2.0.tar.gz");
-    QTest::newRow("http with line break") << QStringLiteral("http://example.org/get\r\n")
-                                          << QStringLiteral("http://example.org/get");
-    QTest::newRow("upper-case scheme") << QStringLiteral("HTTP://example.org/") << QStringLiteral("http://example.org/");
+    QTest::newRow("http with line break")
+        << QStringLiteral("http://example.org/get\r\n") << QStringLiteral("http://example.org/get");
+    QTest::newRow("upper-case scheme") << QStringLiteral("HTTP://example.org/")
+                                       << QStringLiteral("http://example.org/");
     QTest::newRow("file") << QStringLiteral("file:///etc/passwd") << QString();
     QTest::newRow("script") << QStringLiteral("javascript:alert(1)") << QString();
     QTest::newRow("program") << QStringLiteral("/usr/bin/xterm") << QString();
@@ -261,7 +262,8 @@ void tst_UpdateCheck::panelClickOpensOnlyWebAddresses()
     if (opened.isEmpty()) {
         QVERIFY(opens.isEmpty());
         QCOMPARE(log.size(), 1);
-        QVERIFY(log[0].startsWith(QLatin1String("Error: the update download address is not an http or https address: ")));
+        QVERIFY(
+            log[0].startsWith(QLatin1String("Error: the update download address is not an http or https address: ")));
         QVERIFY(!log[0].contains(u'\n'));
     } else {
         QCOMPARE(opens.size(), 1);

@@ -14,18 +14,26 @@ class FixedConnection final : public ConnectionState
 public:
     explicit FixedConnection(bool online)
         : m_online(online)
+    { }
+    Result query() const override
     {
+        return { m_online, QStringLiteral("eth-test"), m_online ? quint32(Lan) : quint32(Offline) };
     }
-    Result query() const override { return {m_online, QStringLiteral("eth-test"), m_online ? quint32(Lan) : quint32(Offline)}; }
 
 private:
     bool m_online;
 };
 
 const QStringList kDynHosts = {
-    QStringLiteral("good.test"),  QStringLiteral("nochg.test"), QStringLiteral("capgood.test"),
-    QStringLiteral("badauth.test"), QStringLiteral("empty.test"), QStringLiteral("slow.test"),
-    QStringLiteral("huge.test"),  QStringLiteral("nomx.test"),  QStringLiteral("4you.test"),
+    QStringLiteral("good.test"),
+    QStringLiteral("nochg.test"),
+    QStringLiteral("capgood.test"),
+    QStringLiteral("badauth.test"),
+    QStringLiteral("empty.test"),
+    QStringLiteral("slow.test"),
+    QStringLiteral("huge.test"),
+    QStringLiteral("nomx.test"),
+    QStringLiteral("4you.test"),
     QStringLiteral("Upper.Test"),
 };
 
@@ -120,8 +128,9 @@ void tst_clsDyndns::loginSendsTheExactRequests()
     const auto requests = m_fake->requests();
     QCOMPARE(requests.size(), 3);
     QCOMPARE(requests[0].site, QStringLiteral("account"));
-    QCOMPARE(requests[0].path, QStringLiteral("/account/login.html?__login=1&username=%61%6C%69%63%65"
-                                              "&password=%70%26%73%73%20%77&submit=Login"));
+    QCOMPARE(requests[0].path,
+        QStringLiteral("/account/login.html?__login=1&username=%61%6C%69%63%65"
+                       "&password=%70%26%73%73%20%77&submit=Login"));
     QVERIFY(!requests[0].hasHeader(QStringLiteral("Cookie")));
     QVERIFY(!requests[0].hasHeader(QStringLiteral("Authorization")));
     QVERIFY(requests[0].header(QStringLiteral("User-Agent")).startsWith(QLatin1String("Vistelle/")));
@@ -151,7 +160,7 @@ void tst_clsDyndns::loginReadsSessionAndLists()
     QCOMPARE(client.dynHosts().value(QStringLiteral("nochg.test")), QStringLiteral("10.0.0.2"));
     // A host name that begins with a digit is the first run of digits and dots after a ">".
     QCOMPARE(client.dynHosts().value(QStringLiteral("4you.test")), QStringLiteral("4"));
-    QCOMPARE(client.statHosts().keys(), QStringList{QStringLiteral("static.test")});
+    QCOMPARE(client.statHosts().keys(), QStringList { QStringLiteral("static.test") });
     QCOMPARE(client.statHosts().value(QStringLiteral("static.test")), QStringLiteral("192.0.2.10"));
 }
 
@@ -255,7 +264,7 @@ void tst_clsDyndns::hostListIsDynamicThenStatic()
 {
     auto client = loggedIn();
     QVERIFY(client);
-    QCOMPARE(client->HostList().keys(), kDynHosts + QStringList{QStringLiteral("static.test")});
+    QCOMPARE(client->HostList().keys(), kDynHosts + QStringList { QStringLiteral("static.test") });
     QCOMPARE(client->HostList().value(QStringLiteral("static.test")), QStringLiteral("192.0.2.10"));
     // HostList leaves the service lists as they were.
     QCOMPARE(client->dynHosts().count(), kDynHosts.size());
@@ -348,10 +357,10 @@ void tst_clsDyndns::updateSendsTheExactRequests()
 
     QCOMPARE(requests[1].site, QStringLiteral("plain"));
     QCOMPARE(requests[1].path,
-             QStringLiteral("/nic/update?system=dyndns&hostname=%67%6F%6F%64%2E%74%65%73%74&myip=%31%2E%32%2E%33%2E%34"
-                            "&wildcard=OFF&mx=%6D%61%69%6C%2E%65%78%61%6D%70%6C%65%2E%63%6F%6D&backmx=NO&offline=NO"));
+        QStringLiteral("/nic/update?system=dyndns&hostname=%67%6F%6F%64%2E%74%65%73%74&myip=%31%2E%32%2E%33%2E%34"
+                       "&wildcard=OFF&mx=%6D%61%69%6C%2E%65%78%61%6D%70%6C%65%2E%63%6F%6D&backmx=NO&offline=NO"));
     QCOMPARE(requests[1].header(QStringLiteral("Authorization")),
-             QStringLiteral("Basic ") + modXMLHTTP::Base64Encode(QStringLiteral("alice:s3cret pw")));
+        QStringLiteral("Basic ") + modXMLHTTP::Base64Encode(QStringLiteral("alice:s3cret pw")));
     QCOMPARE(requests[1].header(QStringLiteral("Authorization")), QStringLiteral("Basic YWxpY2U6czNjcmV0IHB3"));
     QVERIFY(!requests[1].hasHeader(QStringLiteral("Cookie")));
     QVERIFY(requests[1].header(QStringLiteral("User-Agent")).startsWith(QLatin1String("Vistelle/")));
@@ -385,8 +394,8 @@ void tst_clsDyndns::updateWithEmptyAddressUsesPublicAddress()
     QCOMPARE(address, QStringLiteral("203.0.113.7"));
     const QStringList paths = m_fake->paths();
     QCOMPARE(paths[0], QStringLiteral("/echo/html"));
-    QVERIFY(paths[2].contains(QLatin1String("&myip=") + modXMLHTTP::URLEncode(QStringLiteral("203.0.113.7"))
-                              + QLatin1String("&wildcard=")));
+    QVERIFY(paths[2].contains(
+        QLatin1String("&myip=") + modXMLHTTP::URLEncode(QStringLiteral("203.0.113.7")) + QLatin1String("&wildcard=")));
 }
 
 void tst_clsDyndns::updateWithoutMailExchangerSendsNoUpdate()
@@ -395,7 +404,7 @@ void tst_clsDyndns::updateWithoutMailExchangerSendsNoUpdate()
     QVERIFY(client);
     QString address = QStringLiteral("1.2.3.4");
     QVERIFY(!client->UpdateHost(QStringLiteral("nomx.test"), address));
-    QCOMPARE(m_fake->paths(), QStringList{QStringLiteral("/services/dyndns/nomx.test")});
+    QCOMPARE(m_fake->paths(), QStringList { QStringLiteral("/services/dyndns/nomx.test") });
     QVERIFY(!client->LastUpdate().sent);
 }
 

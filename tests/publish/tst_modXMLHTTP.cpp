@@ -15,11 +15,10 @@ class FixedConnection final : public ConnectionState
 public:
     explicit FixedConnection(bool online)
         : m_online(online)
-    {
-    }
+    { }
     Result query() const override
     {
-        return {m_online, QStringLiteral("eth-test"), m_online ? quint32(Lan | Configured) : quint32(Offline)};
+        return { m_online, QStringLiteral("eth-test"), m_online ? quint32(Lan | Configured) : quint32(Offline) };
     }
 
 private:
@@ -159,7 +158,8 @@ void tst_modXMLHTTP::firstAddressRun_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("run");
     QTest::newRow("bare") << QStringLiteral("203.0.113.7") << QStringLiteral("203.0.113.7");
-    QTest::newRow("in markup") << QStringLiteral("<body>Current IP Address: 1.2.3.4</body>") << QStringLiteral("1.2.3.4");
+    QTest::newRow("in markup") << QStringLiteral("<body>Current IP Address: 1.2.3.4</body>")
+                               << QStringLiteral("1.2.3.4");
     QTest::newRow("earlier digit wins") << QStringLiteral("<h1>IP</h1> 1.2.3.4") << QStringLiteral("1");
     QTest::newRow("earlier dot wins") << QStringLiteral("Hi. 1.2.3.4") << QStringLiteral(".");
     QTest::newRow("none") << QStringLiteral("no address") << QString();
@@ -189,14 +189,14 @@ void tst_modXMLHTTP::getPublicIP()
     QFETCH(QString, address);
     m_fake->clearRequests();
     QCOMPARE(modXMLHTTP::GetPublicIP(m_fake->plainSite() + path, FixedConnection(true)), address);
-    QCOMPARE(m_fake->paths(), QStringList{path});
+    QCOMPARE(m_fake->paths(), QStringList { path });
 }
 
 void tst_modXMLHTTP::getPublicIPOfflineSendsNothing()
 {
     m_fake->clearRequests();
     QCOMPARE(modXMLHTTP::GetPublicIP(m_fake->plainSite() + QStringLiteral("/echo/plain"), FixedConnection(false)),
-             QString());
+        QString());
     QVERIFY(m_fake->requests().isEmpty());
 }
 
@@ -261,7 +261,7 @@ void tst_modXMLHTTP::redirectIsNotFollowed()
     modXMLHTTP::OpenGet(request, m_fake->plainSite() + QStringLiteral("/redirect"));
     QCOMPARE(modXMLHTTP::SendAndWait(request), QStringLiteral("moved"));
     QCOMPARE(request.status(), 302);
-    QCOMPARE(m_fake->paths(), QStringList{QStringLiteral("/redirect")});
+    QCOMPARE(m_fake->paths(), QStringList { QStringLiteral("/redirect") });
 }
 
 void tst_modXMLHTTP::timeLimitCoversTheWholeExchange()
@@ -377,7 +377,7 @@ void tst_modXMLHTTP::joinsRepeatedSetCookie()
     modXMLHTTP::OpenGet(request, m_fake->accountSite() + QStringLiteral("account/login.html?username=multicookie"));
     modXMLHTTP::SendAndWait(request);
     QCOMPARE(request.getResponseHeader(QStringLiteral("set-cookie")),
-             QStringLiteral("lang=en; path=/; ACS_ID=sess-multicookie; theme=dark; path=/"));
+        QStringLiteral("lang=en; path=/; ACS_ID=sess-multicookie; theme=dark; path=/"));
     QCOMPARE(request.getResponseHeader(QStringLiteral("Content-Length")), QStringLiteral("33"));
     QCOMPARE(request.getResponseHeader(QStringLiteral("X-Absent")), QString());
 }
