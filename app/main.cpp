@@ -1,4 +1,5 @@
 #include "Console.h"
+#include "UnixSignals.h"
 #include "frmMain.h"
 
 #include <QApplication>
@@ -21,6 +22,9 @@ int main(int argc, char *argv[])
     QApplication::setApplicationDisplayName(QStringLiteral("Vistelle"));
     QApplication::setApplicationVersion(QStringLiteral(VISTELLE_VERSION));
     Console::setHeadless(headless);
+
+    UnixSignals signalWatcher;
+    QObject::connect(&signalWatcher, &UnixSignals::terminationRequested, &app, [] { QApplication::quit(); });
 
     frmMain window;
     window.show();
