@@ -1,5 +1,7 @@
 #include "HttpRequest.h"
 
+#include <atomic>
+
 #include <QFile>
 
 #include <curl/curl.h>
@@ -41,9 +43,24 @@ HttpError::HttpError(HttpErrorKind kind, const QString &description)
     , m_description(description)
 { }
 
+namespace {
+// Set once at shut-down: every exchange still running ends at its next progress report.
+std::atomic<bool> g_abortAll{false};
+} // namespace
+
+void HttpRequest::abortAll()
+{
+    g_abortAll = true;
+}
+
 // The libcurl callbacks; a friend so they can fill the request's answer.
 struct HttpRequestCallbacks
 {
+    static int onProgress(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+    {
+        return g_abortAll ? 1 : 0;
+    }
+
     static size_t onBody(char *data, size_t size, size_t count, void *user)
     {
         auto *request = static_cast<HttpRequest *>(user);
@@ -190,6 +207,8 @@ void HttpRequest::send()
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &HttpRequestCallbacks::onHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &HttpRequestCallbacks::onProgress);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     char errorBuffer[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
 
@@ -207,7 +226,7 @@ void HttpRequest::send()
         }
     }
 
-    const CURLcode code = curl_easy_perform(curl);
+    const CURLcode code = g_abortAll ? CURLE_ABORTED_BY_CALLBACK : curl_easy_perform(curl);
     // The header list and the error buffer live on this stack frame; drop libcurl's pointers.
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);

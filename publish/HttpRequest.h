@@ -60,6 +60,10 @@ private:
 class HttpRequest final
 {
 public:
+    // Ends every exchange still running, in any thread, within a moment, and refuses new ones
+    // (they fail as Transport errors). For the program's shut-down.
+    static void abortAll();
+
     explicit HttpRequest(HttpOptions options = {});
     ~HttpRequest();
 
