@@ -1,0 +1,8 @@
+#include "SoundOutput.h"
+
+SoundOutput::SoundOutput(QObject *parent)
+    : QObject(parent)
+{
+}
+
+SoundOutput::~SoundOutput() = default;
