@@ -19,8 +19,6 @@ namespace {
 
 constexpr int DeviceWaitMs = 20;
 constexpr long ChunkFrames = 1024;
-// A device that takes nothing (or never finishes playing) for this long is given up.
-constexpr auto StallLimit = std::chrono::seconds(2);
 constexpr int MaxChannels = 8;
 
 struct SndFileCloser
@@ -134,6 +132,7 @@ void SoundPlayer::State::playOne(const QString &fileName)
         return;
 
     using SteadyClock = std::chrono::steady_clock;
+    const auto stallLimit = std::chrono::milliseconds(options.stallLimitMs);
     std::vector<std::int16_t> buffer(static_cast<size_t>(ChunkFrames * info.channels));
     for (;;) {
         const sf_count_t read = sf_readf_short(file.get(), buffer.data(), ChunkFrames);
@@ -153,7 +152,7 @@ void SoundPlayer::State::playOne(const QString &fileName)
             if (taken > 0) {
                 offset += taken;
                 lastProgress = SteadyClock::now();
-            } else if (SteadyClock::now() - lastProgress > StallLimit) {
+            } else if (SteadyClock::now() - lastProgress > stallLimit) {
                 sink->abort();
                 return;
             }
@@ -162,7 +161,7 @@ void SoundPlayer::State::playOne(const QString &fileName)
     // Let the sound play out; the device buffer holds a fraction of a second.
     const auto drainStart = SteadyClock::now();
     while (!sink->drain(DeviceWaitMs)) {
-        if (interrupt || SteadyClock::now() - drainStart > StallLimit) {
+        if (interrupt || SteadyClock::now() - drainStart > stallLimit) {
             sink->abort();
             return;
         }

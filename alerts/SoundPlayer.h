@@ -18,6 +18,8 @@ public:
         PcmSinkFactory sinkFactory;
         // Played when a file is missing or unreadable; empty: the desktop's alert sound.
         QString fallbackFile;
+        // A device that takes nothing, or never finishes playing, for this long is given up.
+        int stallLimitMs = 2000;
     };
     // Called when a request has ended (played, failed or replaced), with the id that play()
     // returned for it: on the playback thread, or on the caller's thread inside play() for a
