@@ -45,8 +45,8 @@ bool AlsaPcmSink::open(int sampleRate, int channels)
         return false;
     }
     if (snd_pcm_set_params(m_pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED,
-                           static_cast<unsigned int>(channels), static_cast<unsigned int>(sampleRate),
-                           1 /* resample when the device needs it */, LatencyUs)
+            static_cast<unsigned int>(channels), static_cast<unsigned int>(sampleRate),
+            1 /* resample when the device needs it */, LatencyUs)
         < 0) {
         snd_pcm_close(m_pcm);
         m_pcm = nullptr;

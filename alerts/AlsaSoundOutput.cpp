@@ -14,7 +14,8 @@ AlsaSoundOutput::AlsaSoundOutput(const QString &deviceName, QObject *parent)
     // Posted to this object's thread; a post still queued when this object goes is dropped by Qt.
     // The player is destroyed first and calls nothing after that.
     m_player = std::make_unique<SoundPlayer>(std::move(options), [this](quint64 id) {
-        QMetaObject::invokeMethod(this, [this, id] { onRequestDone(id); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, id] { onRequestDone(id); }, Qt::QueuedConnection);
     });
 }
 
@@ -35,4 +36,3 @@ void AlsaSoundOutput::onRequestDone(quint64 requestId)
     if (m_previews.remove(requestId))
         emit previewFinished();
 }
-

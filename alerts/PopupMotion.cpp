@@ -6,8 +6,7 @@
 
 PopupMotion::PopupMotion(const Clock &clock)
     : m_clock(clock)
-{
-}
+{ }
 
 void PopupMotion::enter(Phase phase, int offset, qint64 span)
 {

@@ -13,8 +13,8 @@ QString desktopAlertSound()
     static const QString fixed = QStringLiteral("/usr/share/sounds/freedesktop/stereo/bell.oga");
     if (QFileInfo::exists(fixed))
         return fixed;
-    const QString found = QStandardPaths::locate(QStandardPaths::GenericDataLocation,
-                                                 QStringLiteral("sounds/freedesktop/stereo/bell.oga"));
+    const QString found = QStandardPaths::locate(
+        QStandardPaths::GenericDataLocation, QStringLiteral("sounds/freedesktop/stereo/bell.oga"));
     return found.isEmpty() ? fixed : found;
 }
 

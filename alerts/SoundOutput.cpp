@@ -2,7 +2,6 @@
 
 SoundOutput::SoundOutput(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 SoundOutput::~SoundOutput() = default;

@@ -49,13 +49,13 @@ struct SoundPlayer::State
     std::mutex mutex;
     std::condition_variable wake;
     std::optional<std::pair<quint64, QString>> pending; // guarded by mutex
-    bool stop = false;                                  // guarded by mutex
-    bool finished = false;                              // guarded by mutex
+    bool stop = false; // guarded by mutex
+    bool finished = false; // guarded by mutex
     std::condition_variable finishedCv;
     quint64 nextId = 1; // user-interface thread only
 
     // Read by the playback thread between chunks: something new is waiting, or the end came.
-    std::atomic<bool> interrupt{false};
+    std::atomic<bool> interrupt { false };
 
     void run();
     void playOne(const QString &fileName);
@@ -118,11 +118,11 @@ void SoundPlayer::State::run()
 
 void SoundPlayer::State::playOne(const QString &fileName)
 {
-    SF_INFO info{};
+    SF_INFO info {};
     SndFilePtr file = openSound(SoundFiles::resolve(fileName), info);
     if (!file) {
-        const QString fallback =
-            options.fallbackFile.isEmpty() ? SoundFiles::desktopAlertSound() : options.fallbackFile;
+        const QString fallback
+            = options.fallbackFile.isEmpty() ? SoundFiles::desktopAlertSound() : options.fallbackFile;
         file = openSound(fallback, info);
     }
     if (!file || !options.sinkFactory)
@@ -145,8 +145,8 @@ void SoundPlayer::State::playOne(const QString &fileName)
                 sink->abort();
                 return;
             }
-            const long taken = sink->write(buffer.data() + offset * info.channels, static_cast<long>(read) - offset,
-                                           DeviceWaitMs);
+            const long taken
+                = sink->write(buffer.data() + offset * info.channels, static_cast<long>(read) - offset, DeviceWaitMs);
             if (taken < 0)
                 return;
             if (taken > 0) {

@@ -16,7 +16,7 @@ namespace {
 constexpr qreal CornerRadius = 9.0;
 
 QLabel *makeLabel(QWidget *parent, const QString &name, const QString &designText, const QFont &font,
-                  const QRect &geometry, const QColor &colour)
+    const QRect &geometry, const QColor &colour)
 {
     auto *label = new QLabel(designText, parent);
     label->setObjectName(name);
@@ -51,20 +51,19 @@ QString bounded(const QString &text)
 QPainterPath facePath()
 {
     QPainterPath path;
-    path.addRoundedRect(QRectF(0, 0, frmTrayNotification::FaceWidth, frmTrayNotification::FaceHeight), CornerRadius,
-                        CornerRadius);
+    path.addRoundedRect(
+        QRectF(0, 0, frmTrayNotification::FaceWidth, frmTrayNotification::FaceHeight), CornerRadius, CornerRadius);
     return path;
 }
 
 } // namespace
 
 frmTrayNotification::frmTrayNotification(const Clock &clock, QWidget *parent)
-    : QWidget(parent,
-              Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
-    , lblCaption(makeLabel(this, QStringLiteral("lblCaption"), QStringLiteral("Message Caption"),
-                           faceFont(11.25, true), QRect(8, 8, 225, 49), QColor(0xff, 0xff, 0xff)))
-    , lblSubcaption(makeLabel(this, QStringLiteral("lblSubcaption"), QStringLiteral("Message Text"),
-                              faceFont(9, false), QRect(8, 56, 219, 55), QColor(0xdc, 0xe6, 0xf2)))
+    : QWidget(parent, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
+    , lblCaption(makeLabel(this, QStringLiteral("lblCaption"), QStringLiteral("Message Caption"), faceFont(11.25, true),
+          QRect(8, 8, 225, 49), QColor(0xff, 0xff, 0xff)))
+    , lblSubcaption(makeLabel(this, QStringLiteral("lblSubcaption"), QStringLiteral("Message Text"), faceFont(9, false),
+          QRect(8, 56, 219, 55), QColor(0xdc, 0xe6, 0xf2)))
     , m_motion(clock)
     , m_timer(new QTimer(this))
 {
@@ -154,7 +153,7 @@ void frmTrayNotification::paintEvent(QPaintEvent *)
         top.addRect(0, 0, FaceWidth, 52);
         return top;
     }()),
-                     sheen);
+        sheen);
 
     // The separating rule between the two lines, in the program's accent colour.
     painter.setPen(QPen(QColor(0xf0, 0xa2, 0x3b), 2));

@@ -23,7 +23,7 @@ struct Sound
 // A sine tone, loud enough that no sample is zero for long.
 inline Sound tone(double hz, double seconds, int rate = 8000, int channels = 1)
 {
-    Sound s{rate, channels, {}};
+    Sound s { rate, channels, {} };
     const long frames = std::lround(seconds * rate);
     for (long i = 0; i < frames; ++i) {
         const auto v = static_cast<std::int16_t>(std::lround(12000.0 * std::sin(2 * M_PI * hz * double(i) / rate)));
@@ -35,8 +35,16 @@ inline Sound tone(double hz, double seconds, int rate = 8000, int channels = 1)
 
 inline bool write(const QString &path, const Sound &s)
 {
-    auto le32 = [](QByteArray &b, quint32 v) { char d[4]; qToLittleEndian(v, d); b.append(d, 4); };
-    auto le16 = [](QByteArray &b, quint16 v) { char d[2]; qToLittleEndian(v, d); b.append(d, 2); };
+    auto le32 = [](QByteArray &b, quint32 v) {
+        char d[4];
+        qToLittleEndian(v, d);
+        b.append(d, 4);
+    };
+    auto le16 = [](QByteArray &b, quint16 v) {
+        char d[2];
+        qToLittleEndian(v, d);
+        b.append(d, 2);
+    };
     const quint32 dataBytes = static_cast<quint32>(s.samples.size() * 2);
     QByteArray b("RIFF");
     le32(b, 36 + dataBytes);

@@ -31,7 +31,7 @@ private:
     static QRect serverGeometry(const QWidget &window)
     {
         QProcess xwininfo;
-        xwininfo.start(QStringLiteral("xwininfo"), {QStringLiteral("-id"), QString::number(window.winId())});
+        xwininfo.start(QStringLiteral("xwininfo"), { QStringLiteral("-id"), QString::number(window.winId()) });
         if (!xwininfo.waitForFinished(5000))
             return {};
         const QString out = QString::fromLocal8Bit(xwininfo.readAllStandardOutput());
@@ -39,8 +39,7 @@ private:
             const QRegularExpression re(QString::fromLatin1(label) + QStringLiteral(":\\s+(-?\\d+)"));
             return re.match(out).captured(1).toInt();
         };
-        return QRect(value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"),
-                     value("Height"));
+        return QRect(value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"), value("Height"));
     }
     static QWidget *trayWindow()
     {
@@ -77,21 +76,21 @@ void tst_AlertsOnX11::trayIconIsShownAndClicked()
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     // In trayer, at the bottom right of the screen.
     QVERIFY2(icon.bottom() >= screen.bottom() - 40 && icon.right() >= screen.right() - 100,
-             qPrintable(QStringLiteral("icon at %1,%2").arg(icon.x()).arg(icon.y())));
+        qPrintable(QStringLiteral("icon at %1,%2").arg(icon.x()).arg(icon.y())));
 
     QSignalSpy left(m_tray.get(), &Tray::LeftClick);
     QSignalSpy right(m_tray.get(), &Tray::RightClick);
     const QPoint centre = icon.center();
-    QVERIFY(xdotool({QStringLiteral("mousemove"), QString::number(centre.x()), QString::number(centre.y())}));
-    QVERIFY(xdotool({QStringLiteral("click"), QStringLiteral("1")}));
+    QVERIFY(xdotool({ QStringLiteral("mousemove"), QString::number(centre.x()), QString::number(centre.y()) }));
+    QVERIFY(xdotool({ QStringLiteral("click"), QStringLiteral("1") }));
     QTRY_COMPARE_WITH_TIMEOUT(left.count(), 1, 5000);
     QTest::qWait(50); // past the 15 ms guard, in real time: the tray's clock is the system clock here
-    QVERIFY(xdotool({QStringLiteral("click"), QStringLiteral("3")}));
+    QVERIFY(xdotool({ QStringLiteral("click"), QStringLiteral("3") }));
     QTRY_COMPARE_WITH_TIMEOUT(right.count(), 1, 5000);
     // A double click is one event.
     QTest::qWait(50);
-    QVERIFY(xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
-                     QStringLiteral("80"), QStringLiteral("1")}));
+    QVERIFY(xdotool({ QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
+        QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1") }));
     QTest::qWait(500);
     QCOMPARE(left.count(), 2);
 
@@ -132,7 +131,8 @@ void tst_AlertsOnX11::popupRestsAtTheBottomRightWithoutTakingFocus()
     ManualClock clock;
     frmTrayNotification popup(clock);
     QSignalSpy finished(&popup, &frmTrayNotification::finished);
-    popup.ShowTrayNotification(QStringLiteral("Germany"), QStringLiteral("Visited page: http://example.com  /shop/cart.htm"));
+    popup.ShowTrayNotification(
+        QStringLiteral("Germany"), QStringLiteral("Visited page: http://example.com  /shop/cart.htm"));
     QVERIFY(QTest::qWaitForWindowExposed(&popup));
     while (popup.motion().phase() != PopupMotion::Phase::Resting) {
         clock.advance(21);

@@ -37,7 +37,7 @@ private:
     static WavFiles::Sound decoded(const QString &path)
     {
         WavFiles::Sound s;
-        SF_INFO info{};
+        SF_INFO info {};
         SNDFILE *f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
         if (!f)
             return s;

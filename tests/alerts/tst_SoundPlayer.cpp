@@ -36,7 +36,7 @@ struct DeviceLog
     Stream stream(size_t i)
     {
         std::lock_guard lock(mutex);
-        return i < streams.size() ? streams[i] : Stream{};
+        return i < streams.size() ? streams[i] : Stream {};
     }
     size_t count()
     {
@@ -61,15 +61,14 @@ class GatedSink final : public PcmSink
 public:
     explicit GatedSink(std::shared_ptr<DeviceLog> log)
         : m_log(std::move(log))
-    {
-    }
+    { }
     bool open(int rate, int channels) override
     {
         std::lock_guard lock(m_log->mutex);
         if (m_log->openFails)
             return false;
         m_index = m_log->streams.size();
-        m_log->streams.push_back({rate, channels, {}, false, false});
+        m_log->streams.push_back({ rate, channels, {}, false, false });
         m_channels = channels;
         return true;
     }
@@ -107,8 +106,8 @@ private:
     int m_channels = 1;
 };
 
-std::unique_ptr<SoundPlayer> makePlayer(const std::shared_ptr<DeviceLog> &log, const QString &fallback,
-                                        int stallLimitMs = 2000)
+std::unique_ptr<SoundPlayer> makePlayer(
+    const std::shared_ptr<DeviceLog> &log, const QString &fallback, int stallLimitMs = 2000)
 {
     SoundPlayer::Options options;
     options.stallLimitMs = stallLimitMs;
@@ -184,7 +183,7 @@ void tst_SoundPlayer::playsTheWholeFile()
     auto log = std::make_shared<DeviceLog>();
     auto player = makePlayer(log, m_fallback);
     const quint64 id = player->play(path);
-    QTRY_VERIFY_WITH_TIMEOUT(log->doneIds() == std::vector<quint64>{id}, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(log->doneIds() == std::vector<quint64> { id }, 5000);
     QCOMPARE(log->count(), size_t(1));
     const DeviceLog::Stream stream = log->stream(0);
     QCOMPARE(stream.rate, rate);
@@ -350,7 +349,7 @@ void tst_SoundPlayer::deviceThatCannotOpenEndsTheRequest()
     // No device at all.
     SoundPlayer::Options options;
     options.sinkFactory = [] { return std::unique_ptr<PcmSink>(); };
-    std::atomic<int> done{0};
+    std::atomic<int> done { 0 };
     SoundPlayer bare(std::move(options), [&done](quint64) { ++done; });
     bare.play(QStringLiteral("doorbell.wav"));
     QTRY_COMPARE_WITH_TIMEOUT(done.load(), 1, 5000);

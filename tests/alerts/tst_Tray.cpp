@@ -192,7 +192,7 @@ void tst_Tray::pictureBecomes32x32Icon()
     tray.setTrayImage(bitmap);
     const QIcon icon = tray.TrayImage();
     QVERIFY(!icon.isNull());
-    QCOMPARE(icon.availableSizes(), QList<QSize>{QSize(32, 32)});
+    QCOMPARE(icon.availableSizes(), QList<QSize> { QSize(32, 32) });
     const QImage image = icon.pixmap(QSize(32, 32)).toImage();
     QCOMPARE(image.size(), QSize(32, 32));
     QCOMPARE(QColor(image.pixel(16, 16)).rgb(), QColor(200, 30, 40).rgb());
@@ -275,9 +275,9 @@ void tst_Tray::propertiesRoundTrip()
     tray.readProperties({});
     QCOMPARE(tray.TrayToolTip(), QStringLiteral(" Tray Icon "));
     QCOMPARE(tray.EventMode(), 0);
-    tray.readProperties({{QStringLiteral("TrayToolTip"), QStringLiteral("Vistelle")},
-                         {QStringLiteral("EventMode"), 7},
-                         {QStringLiteral("TrayImage"), QVariant::fromValue(AlertIcons::alertTrayIcon())}});
+    tray.readProperties(
+        { { QStringLiteral("TrayToolTip"), QStringLiteral("Vistelle") }, { QStringLiteral("EventMode"), 7 },
+            { QStringLiteral("TrayImage"), QVariant::fromValue(AlertIcons::alertTrayIcon()) } });
     QCOMPARE(tray.TrayToolTip(), QStringLiteral("Vistelle"));
     QCOMPARE(tray.EventMode(), 1);
     QVERIFY(!tray.TrayImage().isNull());
@@ -289,14 +289,14 @@ void tst_Tray::propertiesRoundTrip()
 
 void tst_Tray::programIconsLoad()
 {
-    for (const QIcon &icon : {AlertIcons::normalTrayIcon(), AlertIcons::alertTrayIcon()}) {
+    for (const QIcon &icon : { AlertIcons::normalTrayIcon(), AlertIcons::alertTrayIcon() }) {
         const QImage image = icon.pixmap(QSize(32, 32)).toImage();
         QCOMPARE(image.size(), QSize(32, 32));
         QVERIFY(qAlpha(image.pixel(16, 16)) > 0);
     }
     // The two pictures differ, so a visit shows.
     QVERIFY(AlertIcons::normalTrayIcon().pixmap(QSize(32, 32)).toImage()
-            != AlertIcons::alertTrayIcon().pixmap(QSize(32, 32)).toImage());
+        != AlertIcons::alertTrayIcon().pixmap(QSize(32, 32)).toImage());
 }
 
 QTEST_MAIN(tst_Tray)

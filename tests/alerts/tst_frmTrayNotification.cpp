@@ -293,9 +293,11 @@ void tst_frmTrayNotification::headlessWritesOneLinePerAppearance()
     driveToEnd(popup, clock);
     // Qt Test's own warnings share standard output; the program's lines are the others.
     QStringList lines = capture.text().split(u'\n');
-    lines.removeIf([](const QString &line) { return line.startsWith(QStringLiteral("QWARN")) || line.startsWith(u' '); });
-    QCOMPARE(lines, QStringList({QStringLiteral("Popup: Vistelle | Current IP: 192.0.2.7"),
-                                 QStringLiteral("Popup: Visitor: 198.51.100.1 | Visited page: <b>x</b>"), QString()}));
+    lines.removeIf(
+        [](const QString &line) { return line.startsWith(QStringLiteral("QWARN")) || line.startsWith(u' '); });
+    QCOMPARE(lines,
+        QStringList({ QStringLiteral("Popup: Vistelle | Current IP: 192.0.2.7"),
+            QStringLiteral("Popup: Visitor: 198.51.100.1 | Visited page: <b>x</b>"), QString() }));
 }
 
 void tst_frmTrayNotification::overlongTextIsCut()
