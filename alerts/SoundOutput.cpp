@@ -1,0 +1,7 @@
+#include "SoundOutput.h"
+
+SoundOutput::SoundOutput(QObject *parent)
+    : QObject(parent)
+{ }
+
+SoundOutput::~SoundOutput() = default;

@@ -1,0 +1,166 @@
+#include "AlertIcons.h"
+#include "Clock.h"
+#include "Tray.h"
+#include "frmTrayNotification.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWidget>
+
+// The popup and the tray icon on a real X server with a notification-area host (run_x11.py).
+// With VISTELLE_SCREENSHOT=file.png the test also saves a picture of the screen while the popup
+// rests.
+class tst_AlertsOnX11 : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void trayIconIsShownAndClicked();
+    void popupRestsAtTheBottomRightWithoutTakingFocus();
+
+private:
+    // Where the X server has the window (not where Qt thinks it is).
+    static QRect serverGeometry(const QWidget &window)
+    {
+        QProcess xwininfo;
+        xwininfo.start(QStringLiteral("xwininfo"), { QStringLiteral("-id"), QString::number(window.winId()) });
+        if (!xwininfo.waitForFinished(5000))
+            return {};
+        const QString out = QString::fromLocal8Bit(xwininfo.readAllStandardOutput());
+        auto value = [&out](const char *label) {
+            const QRegularExpression re(QString::fromLatin1(label) + QStringLiteral(":\\s+(-?\\d+)"));
+            return re.match(out).captured(1).toInt();
+        };
+        return QRect(value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"), value("Height"));
+    }
+    static QWidget *trayWindow()
+    {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        for (QWidget *window : windows) {
+            if (window->objectName() == QStringLiteral("QSystemTrayIconSys"))
+                return window;
+        }
+        return nullptr;
+    }
+    static bool xdotool(const QStringList &args) { return QProcess::execute(QStringLiteral("xdotool"), args) == 0; }
+
+    std::unique_ptr<Tray> m_tray;
+};
+
+void tst_AlertsOnX11::initTestCase()
+{
+    QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10'000);
+}
+
+void tst_AlertsOnX11::trayIconIsShownAndClicked()
+{
+    m_tray = std::make_unique<Tray>();
+    m_tray->setTrayImage(AlertIcons::normalTrayIcon());
+    m_tray->setTrayToolTip(QStringLiteral("Vistelle"));
+    m_tray->Show(true);
+    QVERIFY(m_tray->IsVisible());
+    // Qt's own window for the icon, embedded into trayer; where the server has put it.
+    QWidget *embedded = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((embedded = trayWindow()) && embedded->isVisible(), 10'000);
+    QRect icon;
+    QTRY_VERIFY_WITH_TIMEOUT((icon = serverGeometry(*embedded)).width() > 0 && icon.y() > 0, 10'000);
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    // In trayer, at the bottom right of the screen.
+    QVERIFY2(icon.bottom() >= screen.bottom() - 40 && icon.right() >= screen.right() - 100,
+        qPrintable(QStringLiteral("icon at %1,%2").arg(icon.x()).arg(icon.y())));
+
+    QSignalSpy left(m_tray.get(), &Tray::LeftClick);
+    QSignalSpy right(m_tray.get(), &Tray::RightClick);
+    const QPoint centre = icon.center();
+    QVERIFY(xdotool({ QStringLiteral("mousemove"), QString::number(centre.x()), QString::number(centre.y()) }));
+    QVERIFY(xdotool({ QStringLiteral("click"), QStringLiteral("1") }));
+    QTRY_COMPARE_WITH_TIMEOUT(left.count(), 1, 5000);
+    QTest::qWait(50); // past the 15 ms guard, in real time: the tray's clock is the system clock here
+    QVERIFY(xdotool({ QStringLiteral("click"), QStringLiteral("3") }));
+    QTRY_COMPARE_WITH_TIMEOUT(right.count(), 1, 5000);
+    // A double click is one event.
+    QTest::qWait(50);
+    QVERIFY(xdotool({ QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"),
+        QStringLiteral("--delay"), QStringLiteral("80"), QStringLiteral("1") }));
+    QTest::qWait(500);
+    QCOMPARE(left.count(), 2);
+
+    // The alert picture replaces the normal one in place.
+    m_tray->setTrayImage(AlertIcons::alertTrayIcon());
+    m_tray->Show(true);
+    QVERIFY(m_tray->IsVisible());
+    QCOMPARE(trayWindow(), embedded);
+    QCOMPARE(serverGeometry(*embedded), icon);
+}
+
+void tst_AlertsOnX11::popupRestsAtTheBottomRightWithoutTakingFocus()
+{
+    const QByteArray shot = qgetenv("VISTELLE_SCREENSHOT");
+    // A desktop behind everything, for the picture.
+    QWidget desktop(nullptr, Qt::FramelessWindowHint);
+    if (!shot.isEmpty()) {
+        desktop.setGeometry(QGuiApplication::primaryScreen()->geometry());
+        QPalette palette;
+        QLinearGradient sky(0, 0, 0, desktop.height());
+        sky.setColorAt(0, QColor(0x5b, 0x7d, 0x9c));
+        sky.setColorAt(1, QColor(0x2c, 0x3e, 0x50));
+        palette.setBrush(QPalette::Window, sky);
+        desktop.setPalette(palette);
+        desktop.setAutoFillBackground(true);
+        desktop.show();
+        desktop.lower();
+    }
+
+    // A window that has the focus keeps it.
+    QWidget editor;
+    editor.setWindowTitle(QStringLiteral("editor"));
+    editor.setGeometry(100, 100, 300, 200);
+    editor.show();
+    editor.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&editor));
+
+    ManualClock clock;
+    frmTrayNotification popup(clock);
+    QSignalSpy finished(&popup, &frmTrayNotification::finished);
+    popup.ShowTrayNotification(
+        QStringLiteral("Germany"), QStringLiteral("Visited page: http://example.com  /shop/cart.htm"));
+    QVERIFY(QTest::qWaitForWindowExposed(&popup));
+    while (popup.motion().phase() != PopupMotion::Phase::Resting) {
+        clock.advance(21);
+        popup.step();
+    }
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const QRect expected(screen.width() - 243, screen.height() - 30 - 122, 243, 122);
+    QTRY_COMPARE_WITH_TIMEOUT(serverGeometry(popup), expected, 5000);
+    QTest::qWait(200);
+    QVERIFY(editor.isActiveWindow());
+    QVERIFY(QGuiApplication::focusWindow() != popup.windowHandle());
+
+    if (!shot.isEmpty()) {
+        editor.hide();
+        QTest::qWait(300);
+        QVERIFY(QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(shot)));
+    }
+
+    clock.advance(3001);
+    while (popup.isAppearing()) {
+        clock.advance(21);
+        popup.step();
+    }
+    QCOMPARE(finished.count(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!popup.isVisible(), 1000);
+    m_tray->Show(false);
+    QVERIFY(!m_tray->IsVisible());
+}
+
+QTEST_MAIN(tst_AlertsOnX11)
+#include "tst_AlertsOnX11.moc"
