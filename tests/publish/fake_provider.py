@@ -43,7 +43,9 @@ DYN_HOSTS = [
     ("Upper.Test", "10.0.0.10"),
 ]
 STAT_HOSTS = [("static.test", "192.0.2.10")]
-ADDRESSES = dict(DYN_HOSTS + STAT_HOSTS)
+# Further hosts shown to the user "updater" only (answers that make a client wait or stop).
+UPDATER_HOSTS = [("busy.test", "10.0.1.1"), ("abuse.test", "10.0.1.2"), ("down.test", "10.0.1.3")]
+ADDRESSES = dict(DYN_HOSTS + STAT_HOSTS + UPDATER_HOSTS)
 
 UPDATE_ANSWERS = {
     "good.test": lambda ip: "good " + ip,
@@ -54,6 +56,8 @@ UPDATE_ANSWERS = {
     "static.test": lambda ip: "good " + ip,
     "4you.test": lambda ip: "good " + ip,
     "Upper.Test": lambda ip: "nochg " + ip,
+    "busy.test": lambda ip: "911",
+    "abuse.test": lambda ip: "abuse",
 }
 
 
@@ -86,7 +90,8 @@ def row(service, host, address):
 
 def service_page(service, user):
     with STATE_LOCK:
-        hosts = [(h, ADDRESSES[h]) for h, _ in (DYN_HOSTS if service == "dyndns" else STAT_HOSTS)]
+        listed = DYN_HOSTS + (UPDATER_HOSTS if user == "updater" else []) if service == "dyndns" else STAT_HOSTS
+        hosts = [(h, ADDRESSES[h]) for h, _ in listed]
     rows = []
     for index, (host, address) in enumerate(hosts):
         text = row(service, host, address)
@@ -200,6 +205,9 @@ class Handler(BaseHTTPRequestHandler):
                 time.sleep(float(first("delay", "3")))
                 self.answer(200, "good " + ip)
                 return
+            if host == "down.test":
+                self.answer(503, "Service Unavailable")
+                return
             if host == "huge.test":
                 self.answer(200, b"good " + b"x" * (2 << 20))
                 return
@@ -211,7 +219,7 @@ class Handler(BaseHTTPRequestHandler):
         elif path == "/__reset":
             with STATE_LOCK:
                 ADDRESSES.clear()
-                ADDRESSES.update(dict(DYN_HOSTS + STAT_HOSTS))
+                ADDRESSES.update(dict(DYN_HOSTS + STAT_HOSTS + UPDATER_HOSTS))
             self.answer(200, "reset")
         elif path == "/echo/plain":
             self.answer(200, "203.0.113.7\n")

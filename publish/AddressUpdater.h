@@ -1,0 +1,112 @@
+#pragma once
+
+#include "Clock.h"
+#include "ConnectionState.h"
+#include "LogSink.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class clsDyndns;
+class QTimer;
+class SettingsStore;
+class UpdateCheck;
+
+// The main window's address updater (Timer2, every 60 s, and once from the window's loading):
+// runs the once-per-run update check and, with dynamic DNS on, compares the shown address with
+// the public one and updates the configured host name at the provider when they differ.
+//
+// The web exchanges run on the thread pool; labels, tray changes and log lines are applied on the
+// user-interface thread in the order a synchronous run would show them. A tick that finds an
+// update still running does nothing.
+//
+// The provider's rules are kept: after a refused login or an answer that forbids retrying
+// (badauth, nohost, notfqdn, numhost, abuse, badagent, !donator, badsys) the automatic updates
+// pause until a dynamic-DNS setting changes; after 911, dnserr, an HTTP 5xx answer or a time-out
+// the next attempt waits 30 minutes, doubling up to 4 hours.
+class AddressUpdater final : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int IntervalMs = 60'000;
+    static constexpr qint64 FirstBackoffMs = 30 * 60'000;
+    static constexpr qint64 MaxBackoffMs = 4 * 60 * 60'000;
+    static constexpr qint64 UpdateWaitMs = 2000;
+
+    struct View
+    {
+        PutLogFn putLog;
+        std::function<QString()> addressLabel;
+        std::function<void(const QString &)> setAddressLabel;
+        // true: the tray shows the busy picture and this tool tip; false: the normal picture and
+        // the tool tip "Vistelle".
+        std::function<void(bool busy, const QString &toolTip)> setTray;
+        std::function<void(bool busy)> setBusyCursor;
+        // ListenOnPort with the configured port.
+        std::function<void()> listen;
+    };
+
+    AddressUpdater(SettingsStore &settings, std::shared_ptr<const ConnectionState> connection, UpdateCheck *updateCheck,
+                   View view, const Clock &clock = Clock::system(), QObject *parent = nullptr);
+    ~AddressUpdater() override;
+
+    void Timer2_Timer();
+
+    int UpdateTicks() const { return m_updateTicks; }
+    bool isBusy() const { return m_busy; }
+    bool isPaused() const { return m_paused; }
+    // Milliseconds of the monotonic clock before which no attempt is made; 0: none.
+    qint64 retryNotBeforeMs() const { return m_retryNotBeforeMs; }
+    // The time limit of each web exchange (10 s normally).
+    void setTimeoutMs(int ms) { m_timeoutMs = ms; }
+
+    // After a successful update the success line waits until 2 s have passed since the attempt
+    // started; a timer calls this, tests call it after moving the clock.
+    void checkUpdateWait();
+
+    // The provider's answers that forbid any retry without a change by the user.
+    static bool isFinalAnswer(const QString &answerWord);
+    // The answers after which the next attempt must wait.
+    static bool isWaitAnswer(const QString &answerWord);
+
+signals:
+    // A tick has ended, its web exchanges included.
+    void tickFinished();
+
+private:
+    void compareAndUpdate();
+    void onPublicAddress(const QString &address);
+    void onLogin(bool ok, int httpStatus, bool failedExchange, bool timedOut);
+    void onUpdate(bool ok, const QString &address, const QString &answer, int httpStatus, bool timedOut);
+    void onUpdated();
+    void finishTick();
+    void pause(const QString &reason);
+    void backOff(const QString &reason);
+    QStringList settingsSnapshot() const;
+    bool dynamicDnsOff() const;
+    void log(const QString &text) const;
+
+    SettingsStore &m_settings;
+    std::shared_ptr<const ConnectionState> m_connection;
+    UpdateCheck *m_updateCheck;
+    View m_view;
+    const Clock &m_clock;
+    std::shared_ptr<clsDyndns> m_client; // the program-wide client, used on one worker at a time
+    QTimer *m_waitTimer;
+
+    int m_updateTicks = 0;
+    bool m_busy = false;
+    int m_timeoutMs = 10'000;
+    qint64 m_attemptStartMs = 0;
+    QString m_providerName;
+    QString m_user, m_password, m_hostName;
+    bool m_waitingAfterUpdate = false;
+
+    bool m_paused = false;
+    QStringList m_pausedSettings;
+    qint64 m_retryNotBeforeMs = 0;
+    qint64 m_backoffMs = 0;
+};

@@ -1,0 +1,315 @@
+#include "AddressUpdater.h"
+#include "FakeProvider.h"
+#include "OutsideAddresses.h"
+#include "SettingsStore.h"
+#include "UpdateCheck.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+class ScriptedState final : public ConnectionState
+{
+public:
+    Result query() const override
+    {
+        Result r;
+        r.online = online;
+        r.flags = online ? Lan : Offline;
+        r.connectionName = QStringLiteral("eth0");
+        return r;
+    }
+    std::atomic<bool> online{true};
+};
+
+const QString PublicAddress = QStringLiteral("203.0.113.7");
+} // namespace
+
+class tst_AddressUpdater : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void firstTick_data();
+    void firstTick();
+    void sameAddressMeansNoLogin();
+    void successfulUpdate();
+    void refusedLoginPausesUntilSettingsChange();
+    void finalAnswerPauses();
+    void waitAnswersBackOff_data();
+    void waitAnswersBackOff();
+    void failedUpdateCheckKeepsTheTick();
+    void busyTickDoesNothing();
+    void offlineTickDoesNothing();
+
+private:
+    // One tick with its web exchanges; false when it did not end in time.
+    bool tick();
+    int accountRequests() const;
+
+    std::unique_ptr<FakeProvider> m_fake;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<SettingsStore> m_settings;
+    std::shared_ptr<ScriptedState> m_state;
+    std::unique_ptr<UpdateCheck> m_check;
+    std::unique_ptr<AddressUpdater> m_updater;
+    ManualClock m_clock;
+    QStringList m_log;
+    QString m_label;
+    QList<bool> m_trayBusy;
+    QStringList m_trayTips;
+    int m_listens = 0;
+    bool m_cursorBusy = false;
+};
+
+void tst_AddressUpdater::initTestCase()
+{
+    m_fake = std::make_unique<FakeProvider>();
+    QVERIFY2(m_fake->isReady(), "the fake provider did not start");
+}
+
+void tst_AddressUpdater::init()
+{
+    m_fake->reset();
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_settings = std::make_unique<SettingsStore>(m_dir->filePath(QStringLiteral("s.conf")));
+    m_settings->SaveSetting(OutsideAddresses::AccountSiteURLKey, m_fake->accountSite());
+    m_settings->SaveSetting(OutsideAddresses::UpdateHostURLKey, m_fake->plainSite());
+    m_settings->SaveSetting(OutsideAddresses::EchoPageURLKey, m_fake->plainSite() + QStringLiteral("/echo/plain"));
+    m_settings->SaveSetting(OutsideAddresses::CAFileKey, m_fake->caFile());
+    m_settings->SaveSetting(OutsideAddresses::ProviderNameKey, QStringLiteral("FakeDNS"));
+    m_settings->SaveSetting(OutsideAddresses::UpdateStatusURLKey, m_fake->plainSite() + QStringLiteral("/text?body=1.0.0"));
+    m_settings->SaveSetting(OutsideAddresses::UpdateVersionURLKey, m_fake->plainSite() + QStringLiteral("/text?body=x"));
+    m_settings->SaveSetting(QStringLiteral("dyuser"), QStringLiteral("updater"));
+    m_settings->SaveSetting(QStringLiteral("dypass"), QStringLiteral("pw"));
+    m_settings->SaveSetting(QStringLiteral("dyname"), QStringLiteral("good.test"));
+    m_state = std::make_shared<ScriptedState>();
+    m_check = std::make_unique<UpdateCheck>(m_settings.get());
+    m_check->setTimeoutMs(3000);
+    m_log.clear();
+    m_label = QStringLiteral(" Current IP:10.0.0.1");
+    m_trayBusy.clear();
+    m_trayTips.clear();
+    m_listens = 0;
+
+    AddressUpdater::View view;
+    view.putLog = [this](const QString &t) { m_log << t; };
+    view.addressLabel = [this] { return m_label; };
+    view.setAddressLabel = [this](const QString &t) { m_label = t; };
+    view.setTray = [this](bool busy, const QString &tip) {
+        m_trayBusy << busy;
+        m_trayTips << tip;
+    };
+    view.setBusyCursor = [this](bool busy) { m_cursorBusy = busy; };
+    view.listen = [this] { ++m_listens; };
+    m_updater = std::make_unique<AddressUpdater>(*m_settings, m_state, m_check.get(), view, m_clock);
+    m_updater->setTimeoutMs(3000);
+}
+
+void tst_AddressUpdater::cleanup()
+{
+    m_updater.reset();
+    m_check.reset();
+}
+
+bool tst_AddressUpdater::tick()
+{
+    QSignalSpy finished(m_updater.get(), &AddressUpdater::tickFinished);
+    m_updater->Timer2_Timer();
+    // Time moves on while the exchanges run, so a successful update gets past its 2 s wait.
+    for (int i = 0; i < 300 && finished.isEmpty(); ++i) {
+        finished.wait(50);
+        m_clock.advance(100);
+        m_updater->checkUpdateWait();
+    }
+    return !finished.isEmpty();
+}
+
+int tst_AddressUpdater::accountRequests() const
+{
+    int n = 0;
+    for (const FakeProvider::Request &r : m_fake->requests())
+        n += r.site == u"account";
+    return n;
+}
+
+void tst_AddressUpdater::firstTick_data()
+{
+    QTest::addColumn<QString>("usedyndns"); // "-": no key at all
+    QTest::addColumn<int>("listens");
+    QTest::newRow("on") << "1" << 1;
+    QTest::newRow("off") << "0" << 0;
+    QTest::newRow("off with blanks") << " 0 " << 0;
+    QTest::newRow("missing counts as on") << "-" << 1;
+    QTest::newRow("any other text counts as on") << "no" << 1;
+}
+
+void tst_AddressUpdater::firstTick()
+{
+    QFETCH(QString, usedyndns);
+    QFETCH(int, listens);
+    // "-" keeps the store without the key (the value is never written in this row).
+    if (usedyndns != u"-")
+        m_settings->SaveSetting(QStringLiteral("usedyndns"), usedyndns);
+    QVERIFY(tick());
+    QCOMPARE(m_updater->UpdateTicks(), 1);
+    QCOMPARE(m_listens, listens);
+    // The first tick never logs in.
+    QCOMPARE(accountRequests(), 0);
+    if (listens) {
+        QCOMPARE(m_trayTips, QStringList{u"Vistelle"_qs});
+        QCOMPARE(m_trayBusy, QList<bool>{false});
+    }
+    QVERIFY(!m_cursorBusy);
+    // The update check ran once and is done.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_check->UpdateCheckPending(), 10000);
+}
+
+void tst_AddressUpdater::sameAddressMeansNoLogin()
+{
+    QVERIFY(tick());
+    m_label = QStringLiteral(" Current IP:") + PublicAddress;
+    m_fake->clearRequests();
+    QVERIFY(tick());
+    QCOMPARE(accountRequests(), 0);
+    QVERIFY(!m_log.contains(QStringLiteral("Checking IP...")));
+    QCOMPARE(m_label, QStringLiteral(" Current IP:") + PublicAddress);
+}
+
+void tst_AddressUpdater::successfulUpdate()
+{
+    QVERIFY(tick());
+    QSignalSpy finished(m_updater.get(), &AddressUpdater::tickFinished);
+    m_updater->Timer2_Timer();
+    QTRY_COMPARE_WITH_TIMEOUT(m_label, QStringLiteral(" Current IP:") + PublicAddress, 15000);
+    // The success line waits until 2 s have passed since the attempt started.
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(m_updater->isBusy());
+    m_clock.advance(1000);
+    m_updater->checkUpdateWait();
+    QCOMPARE(finished.count(), 0);
+    m_clock.advance(1001);
+    m_updater->checkUpdateWait();
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(m_log.size(), 2);
+    QCOMPARE(m_log[0], QStringLiteral("Checking IP..."));
+    QVERIFY2(m_log[1].startsWith(QStringLiteral("Updated IP:")), qPrintable(m_log[1]));
+    QCOMPARE(m_listens, 2);
+    QCOMPARE(m_trayTips.mid(1), (QStringList{u"Updating FakeDNS IP"_qs, u"Vistelle"_qs}));
+    QCOMPARE(m_trayBusy.mid(1), (QList<bool>{true, false}));
+    bool updated = false;
+    for (const FakeProvider::Request &r : m_fake->requests())
+        updated |= r.path.startsWith(QStringLiteral("/nic/update?"));
+    QVERIFY(updated);
+    // Now the shown address is current: the next tick stays quiet.
+    m_fake->clearRequests();
+    QVERIFY(tick());
+    QCOMPARE(accountRequests(), 0);
+}
+
+void tst_AddressUpdater::refusedLoginPausesUntilSettingsChange()
+{
+    m_settings->SaveSetting(QStringLiteral("dyuser"), QStringLiteral("refused"));
+    QVERIFY(tick());
+    QVERIFY(tick());
+    QCOMPARE(m_label, QStringLiteral("IP Update Failed"));
+    QCOMPARE(m_log.mid(0, 2), (QStringList{u"Checking IP..."_qs,
+                                           u"Your FakeDNS username or password is incorrect. Please edit your settings and try again."_qs}));
+    QVERIFY(m_log.last().startsWith(QStringLiteral("Automatic IP updates paused: the provider refused the login")));
+    QVERIFY(m_updater->isPaused());
+    m_fake->clearRequests();
+    QVERIFY(tick());
+    QCOMPARE(accountRequests(), 0);
+    m_settings->SaveSetting(QStringLiteral("dyuser"), QStringLiteral("updater"));
+    QVERIFY(tick());
+    QVERIFY(accountRequests() > 0);
+    QVERIFY(!m_updater->isPaused());
+}
+
+void tst_AddressUpdater::finalAnswerPauses()
+{
+    m_settings->SaveSetting(QStringLiteral("dyname"), QStringLiteral("abuse.test"));
+    QVERIFY(tick());
+    QVERIFY(tick());
+    QCOMPARE(m_label, QStringLiteral("Automatic Update Failed"));
+    QVERIFY(m_log.contains(QStringLiteral("IP Update Failed. Please check username and password")));
+    QVERIFY(m_log.last().contains(QStringLiteral("\"abuse\"")));
+    QVERIFY(m_updater->isPaused());
+    m_fake->clearRequests();
+    m_clock.advance(24 * 3600 * 1000LL);
+    QVERIFY(tick());
+    QCOMPARE(m_fake->requests().size(), 0);
+}
+
+void tst_AddressUpdater::waitAnswersBackOff_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("911") << "busy.test" << "\"911\"";
+    QTest::newRow("HTTP 503") << "down.test" << "HTTP 503";
+}
+
+void tst_AddressUpdater::waitAnswersBackOff()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, reason);
+    m_settings->SaveSetting(QStringLiteral("dyname"), host);
+    QVERIFY(tick());
+    QVERIFY(tick());
+    QCOMPARE(m_label, QStringLiteral("Automatic Update Failed"));
+    QVERIFY2(m_log.last().startsWith(QStringLiteral("Next automatic IP update attempt in 30 minutes")), qPrintable(m_log.last()));
+    QVERIFY(m_log.last().contains(reason));
+    m_fake->clearRequests();
+    m_clock.advance(29 * 60'000);
+    QVERIFY(tick());
+    QCOMPARE(accountRequests(), 0);
+    m_clock.advance(60'000);
+    QVERIFY(tick());
+    QVERIFY(accountRequests() > 0);
+    QVERIFY(m_log.last().startsWith(QStringLiteral("Next automatic IP update attempt in 60 minutes")));
+}
+
+void tst_AddressUpdater::failedUpdateCheckKeepsTheTick()
+{
+    m_settings->SaveSetting(OutsideAddresses::UpdateStatusURLKey, m_fake->plainSite() + QStringLiteral("/text?status=500"));
+    QVERIFY(tick());
+    QCOMPARE(m_listens, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_check->isRunning(), 10000);
+    QVERIFY(m_check->UpdateCheckPending());
+    QVERIFY(tick());
+    // The second tick tried the check again and still went on to the address comparison.
+    QVERIFY(m_log.contains(QStringLiteral("Checking IP...")));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_check->isRunning(), 10000);
+    QVERIFY(m_check->UpdateCheckPending());
+}
+
+void tst_AddressUpdater::busyTickDoesNothing()
+{
+    QVERIFY(tick());
+    QSignalSpy finished(m_updater.get(), &AddressUpdater::tickFinished);
+    m_updater->Timer2_Timer();
+    QVERIFY(m_updater->isBusy());
+    m_updater->Timer2_Timer();
+    QCOMPARE(m_updater->UpdateTicks(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(m_label, QStringLiteral(" Current IP:") + PublicAddress, 15000);
+    m_clock.advance(3000);
+    m_updater->checkUpdateWait();
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(m_log.count(QStringLiteral("Checking IP...")), 1);
+}
+
+void tst_AddressUpdater::offlineTickDoesNothing()
+{
+    m_state->online = false;
+    m_updater->Timer2_Timer();
+    QCOMPARE(m_updater->UpdateTicks(), 0);
+    QCOMPARE(m_listens, 0);
+    QVERIFY(m_check->UpdateCheckPending());
+    QVERIFY(!m_check->isRunning());
+}
+
+QTEST_GUILESS_MAIN(tst_AddressUpdater)
+#include "tst_AddressUpdater.moc"
