@@ -6,11 +6,14 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
 #include <queue>
+#include <string_view>
+#include <unordered_map>
 
 namespace {
 
@@ -109,12 +112,48 @@ QString CountryLookup::defaultFileName()
 
 CountryLookup::CountryLookup(QString fileName, Limits limits)
     : m_fileName(std::move(fileName))
+    , m_encodedName(QFile::encodeName(m_fileName))
     , m_limits(limits)
 {
 }
 
+namespace {
+
+// "a.b.c.d" with 1 to 3 decimal digits in each part and nothing else: the address number, or
+// -1 for any other text.
+qint64 plainDottedNumber(const QString &ip)
+{
+    const QChar *p = ip.constData();
+    const qsizetype n = ip.size();
+    qsizetype i = 0;
+    qint64 result = 0;
+    for (int k = 0; k < 4; ++k) {
+        int value = 0;
+        int digits = 0;
+        while (i < n && digits < 3 && p[i] >= u'0' && p[i] <= u'9') {
+            value = value * 10 + (p[i].unicode() - u'0');
+            ++i;
+            ++digits;
+        }
+        if (digits == 0)
+            return -1;
+        if (k < 3) {
+            if (i >= n || p[i] != u'.')
+                return -1;
+            ++i;
+        }
+        result = result * 256 + (value % 256);
+    }
+    return i == n ? result : -1;
+}
+
+} // namespace
+
 double CountryLookup::IpToNumber(const QString &ip)
 {
+    const qint64 plain = plainDottedNumber(ip);
+    if (plain >= 0)
+        return double(plain);
     double result = 0.0;
     qsizetype previousDot = -1;
     bool ended = false;
@@ -153,11 +192,14 @@ CountryLookup::FileStamp CountryLookup::currentStamp() const
 {
     FileStamp stamp;
     stamp.path = fileName();
-    const QFileInfo info(stamp.path);
-    stamp.exists = info.exists();
-    if (stamp.exists) {
-        stamp.size = info.size();
-        stamp.modified = info.lastModified();
+    struct stat info;
+    const QByteArray encoded = m_fileName.isEmpty() ? QFile::encodeName(stamp.path) : m_encodedName;
+    if (::stat(encoded.constData(), &info) == 0) {
+        stamp.exists = true;
+        stamp.size = qint64(info.st_size);
+        stamp.modifiedNs = qint64(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+        stamp.inode = quint64(info.st_ino);
+        stamp.device = quint64(info.st_dev);
     }
     return stamp;
 }
@@ -177,6 +219,7 @@ void CountryLookup::clearIndex()
 {
     m_starts = {};
     m_values = {};
+    m_buckets = {};
     m_names.clear();
     m_lines = 0;
 }
@@ -187,77 +230,93 @@ void CountryLookup::build(const FileStamp &stamp)
     ++m_builds;
     if (!stamp.exists)
         return;
-    QFile file(stamp.path);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
 
-    std::vector<Range> ranges;
-    QHash<QByteArray, qint32> nameIndex;
+    // Keys point into nameBytes, whose elements keep their data where they are.
+    std::unordered_map<std::string_view, qint32> nameIndex;
     QList<QByteArray> nameBytes;
-    // Bounds of the line before: a line with fewer than four commas reuses them (0 and 0 before
-    // the first line).
-    qint64 lo = 0;
-    qint64 hi = 0;
-    bool monotonic = true;
-    qint64 lastHi = 0;
-    bool haveLast = false;
 
-    LineReader reader(file, m_limits.maxLineBytes, m_limits.maxFileBytes);
-    QByteArrayView line;
-    while (reader.next(line) == LineReader::Status::Line) {
-        ++m_lines;
-        const char *data = line.data();
-        const qsizetype n = line.size();
-        qsizetype commas[4] = {};
-        int found = 0;
-        for (qsizetype i = 0; i < n && found < 4; ++i) {
-            if (data[i] == ',')
-                commas[found++] = i;
+    // Reads the file and hands each line's range (lines without one skipped) to onRange, in file
+    // order, until onRange returns false. Returns false when the file could not be opened or
+    // onRange stopped the reading.
+    const auto readRanges = [&](const auto &onRange) {
+        nameIndex.clear();
+        nameBytes.clear();
+        m_lines = 0;
+        QFile file(stamp.path);
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            return false;
+        // Bounds of the line before: a line with fewer than four commas reuses them (0 and 0
+        // before the first line).
+        qint64 lo = 0;
+        qint64 hi = 0;
+        LineReader reader(file, m_limits.maxLineBytes, m_limits.maxFileBytes);
+        QByteArrayView line;
+        while (reader.next(line) == LineReader::Status::Line) {
+            ++m_lines;
+            const char *data = line.data();
+            const qsizetype n = line.size();
+            qsizetype commas[4] = {};
+            int found = 0;
+            for (qsizetype i = 0; i < n && found < 4; ++i) {
+                if (data[i] == ',')
+                    commas[found++] = i;
+            }
+            if (found == 4) {
+                const double first = fieldNumber(line.sliced(commas[1] + 1, commas[2] - commas[1] - 1));
+                const double last = fieldNumber(line.sliced(commas[2] + 1, commas[3] - commas[2] - 1));
+                // Whole address numbers between first and last, both inclusive.
+                lo = qint64(std::ceil(std::clamp(first, -BoundLimit, BoundLimit)));
+                hi = qint64(std::floor(std::clamp(last, -BoundLimit, BoundLimit)));
+            }
+            if (lo > hi)
+                continue; // a range no address number lies in
+            qsizetype lastComma = n - 1;
+            while (lastComma >= 0 && data[lastComma] != ',')
+                --lastComma;
+            const QByteArrayView name = line.sliced(lastComma + 1);
+            const auto it = nameIndex.find(std::string_view(name.data(), size_t(name.size())));
+            qint32 value;
+            if (it == nameIndex.end()) {
+                value = qint32(nameBytes.size());
+                nameBytes.append(name.toByteArray());
+                const QByteArray &stored = nameBytes.constLast();
+                nameIndex.emplace(std::string_view(stored.constData(), size_t(stored.size())), value);
+            } else {
+                value = it->second;
+            }
+            if (!onRange(Range{lo, hi, value}))
+                return false;
         }
-        if (found == 4) {
-            const double first = fieldNumber(line.sliced(commas[1] + 1, commas[2] - commas[1] - 1));
-            const double last = fieldNumber(line.sliced(commas[2] + 1, commas[3] - commas[2] - 1));
-            // Whole address numbers between first and last, both inclusive.
-            lo = qint64(std::ceil(std::clamp(first, -BoundLimit, BoundLimit)));
-            hi = qint64(std::floor(std::clamp(last, -BoundLimit, BoundLimit)));
-        }
-        if (lo > hi)
-            continue; // a range no address number lies in
-        qsizetype lastComma = n - 1;
-        while (lastComma >= 0 && data[lastComma] != ',')
-            --lastComma;
-        const QByteArrayView name = line.sliced(lastComma + 1);
-        const QByteArray key = QByteArray::fromRawData(name.data(), name.size());
-        auto it = nameIndex.constFind(key);
-        qint32 value;
-        if (it == nameIndex.constEnd()) {
-            value = qint32(nameBytes.size());
-            nameBytes.append(name.toByteArray());
-            nameIndex.insert(nameBytes.back(), value);
-        } else {
-            value = it.value();
-        }
-        if (haveLast && lo <= lastHi)
-            monotonic = false;
-        lastHi = hi;
-        haveLast = true;
-        ranges.push_back({lo, hi, value});
-    }
-
-    m_names.reserve(nameBytes.size());
-    for (const QByteArray &bytes : std::as_const(nameBytes))
-        m_names.append(QString::fromUtf8(bytes));
+        return true;
+    };
 
     PieceWriter writer(m_starts, m_values);
-    if (monotonic) {
-        // Ranges in ascending, disjoint order (the shipped file): one pass.
-        for (const Range &range : ranges) {
-            writer.push(range.lo, range.name);
-            writer.push(range.hi + 1, -1);
+    // Ranges in ascending, disjoint order (the shipped file) go straight into the pieces.
+    bool haveLast = false;
+    qint64 lastHi = 0;
+    bool monotonic = true;
+    readRanges([&](const Range &range) {
+        if (haveLast && range.lo <= lastHi) {
+            monotonic = false;
+            return false;
         }
-    } else {
-        // Sweep over all range bounds; among the ranges that hold a number, the one nearest
-        // the top of the file gives the name.
+        haveLast = true;
+        lastHi = range.hi;
+        writer.push(range.lo, range.name);
+        writer.push(range.hi + 1, -1);
+        return true;
+    });
+
+    if (!monotonic) {
+        // Overlapping or unsorted ranges: read them all, then sweep over their bounds; among the
+        // ranges that hold a number, the one nearest the top of the file gives the name.
+        m_starts.clear();
+        m_values.clear();
+        std::vector<Range> ranges;
+        readRanges([&](const Range &range) {
+            ranges.push_back(range);
+            return true;
+        });
         struct Event
         {
             qint64 at;
@@ -286,13 +345,39 @@ void CountryLookup::build(const FileStamp &stamp)
             writer.push(at, open.empty() ? -1 : ranges[open.top()].name);
         }
     }
+
+    m_names.reserve(nameBytes.size());
+    for (const QByteArray &bytes : std::as_const(nameBytes))
+        m_names.append(QString::fromUtf8(bytes));
+
     m_starts.shrink_to_fit();
     m_values.shrink_to_fit();
+
+    // Bucket b: the number of pieces that start at or below b * 65536.
+    constexpr qint64 BucketCount = 65536;
+    m_buckets.resize(BucketCount + 1);
+    size_t piece = 0;
+    for (qint64 b = 0; b <= BucketCount; ++b) {
+        const qint64 at = b << 16;
+        while (piece < m_starts.size() && m_starts[piece] <= at)
+            ++piece;
+        m_buckets[size_t(b)] = quint32(piece);
+    }
 }
 
 int CountryLookup::nameIndexForNumber(qint64 number) const
 {
-    const auto it = std::upper_bound(m_starts.begin(), m_starts.end(), number);
+    if (m_starts.empty())
+        return -1;
+    auto from = m_starts.begin();
+    auto to = m_starts.end();
+    if (number >= 0 && number < (qint64(1) << 32)) {
+        // The first piece that starts above number lies between these two.
+        const size_t bucket = size_t(number >> 16);
+        from = m_starts.begin() + m_buckets[bucket];
+        to = m_starts.begin() + m_buckets[bucket + 1];
+    }
+    const auto it = std::upper_bound(from, to, number);
     if (it == m_starts.begin())
         return -1;
     return m_values[size_t(it - m_starts.begin() - 1)];
@@ -312,7 +397,8 @@ QString CountryLookup::getcountry(const QString &ip)
 
 qsizetype CountryLookup::indexBytes() const
 {
-    qsizetype bytes = qsizetype(m_starts.capacity() * sizeof(qint64) + m_values.capacity() * sizeof(qint32));
+    qsizetype bytes = qsizetype(m_starts.capacity() * sizeof(qint64) + m_values.capacity() * sizeof(qint32)
+                                + m_buckets.capacity() * sizeof(quint32));
     for (const QString &name : m_names)
         bytes += qsizetype(sizeof(QString)) + name.capacity() * 2;
     return bytes;

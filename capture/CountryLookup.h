@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -71,9 +70,11 @@ private:
     struct FileStamp
     {
         QString path;
-        qint64 size = -1;
-        QDateTime modified;
         bool exists = false;
+        qint64 size = -1;
+        qint64 modifiedNs = 0;
+        quint64 inode = 0;
+        quint64 device = 0;
         bool operator==(const FileStamp &) const = default;
     };
 
@@ -82,6 +83,7 @@ private:
     void clearIndex();
 
     QString m_fileName;
+    QByteArray m_encodedName; // m_fileName for the system calls
     Limits m_limits;
     FileStamp m_loaded;
     bool m_hasStamp = false;
@@ -90,6 +92,9 @@ private:
     // the end of the number line) and gives the name m_names[m_values[i]], or none for -1.
     std::vector<qint64> m_starts;
     std::vector<qint32> m_values;
+    // For a number n in 0 .. 2^32 - 1, the piece that holds it lies between m_buckets[n >> 16] - 1
+    // and m_buckets[(n >> 16) + 1]: a search in a handful of pieces instead of all of them.
+    std::vector<quint32> m_buckets;
     QStringList m_names;
     qsizetype m_lines = 0;
     int m_builds = 0;
