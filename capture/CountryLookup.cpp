@@ -77,8 +77,7 @@ public:
     PieceWriter(std::vector<qint64> &starts, std::vector<qint32> &values)
         : m_starts(starts)
         , m_values(values)
-    {
-    }
+    { }
 
     void push(qint64 start, qint32 value)
     {
@@ -114,8 +113,7 @@ CountryLookup::CountryLookup(QString fileName, Limits limits)
     : m_fileName(std::move(fileName))
     , m_encodedName(QFile::encodeName(m_fileName))
     , m_limits(limits)
-{
-}
+{ }
 
 namespace {
 
@@ -284,7 +282,7 @@ void CountryLookup::build(const FileStamp &stamp)
             } else {
                 value = it->second;
             }
-            if (!onRange(Range{lo, hi, value}))
+            if (!onRange(Range { lo, hi, value }))
                 return false;
         }
         return true;
@@ -326,8 +324,8 @@ void CountryLookup::build(const FileStamp &stamp)
         std::vector<Event> events;
         events.reserve(ranges.size() * 2);
         for (qsizetype k = 0; k < qsizetype(ranges.size()); ++k) {
-            events.push_back({ranges[k].lo, qint32(k), true});
-            events.push_back({ranges[k].hi + 1, qint32(k), false});
+            events.push_back({ ranges[k].lo, qint32(k), true });
+            events.push_back({ ranges[k].hi + 1, qint32(k), false });
         }
         std::sort(events.begin(), events.end(), [](const Event &a, const Event &b) { return a.at < b.at; });
         std::vector<bool> active(ranges.size(), false);
@@ -398,7 +396,7 @@ QString CountryLookup::getcountry(const QString &ip)
 qsizetype CountryLookup::indexBytes() const
 {
     qsizetype bytes = qsizetype(m_starts.capacity() * sizeof(qint64) + m_values.capacity() * sizeof(qint32)
-                                + m_buckets.capacity() * sizeof(quint32));
+        + m_buckets.capacity() * sizeof(quint32));
     for (const QString &name : m_names)
         bytes += qsizetype(sizeof(QString)) + name.capacity() * 2;
     return bytes;

@@ -9,7 +9,7 @@
 struct CountryLookupLimits
 {
     qint64 maxFileBytes = qint64(1) << 30; // reading stops after this many bytes
-    qsizetype maxLineBytes = 1 << 20;      // a longer line ends the reading
+    qsizetype maxLineBytes = 1 << 20; // a longer line ends the reading
 };
 
 // The visitor's country from the address-range file "GeoIPCountryWhois.csv".

@@ -9,8 +9,7 @@ LineReader::LineReader(QIODevice &device, qsizetype maxLineBytes, qint64 maxTota
     , m_maxLine(maxLineBytes)
     , m_maxTotal(maxTotalBytes)
     , m_block(blockBytes > 0 ? blockBytes : 1 << 20)
-{
-}
+{ }
 
 bool LineReader::fill()
 {
@@ -67,9 +66,11 @@ LineReader::Status LineReader::next(QByteArrayView &line)
         const qsizetype available = m_buffer.size() - m_begin;
         const char *from = start + scanned;
         const qsizetype rest = available - scanned;
-        const char *lf = rest > 0 ? static_cast<const char *>(std::memchr(from, '\n', static_cast<size_t>(rest))) : nullptr;
+        const char *lf
+            = rest > 0 ? static_cast<const char *>(std::memchr(from, '\n', static_cast<size_t>(rest))) : nullptr;
         const qsizetype crRange = lf ? lf - from : rest;
-        const char *cr = crRange > 0 ? static_cast<const char *>(std::memchr(from, '\r', static_cast<size_t>(crRange))) : nullptr;
+        const char *cr
+            = crRange > 0 ? static_cast<const char *>(std::memchr(from, '\r', static_cast<size_t>(crRange))) : nullptr;
         const char *end = cr ? cr : lf;
         if (end) {
             const qsizetype length = end - start;

@@ -16,11 +16,11 @@ class LineReader final
 {
 public:
     enum class Status {
-        Line,         // line holds the next line, without its line end
-        End,          // the input ended
-        LineTooLong,  // a line longer than maxLineBytes; reading stops
+        Line, // line holds the next line, without its line end
+        End, // the input ended
+        LineTooLong, // a line longer than maxLineBytes; reading stops
         LimitReached, // the input holds more than maxTotalBytes; reading stops
-        ReadError,    // the device reported an error; reading stops
+        ReadError, // the device reported an error; reading stops
     };
 
     LineReader(QIODevice &device, qsizetype maxLineBytes, qint64 maxTotalBytes, qsizetype blockBytes = 1 << 20);

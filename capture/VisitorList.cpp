@@ -62,11 +62,12 @@ VisitorList::VisitorList(const Widgets &widgets, Services services, QObject *par
     : QObject(parent)
     , m_widgets(widgets)
     , m_connection(services.connection ? services.connection : std::make_shared<RouteConnectionState>())
-    , m_resolve(services.resolve ? services.resolve : [](const QString &address) { return Class1().AddressToName(address); })
+    , m_resolve(
+          services.resolve ? services.resolve : [](const QString &address) { return Class1().AddressToName(address); })
     , m_limits(services.limits)
     , m_model(new VisitorListModel(this))
 {
-    for (QLabel *label : {m_widgets.panel1, m_widgets.panel2, m_widgets.panel3, m_widgets.Label6}) {
+    for (QLabel *label : { m_widgets.panel1, m_widgets.panel2, m_widgets.panel3, m_widgets.Label6 }) {
         if (label)
             label->setTextFormat(Qt::PlainText);
     }
@@ -135,10 +136,10 @@ void VisitorList::setPanels(const QString &one, const QString &two, const QStrin
 void VisitorList::showCounted(const VisitorListModel::Counted &counted, bool visit)
 {
     setPanels(QStringLiteral("Page requests: ") + QString::number(m_model->rowCount()),
-              counted.newAddress ? QStringLiteral("Unique IP's: ") + QString::number(m_model->List1().size()) : QString(),
-              counted.newPage ? (visit ? QStringLiteral("Unique pages:  ") : QStringLiteral("Unique pages: "))
-                      + QString::number(m_model->List2().size())
-                              : QString());
+        counted.newAddress ? QStringLiteral("Unique IP's: ") + QString::number(m_model->List1().size()) : QString(),
+        counted.newPage ? (visit ? QStringLiteral("Unique pages:  ") : QStringLiteral("Unique pages: "))
+                + QString::number(m_model->List2().size())
+                        : QString());
 }
 
 int VisitorList::addVisit(const QDateTime &when, const QString &VisitorIP, const QString &VisitPage)
@@ -189,7 +190,7 @@ void VisitorList::askFileName(DialogKind kind, std::function<void(const QString 
     }
     auto *dialog = new QFileDialog(window(), m_dialogTitle);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setNameFilters({QStringLiteral("Visitor lists (*.csv *.txt)"), QStringLiteral("All files (*)")});
+    dialog->setNameFilters({ QStringLiteral("Visitor lists (*.csv *.txt)"), QStringLiteral("All files (*)") });
     if (kind == DialogKind::Save) {
         dialog->setAcceptMode(QFileDialog::AcceptSave);
         dialog->setFileMode(QFileDialog::AnyFile);
@@ -199,7 +200,8 @@ void VisitorList::askFileName(DialogKind kind, std::function<void(const QString 
         dialog->setAcceptMode(QFileDialog::AcceptOpen);
         dialog->setFileMode(QFileDialog::ExistingFile);
     }
-    connect(dialog, &QFileDialog::fileSelected, this, [onName = std::move(onName)](const QString &file) { onName(file); });
+    connect(
+        dialog, &QFileDialog::fileSelected, this, [onName = std::move(onName)](const QString &file) { onName(file); });
     dialog->open();
 }
 
@@ -218,11 +220,11 @@ void VisitorList::saveList()
             return;
         }
         MessageBox::show(window(), QMessageBox::Question, QStringLiteral("File Exists"),
-                         QStringLiteral("File exists. Replace?"), QMessageBox::Yes | QMessageBox::No, QMessageBox::No,
-                         [this, fileName](QMessageBox::StandardButton answer) {
-                             if (answer == QMessageBox::Yes)
-                                 writeList(fileName);
-                         });
+            QStringLiteral("File exists. Replace?"), QMessageBox::Yes | QMessageBox::No, QMessageBox::No,
+            [this, fileName](QMessageBox::StandardButton answer) {
+                if (answer == QMessageBox::Yes)
+                    writeList(fileName);
+            });
     });
 }
 

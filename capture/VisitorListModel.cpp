@@ -8,8 +8,7 @@
 
 VisitorListModel::VisitorListModel(QObject *parent)
     : QAbstractTableModel(parent)
-{
-}
+{ }
 
 int VisitorListModel::rowCount(const QModelIndex &parent) const
 {
@@ -55,7 +54,7 @@ Qt::ItemFlags VisitorListModel::flags(const QModelIndex &index) const
 
 QString VisitorListModel::singleLine(QString text)
 {
-    static const QChar breaks[] = {u'\n', QChar(0x85), QChar(0x2028), QChar(0x2029)};
+    static const QChar breaks[] = { u'\n', QChar(0x85), QChar(0x2028), QChar(0x2029) };
     text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
     text.replace(u'\r', u' ');
     for (QChar c : breaks)
@@ -87,7 +86,7 @@ VisitorListModel::Counted VisitorListModel::addVisit(const QDateTime &when, cons
 {
     const int at = int(m_rows.size());
     beginInsertRows(QModelIndex(), at, at);
-    m_rows.append(Row{when, QString(), singleLine(ip), singleLine(page)});
+    m_rows.append(Row { when, QString(), singleLine(ip), singleLine(page) });
     endInsertRows();
     const Row &added = m_rows.constLast();
     return count(added.ip, added.page);
@@ -101,7 +100,7 @@ void VisitorListModel::appendRows(const QList<Row> &rows)
     beginInsertRows(QModelIndex(), first, first + int(rows.size()) - 1);
     m_rows.reserve(m_rows.size() + rows.size());
     for (const Row &r : rows)
-        m_rows.append(Row{r.time, singleLine(r.timeText), singleLine(r.ip), singleLine(r.page)});
+        m_rows.append(Row { r.time, singleLine(r.timeText), singleLine(r.ip), singleLine(r.page) });
     endInsertRows();
 }
 
@@ -127,7 +126,7 @@ void VisitorListModel::setAddressText(int row, const QString &text)
         return;
     m_rows[row].ip = singleLine(text);
     const QModelIndex cell = index(row, IpColumn);
-    emit dataChanged(cell, cell, {Qt::DisplayRole});
+    emit dataChanged(cell, cell, { Qt::DisplayRole });
 }
 
 void VisitorListModel::clear()

@@ -11,8 +11,8 @@
 struct VisitorListLimits
 {
     qint64 maxFileBytes = qint64(256) << 20; // reading stops after this many bytes
-    qsizetype maxLineBytes = 1 << 20;        // a longer line ends the reading
-    qsizetype maxRows = 2'000'000;           // rows read from one file at most
+    qsizetype maxLineBytes = 1 << 20; // a longer line ends the reading
+    qsizetype maxRows = 2'000'000; // rows read from one file at most
 };
 
 // The rows of the visitor list (columns "Time", "IP", "URL") with the two lists of distinct
@@ -31,7 +31,7 @@ public:
 
     struct Row
     {
-        QDateTime time;   // rows of visits: shown in the locale's short date-and-time format
+        QDateTime time; // rows of visits: shown in the locale's short date-and-time format
         QString timeText; // loaded rows: the text as read (used when time is not valid)
         QString ip;
         QString page;

@@ -137,7 +137,8 @@ int main(int argc, char *argv[])
         else if (args[i] == u"--linear")
             linear = args[++i].toInt();
     }
-    std::printf("Country lookup benchmark\n  file: %s (%lld bytes)\n", qPrintable(csv), static_cast<long long>(QFile(csv).size()));
+    std::printf("Country lookup benchmark\n  file: %s (%lld bytes)\n", qPrintable(csv),
+        static_cast<long long>(QFile(csv).size()));
 
     // Index load.
     malloc_trim(0);
@@ -164,11 +165,11 @@ int main(int argc, char *argv[])
     malloc_trim(0);
     const long rssAfter = statusKb("VmRSS");
     std::printf("\nIndex\n  lines read %lld, pieces %lld, names %lld\n", static_cast<long long>(lines),
-                static_cast<long long>(pieces), static_cast<long long>(lookup.names().size()));
+        static_cast<long long>(pieces), static_cast<long long>(lookup.names().size()));
     std::printf("  load time (median of 5)                      %9.1f ms   goal < 150 ms: %s\n", loads[2] * 1e3,
-                loads[2] < 0.150 ? "met" : "NOT met");
+        loads[2] < 0.150 ? "met" : "NOT met");
     std::printf("  index memory                                 %9.2f MB   goal < 10 MB: %s\n", indexBytes / 1048576.0,
-                indexBytes < 10 * 1048576 ? "met" : "NOT met");
+        indexBytes < 10 * 1048576 ? "met" : "NOT met");
     std::printf("  process RSS growth with one index loaded     %9.2f MB\n", (rssAfter - rssEmpty) / 1024.0);
     std::printf("  peak RSS growth while building (VmHWM)       %9.2f MB\n", (statusKb("VmHWM") - peakBefore) / 1024.0);
     (void)rssBefore;
@@ -237,7 +238,8 @@ int main(int argc, char *argv[])
                     for (const QByteArray &line : file.readAll().split('\n')) {
                         const QList<QByteArray> f = line.split(',');
                         if (f.size() >= 6)
-                            codeOfName.insert(QString::fromUtf8(f.last()), QString::fromUtf8(f[f.size() - 2]).remove(u'"'));
+                            codeOfName.insert(
+                                QString::fromUtf8(f.last()), QString::fromUtf8(f[f.size() - 2]).remove(u'"'));
                     }
                 }
             }
@@ -284,12 +286,12 @@ int main(int argc, char *argv[])
     std::printf("\nRatios\n");
     if (linearTime > 0) {
         std::printf("  linear scan / index (text)      %14.0f x   goal >= 100,000 x: %s\n", linearTime / indexText,
-                    linearTime / indexText >= 100000 ? "met" : "NOT met");
+            linearTime / indexText >= 100000 ? "met" : "NOT met");
         std::printf("  linear scan / getcountry        %14.0f x\n", linearTime / getcountry);
     }
     if (mmdbTime > 0) {
         std::printf("  libmaxminddb / index (text)     %14.2f x   goal >= 1 (no slower): %s\n", mmdbTime / indexText,
-                    mmdbTime >= indexText ? "met" : "NOT met");
+            mmdbTime >= indexText ? "met" : "NOT met");
         std::printf("  libmaxminddb / getcountry       %14.2f x\n", mmdbTime / getcountry);
     }
     std::printf("  (checksum %lld)\n", static_cast<long long>(sink));

@@ -31,10 +31,10 @@ using Clock = std::chrono::steady_clock;
 
 struct Totals
 {
-    std::atomic<int> next{0};
-    std::atomic<int> ok{0};
-    std::atomic<int> refused{0};
-    std::atomic<int> failed{0};
+    std::atomic<int> next { 0 };
+    std::atomic<int> ok { 0 };
+    std::atomic<int> refused { 0 };
+    std::atomic<int> failed { 0 };
 };
 
 bool sendAll(int fd, const char *data, size_t size)
@@ -54,7 +54,7 @@ bool sendAll(int fd, const char *data, size_t size)
 
 void client(int port, int total, const std::string &tag, Totals &totals, std::vector<double> &latencies)
 {
-    sockaddr_in address{};
+    sockaddr_in address {};
     address.sin_family = AF_INET;
     address.sin_port = htons(uint16_t(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -68,7 +68,7 @@ void client(int port, int total, const std::string &tag, Totals &totals, std::ve
             ++totals.failed;
             continue;
         }
-        timeval timeout{10, 0};
+        timeval timeout { 10, 0 };
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
         ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
         const int one = 1;
@@ -142,7 +142,7 @@ int main(int argc, char *argv[])
     };
     // One line for scripts, then the same for people.
     std::printf("RESULT ok=%d refused=%d failed=%d seconds=%.3f rate=%.0f median_ms=%.3f p99_ms=%.3f\n",
-                totals.ok.load(), totals.refused.load(), totals.failed.load(), seconds,
-                seconds > 0 ? totals.ok.load() / seconds : 0.0, percentile(0.5), percentile(0.99));
+        totals.ok.load(), totals.refused.load(), totals.failed.load(), seconds,
+        seconds > 0 ? totals.ok.load() / seconds : 0.0, percentile(0.5), percentile(0.99));
     return totals.ok.load() == total ? 0 : 1;
 }

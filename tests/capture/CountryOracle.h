@@ -63,7 +63,7 @@ inline QList<Entry> parse(const QStringList &lines)
             first = field(line.mid(commas[1] + 1, commas[2] - commas[1] - 1));
             last = field(line.mid(commas[2] + 1, commas[3] - commas[2] - 1));
         }
-        entries.append({first, last, line.mid(line.lastIndexOf(u',') + 1)});
+        entries.append({ first, last, line.mid(line.lastIndexOf(u',') + 1) });
     }
     return entries;
 }

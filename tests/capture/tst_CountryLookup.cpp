@@ -108,41 +108,65 @@ void tst_CountryLookup::getcountry_data()
     QTest::newRow("overlap: top line wins") << overlap << QStringLiteral("0.0.0.155") << QStringLiteral("Wide");
     const QByteArray overlapReversed = "a,b,150,160,Y,Narrow\n"
                                        "a,b,100,200,X,Wide\n";
-    QTest::newRow("overlap reversed: nested first") << overlapReversed << QStringLiteral("0.0.0.155") << QStringLiteral("Narrow");
-    QTest::newRow("overlap reversed: outer part") << overlapReversed << QStringLiteral("0.0.0.161") << QStringLiteral("Wide");
-    QTest::newRow("overlap reversed: outer start") << overlapReversed << QStringLiteral("0.0.0.100") << QStringLiteral("Wide");
+    QTest::newRow("overlap reversed: nested first")
+        << overlapReversed << QStringLiteral("0.0.0.155") << QStringLiteral("Narrow");
+    QTest::newRow("overlap reversed: outer part")
+        << overlapReversed << QStringLiteral("0.0.0.161") << QStringLiteral("Wide");
+    QTest::newRow("overlap reversed: outer start")
+        << overlapReversed << QStringLiteral("0.0.0.100") << QStringLiteral("Wide");
     const QByteArray unsorted = "a,b,300,400,X,High\n"
                                 "a,b,10,20,Y,Low\n";
     QTest::newRow("unsorted") << unsorted << QStringLiteral("0.0.0.15") << QStringLiteral("Low");
 
-    QTest::newRow("quoted numbers")
-        << QByteArray("\"1.0.0.0\",\"1.0.0.255\",\"16777216\",\"16777471\",\"AU\",\"Australia\"\n")
-        << QStringLiteral("1.0.0.9") << QStringLiteral("\"Australia\"");
-    QTest::newRow("quoted with blanks") << QByteArray("a,b, \"10\" , \"20\" ,X,Name\n") << QStringLiteral("0.0.0.20") << QStringLiteral("Name");
-    QTest::newRow("one-sided quote reads 0") << QByteArray("a,b,\"10,20,X,Name\n") << QStringLiteral("0.0.0.0") << QStringLiteral("Name");
-    QTest::newRow("one-sided quote lower bound") << QByteArray("a,b,\"10,20,X,Name\n") << QStringLiteral("0.0.0.21") << QString();
-    QTest::newRow("comma in name") << QByteArray("a,b,10,20,\"KR\",\"Korea, Republic of\"\n") << QStringLiteral("0.0.0.10") << QStringLiteral(" Republic of\"");
-    QTest::newRow("name unchanged") << QByteArray("a,b,10,20,DE,Germany \n") << QStringLiteral("0.0.0.10") << QStringLiteral("Germany ");
-    QTest::newRow("four commas: name is field 5") << QByteArray("a,b,10,20,Name\n") << QStringLiteral("0.0.0.11") << QStringLiteral("Name");
-    QTest::newRow("CR LF line ends") << QByteArray("a,b,10,20,X,First\r\na,b,21,30,Y,Second\r\n") << QStringLiteral("0.0.0.25") << QStringLiteral("Second");
-    QTest::newRow("CR line ends") << QByteArray("a,b,10,20,X,First\ra,b,21,30,Y,Second\r") << QStringLiteral("0.0.0.12") << QStringLiteral("First");
-    QTest::newRow("no final line end") << QByteArray("a,b,10,20,X,First\na,b,21,30,Y,Last") << QStringLiteral("0.0.0.30") << QStringLiteral("Last");
-    QTest::newRow("fractional bounds: inside") << QByteArray("a,b,1.5,3.5,X,Frac\n") << QStringLiteral("0.0.0.2") << QStringLiteral("Frac");
-    QTest::newRow("fractional bounds: below") << QByteArray("a,b,1.5,3.5,X,Frac\n") << QStringLiteral("0.0.0.1") << QString();
-    QTest::newRow("fractional bounds: above") << QByteArray("a,b,1.5,3.5,X,Frac\n") << QStringLiteral("0.0.0.4") << QString();
-    QTest::newRow("text bounds read 0") << QByteArray("a,b,abc,xyz,X,Zero\n") << QStringLiteral("0.0.0.0") << QStringLiteral("Zero");
+    QTest::newRow("quoted numbers") << QByteArray(
+        "\"1.0.0.0\",\"1.0.0.255\",\"16777216\",\"16777471\",\"AU\",\"Australia\"\n")
+                                    << QStringLiteral("1.0.0.9") << QStringLiteral("\"Australia\"");
+    QTest::newRow("quoted with blanks") << QByteArray("a,b, \"10\" , \"20\" ,X,Name\n") << QStringLiteral("0.0.0.20")
+                                        << QStringLiteral("Name");
+    QTest::newRow("one-sided quote reads 0")
+        << QByteArray("a,b,\"10,20,X,Name\n") << QStringLiteral("0.0.0.0") << QStringLiteral("Name");
+    QTest::newRow("one-sided quote lower bound")
+        << QByteArray("a,b,\"10,20,X,Name\n") << QStringLiteral("0.0.0.21") << QString();
+    QTest::newRow("comma in name") << QByteArray("a,b,10,20,\"KR\",\"Korea, Republic of\"\n")
+                                   << QStringLiteral("0.0.0.10") << QStringLiteral(" Republic of\"");
+    QTest::newRow("name unchanged") << QByteArray("a,b,10,20,DE,Germany \n") << QStringLiteral("0.0.0.10")
+                                    << QStringLiteral("Germany ");
+    QTest::newRow("four commas: name is field 5")
+        << QByteArray("a,b,10,20,Name\n") << QStringLiteral("0.0.0.11") << QStringLiteral("Name");
+    QTest::newRow("CR LF line ends") << QByteArray("a,b,10,20,X,First\r\na,b,21,30,Y,Second\r\n")
+                                     << QStringLiteral("0.0.0.25") << QStringLiteral("Second");
+    QTest::newRow("CR line ends") << QByteArray("a,b,10,20,X,First\ra,b,21,30,Y,Second\r") << QStringLiteral("0.0.0.12")
+                                  << QStringLiteral("First");
+    QTest::newRow("no final line end") << QByteArray("a,b,10,20,X,First\na,b,21,30,Y,Last")
+                                       << QStringLiteral("0.0.0.30") << QStringLiteral("Last");
+    QTest::newRow("fractional bounds: inside")
+        << QByteArray("a,b,1.5,3.5,X,Frac\n") << QStringLiteral("0.0.0.2") << QStringLiteral("Frac");
+    QTest::newRow("fractional bounds: below")
+        << QByteArray("a,b,1.5,3.5,X,Frac\n") << QStringLiteral("0.0.0.1") << QString();
+    QTest::newRow("fractional bounds: above")
+        << QByteArray("a,b,1.5,3.5,X,Frac\n") << QStringLiteral("0.0.0.4") << QString();
+    QTest::newRow("text bounds read 0") << QByteArray("a,b,abc,xyz,X,Zero\n") << QStringLiteral("0.0.0.0")
+                                        << QStringLiteral("Zero");
     QTest::newRow("empty range") << QByteArray("a,b,20,10,X,Never\n") << QStringLiteral("0.0.0.15") << QString();
-    QTest::newRow("negative address") << QByteArray("a,b,-5,5,X,Around\n") << QStringLiteral("0.0.0.-3") << QStringLiteral("Around");
-    QTest::newRow("UTF-8 name") << QByteArray("a,b,10,20,X,C\xc3\xb4te d'Ivoire\n") << QStringLiteral("0.0.0.10") << QStringLiteral("C\u00f4te d'Ivoire");
+    QTest::newRow("negative address") << QByteArray("a,b,-5,5,X,Around\n") << QStringLiteral("0.0.0.-3")
+                                      << QStringLiteral("Around");
+    QTest::newRow("UTF-8 name") << QByteArray("a,b,10,20,X,C\xc3\xb4te d'Ivoire\n") << QStringLiteral("0.0.0.10")
+                                << QStringLiteral("C\u00f4te d'Ivoire");
 
     // A line with fewer than four commas reuses the bounds of the line before it; before the
     // first line they are 0 and 0.
-    QTest::newRow("short first line: bounds 0 and 0") << QByteArray("header,text\na,b,10,20,X,A\n") << QStringLiteral("0.0.0.0") << QStringLiteral("text");
-    QTest::newRow("short first line without comma") << QByteArray("Nocomma\na,b,10,20,X,A\n") << QStringLiteral("0.0.0.0") << QStringLiteral("Nocomma");
-    QTest::newRow("short line: earlier equal range wins") << QByteArray("a,b,10,20,X,A\nshort,B\na,b,21,30,Y,C\n") << QStringLiteral("0.0.0.15") << QStringLiteral("A");
-    QTest::newRow("short line: later lines still read") << QByteArray("a,b,10,20,X,A\nshort,B\na,b,21,30,Y,C\n") << QStringLiteral("0.0.0.21") << QStringLiteral("C");
-    QTest::newRow("short line after empty range") << QByteArray("a,b,20,10,X,A\nthree,commas,here,B\n") << QStringLiteral("0.0.0.15") << QString();
-    QTest::newRow("short line with a gap earlier") << QByteArray("a,b,5,6,X,A\na,b,10,20,X,Wide\nshort,B\n") << QStringLiteral("0.0.0.7") << QString();
+    QTest::newRow("short first line: bounds 0 and 0")
+        << QByteArray("header,text\na,b,10,20,X,A\n") << QStringLiteral("0.0.0.0") << QStringLiteral("text");
+    QTest::newRow("short first line without comma")
+        << QByteArray("Nocomma\na,b,10,20,X,A\n") << QStringLiteral("0.0.0.0") << QStringLiteral("Nocomma");
+    QTest::newRow("short line: earlier equal range wins")
+        << QByteArray("a,b,10,20,X,A\nshort,B\na,b,21,30,Y,C\n") << QStringLiteral("0.0.0.15") << QStringLiteral("A");
+    QTest::newRow("short line: later lines still read")
+        << QByteArray("a,b,10,20,X,A\nshort,B\na,b,21,30,Y,C\n") << QStringLiteral("0.0.0.21") << QStringLiteral("C");
+    QTest::newRow("short line after empty range")
+        << QByteArray("a,b,20,10,X,A\nthree,commas,here,B\n") << QStringLiteral("0.0.0.15") << QString();
+    QTest::newRow("short line with a gap earlier")
+        << QByteArray("a,b,5,6,X,A\na,b,10,20,X,Wide\nshort,B\n") << QStringLiteral("0.0.0.7") << QString();
     QTest::newRow("empty line") << QByteArray("\na,b,10,20,X,A\n") << QStringLiteral("0.0.0.0") << QString();
     QTest::newRow("empty file") << QByteArray() << QStringLiteral("0.0.0.0") << QString();
 }
@@ -156,7 +180,8 @@ void tst_CountryLookup::getcountry()
     CountryLookup lookup(path);
     QCOMPARE(lookup.getcountry(ip), country);
     // The linear scan agrees.
-    QCOMPARE(CountryOracle::lookup(CountryOracle::parse(CountryOracle::readLines(path)), CountryLookup::IpToNumber(ip)), country);
+    QCOMPARE(CountryOracle::lookup(CountryOracle::parse(CountryOracle::readLines(path)), CountryLookup::IpToNumber(ip)),
+        country);
 }
 
 void tst_CountryLookup::absentFile()
@@ -211,7 +236,8 @@ void tst_CountryLookup::noRebuildWithoutChange()
     const QString path = write("a,b,10,20,X,Same\n");
     CountryLookup lookup(path);
     for (int i = 0; i < 50; ++i)
-        QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.") + QString::number(i)), (i >= 10 && i <= 20) ? QStringLiteral("Same") : QString());
+        QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.") + QString::number(i)),
+            (i >= 10 && i <= 20) ? QStringLiteral("Same") : QString());
     QCOMPARE(lookup.buildCount(), 1);
 }
 
@@ -230,7 +256,7 @@ void tst_CountryLookup::quotedExtractMatchesLinearScan()
         const double first = CountryOracle::field(fields.at(2));
         const double last = CountryOracle::field(fields.at(3));
         QVERIFY2(first > 0, qPrintable(line));
-        for (double n : {first - 1, first, first + 1, last - 1, last, last + 1}) {
+        for (double n : { first - 1, first, first + 1, last - 1, last, last + 1 }) {
             const QString expected = CountryOracle::lookup(entries, n);
             const QString actual = lookup.countryForNumber(qint64(n));
             if (actual != expected)
@@ -280,7 +306,8 @@ void tst_CountryLookup::shippedFileMatchesLinearScan()
     int named = 0;
     for (int i = 0; i < 60; ++i) {
         const quint32 n = random.generate();
-        const QString ip = QStringLiteral("%1.%2.%3.%4").arg(n >> 24).arg((n >> 16) & 255).arg((n >> 8) & 255).arg(n & 255);
+        const QString ip
+            = QStringLiteral("%1.%2.%3.%4").arg(n >> 24).arg((n >> 16) & 255).arg((n >> 8) & 255).arg(n & 255);
         const QString expected = CountryOracle::lookup(entries, double(n));
         QCOMPARE(lookup.getcountry(ip), expected);
         named += expected.isEmpty() ? 0 : 1;
@@ -324,7 +351,8 @@ void tst_CountryLookup::fileLimitStopsReading()
 {
     QByteArray content;
     for (int i = 0; i < 1000; ++i)
-        content += "a,b," + QByteArray::number(i * 10) + ',' + QByteArray::number(i * 10 + 9) + ",X,N" + QByteArray::number(i) + '\n';
+        content += "a,b," + QByteArray::number(i * 10) + ',' + QByteArray::number(i * 10 + 9) + ",X,N"
+            + QByteArray::number(i) + '\n';
     CountryLookup::Limits limits;
     limits.maxFileBytes = 4096;
     CountryLookup lookup(write(content), limits);

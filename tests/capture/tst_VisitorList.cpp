@@ -130,7 +130,8 @@ void tst_VisitorList::makeList(VisitorListLimits limits)
     m_w = VisitorListWidgets::create(m_window.get());
     auto *layout = new QVBoxLayout(m_window.get());
     layout->addWidget(m_w.iGrid1);
-    for (QWidget *w : std::initializer_list<QWidget *>{m_w.panel1, m_w.panel2, m_w.panel3, m_w.Label6, m_w.Image3, m_w.Image7, m_w.Image8})
+    for (QWidget *w : std::initializer_list<QWidget *> {
+             m_w.panel1, m_w.panel2, m_w.panel3, m_w.Label6, m_w.Image3, m_w.Image7, m_w.Image8 })
         layout->addWidget(w);
     m_connection = std::make_shared<FakeConnection>();
     m_resolver = std::make_shared<FakeResolver>();
@@ -229,7 +230,7 @@ void tst_VisitorList::newestRowBecomesCurrent()
 
 void tst_VisitorList::refreshcountersPanels()
 {
-    m_list->model().appendRows({VisitorListModel::Row{QDateTime(), u"t"_qs, u"1.1.1.1"_qs, u"p"_qs}});
+    m_list->model().appendRows({ VisitorListModel::Row { QDateTime(), u"t"_qs, u"1.1.1.1"_qs, u"p"_qs } });
     m_list->refreshcounters(u"1.1.1.1"_qs, u"p"_qs);
     QCOMPARE(m_w.panel1->text(), u"Page requests: 1"_qs);
     QCOMPARE(m_w.panel2->text(), u"Unique IP's: 1"_qs);
@@ -323,7 +324,7 @@ void tst_VisitorList::loadAppendsAndCounts()
     QCOMPARE(m_w.panel1->text(), u" Page requests: 4"_qs);
     QCOMPARE(m_w.panel2->text(), u"Unique IP's: 3"_qs);
     QCOMPARE(m_w.panel3->text(), u"Unique pages: 2"_qs);
-    QCOMPARE(m_list->model().List1(), (QStringList{u"1.1.1.1"_qs, u"1.1.1.1 Germany"_qs, u"2.2.2.2"_qs}));
+    QCOMPARE(m_list->model().List1(), (QStringList { u"1.1.1.1"_qs, u"1.1.1.1 Germany"_qs, u"2.2.2.2"_qs }));
 }
 
 void tst_VisitorList::loadHeaderOnly()
@@ -407,7 +408,7 @@ void tst_VisitorList::hostNameOfSelectedAddress()
     QSignalSpy shown(m_list.get(), &VisitorList::hostNameShown);
     selectCell(1, 1);
     QVERIFY(shown.wait(5000));
-    QCOMPARE(m_resolver->addresses(), QStringList{asked});
+    QCOMPARE(m_resolver->addresses(), QStringList { asked });
     QCOMPARE(m_w.Label6->text(), label);
     QVERIFY(!m_resolver->ranOnUiThread);
 }
@@ -472,7 +473,7 @@ void tst_VisitorList::latestSelectionWins()
     QCOMPARE(shown.count(), 1);
     QCOMPARE(m_w.Label6->text(), u"host.example"_qs);
     // One lookup at a time: the one running and the last one asked for.
-    QCOMPARE(m_resolver->addresses(), (QStringList{u"10.0.0.9"_qs, u"10.0.0.1"_qs}));
+    QCOMPARE(m_resolver->addresses(), (QStringList { u"10.0.0.9"_qs, u"10.0.0.1"_qs }));
     QCOMPARE(m_window->cursor().shape(), Qt::ArrowCursor);
 }
 
@@ -493,7 +494,8 @@ void tst_VisitorList::hundredThousandRows()
 {
     const QDateTime when(QDate(2026, 12, 7), QTime(0, 0));
     for (int i = 0; i < 100000; ++i)
-        m_list->addVisit(when.addSecs(i), QStringLiteral("10.%1.%2.%3").arg(i >> 16).arg((i >> 8) & 255).arg(i & 255), QStringLiteral("http://site/%1").arg(i % 1000));
+        m_list->addVisit(when.addSecs(i), QStringLiteral("10.%1.%2.%3").arg(i >> 16).arg((i >> 8) & 255).arg(i & 255),
+            QStringLiteral("http://site/%1").arg(i % 1000));
     QCOMPARE(m_list->rowCount(), 100000);
     QCOMPARE(m_w.panel1->text(), u"Page requests: 100000"_qs);
     QCOMPARE(m_w.panel2->text(), u"Unique IP's: 100000"_qs);

@@ -85,22 +85,22 @@ void tst_VisitorListModel::distinctLists_data()
     QTest::addColumn<QStringList>("list2");
 
     QTest::newRow("repeats keep first order")
-        << QStringList{u"10.0.0.2"_qs, u"10.0.0.1"_qs, u"10.0.0.2"_qs, u"10.0.0.3"_qs, u"10.0.0.1"_qs}
-        << QStringList{u"http://b/"_qs, u"http://a/"_qs, u"http://a/"_qs, u"http://b/"_qs, u"http://c/"_qs}
-        << QStringList{u"10.0.0.2"_qs, u"10.0.0.1"_qs, u"10.0.0.3"_qs}
-        << QStringList{u"http://b/"_qs, u"http://a/"_qs, u"http://c/"_qs};
-    QTest::newRow("letter case matters")
-        << QStringList{u"a"_qs, u"A"_qs} << QStringList{u"http://x/Page"_qs, u"http://x/page"_qs}
-        << QStringList{u"a"_qs, u"A"_qs} << QStringList{u"http://x/Page"_qs, u"http://x/page"_qs};
+        << QStringList { u"10.0.0.2"_qs, u"10.0.0.1"_qs, u"10.0.0.2"_qs, u"10.0.0.3"_qs, u"10.0.0.1"_qs }
+        << QStringList { u"http://b/"_qs, u"http://a/"_qs, u"http://a/"_qs, u"http://b/"_qs, u"http://c/"_qs }
+        << QStringList { u"10.0.0.2"_qs, u"10.0.0.1"_qs, u"10.0.0.3"_qs }
+        << QStringList { u"http://b/"_qs, u"http://a/"_qs, u"http://c/"_qs };
+    QTest::newRow("letter case matters") << QStringList { u"a"_qs, u"A"_qs }
+                                         << QStringList { u"http://x/Page"_qs, u"http://x/page"_qs }
+                                         << QStringList { u"a"_qs, u"A"_qs }
+                                         << QStringList { u"http://x/Page"_qs, u"http://x/page"_qs };
     QTest::newRow("address with country is another address")
-        << QStringList{u"1.2.3.4"_qs, u"1.2.3.4 Germany"_qs, u"1.2.3.4"_qs} << QStringList{u"Unknown"_qs, u"Unknown"_qs, u"Local Page"_qs}
-        << QStringList{u"1.2.3.4"_qs, u"1.2.3.4 Germany"_qs} << QStringList{u"Unknown"_qs, u"Local Page"_qs};
-    QTest::newRow("blanks matter")
-        << QStringList{u"x"_qs, u"x "_qs} << QStringList{u"p"_qs, u" p"_qs}
-        << QStringList{u"x"_qs, u"x "_qs} << QStringList{u"p"_qs, u" p"_qs};
-    QTest::newRow("empty texts count once")
-        << QStringList{QString(), QString()} << QStringList{QString(), u""_qs}
-        << QStringList{QString()} << QStringList{QString()};
+        << QStringList { u"1.2.3.4"_qs, u"1.2.3.4 Germany"_qs, u"1.2.3.4"_qs }
+        << QStringList { u"Unknown"_qs, u"Unknown"_qs, u"Local Page"_qs }
+        << QStringList { u"1.2.3.4"_qs, u"1.2.3.4 Germany"_qs } << QStringList { u"Unknown"_qs, u"Local Page"_qs };
+    QTest::newRow("blanks matter") << QStringList { u"x"_qs, u"x "_qs } << QStringList { u"p"_qs, u" p"_qs }
+                                   << QStringList { u"x"_qs, u"x "_qs } << QStringList { u"p"_qs, u" p"_qs };
+    QTest::newRow("empty texts count once") << QStringList { QString(), QString() } << QStringList { QString(), u""_qs }
+                                            << QStringList { QString() } << QStringList { QString() };
 }
 
 void tst_VisitorListModel::distinctLists()
@@ -131,7 +131,7 @@ void tst_VisitorListModel::countIsIndependentOfRows()
     const VisitorListModel::Counted again = model.count(u"1.1.1.1"_qs, u"q"_qs);
     QVERIFY(!again.newAddress);
     QVERIFY(again.newPage);
-    QCOMPARE(model.List2(), (QStringList{u"p"_qs, u"q"_qs}));
+    QCOMPARE(model.List2(), (QStringList { u"p"_qs, u"q"_qs }));
 }
 
 void tst_VisitorListModel::lineBreaksBecomeBlanks_data()
@@ -154,7 +154,7 @@ void tst_VisitorListModel::lineBreaksBecomeBlanks()
     model.addVisit(QDateTime::currentDateTime(), text, text);
     QCOMPARE(model.cellText(0, VisitorListModel::IpColumn), cell);
     QCOMPARE(model.cellText(0, VisitorListModel::UrlColumn), cell);
-    QCOMPARE(model.List2(), QStringList{cell});
+    QCOMPARE(model.List2(), QStringList { cell });
     model.setAddressText(0, text);
     QCOMPARE(model.cellText(0, VisitorListModel::IpColumn), cell);
 }
@@ -176,13 +176,12 @@ void tst_VisitorListModel::saveWritesHeaderAndRows()
     const QDateTime t1(QDate(2026, 12, 7), QTime(9, 0));
     const QDateTime t3(QDate(2026, 12, 7), QTime(9, 2));
     model.addVisit(t1, u"10.0.0.1"_qs, u"http://site/a.htm"_qs);
-    model.appendRows({Row{QDateTime(), u"loaded time"_qs, u"10.0.0.2 France"_qs, u"http://site/b,c.htm"_qs}});
+    model.appendRows({ Row { QDateTime(), u"loaded time"_qs, u"10.0.0.2 France"_qs, u"http://site/b,c.htm"_qs } });
     model.addVisit(t3, u"10.0.0.3"_qs, u"Local Page"_qs);
     const QString path = m_dir.filePath(u"saved.csv"_qs);
     QVERIFY(model.saveToFile(path));
-    const QByteArray expected = "\"Date\",\"IP\",\"Page\"\r\n"
-        + VisitorListModel::timeText(t1).toUtf8() + ",10.0.0.1,http://site/a.htm\r\n"
-        + "loaded time,10.0.0.2 France,http://site/b,c.htm\r\n"
+    const QByteArray expected = "\"Date\",\"IP\",\"Page\"\r\n" + VisitorListModel::timeText(t1).toUtf8()
+        + ",10.0.0.1,http://site/a.htm\r\n" + "loaded time,10.0.0.2 France,http://site/b,c.htm\r\n"
         + VisitorListModel::timeText(t3).toUtf8() + ",10.0.0.3,Local Page\r\n";
     QCOMPARE(readAll(path), expected);
     QCOMPARE(readAll(path).count("\r\n"), 4);
@@ -211,17 +210,24 @@ void tst_VisitorListModel::readFile_data()
     QTest::addColumn<QStringList>("cells"); // time|ip|page per row
     QTest::addColumn<bool>("complete");
 
-    QTest::newRow("saved file") << QByteArray("\"Date\",\"IP\",\"Page\"\r\nt1,1.1.1.1,http://a/\r\nt2,2.2.2.2 Spain,Unknown\r\n")
-                                << QStringList{u"t1|1.1.1.1|http://a/"_qs, u"t2|2.2.2.2 Spain|Unknown"_qs} << true;
-    QTest::newRow("line 1 skipped whatever it holds") << QByteArray("a,b,c\nt,ip,page\n") << QStringList{u"t|ip|page"_qs} << true;
-    QTest::newRow("header only") << QByteArray("\"Date\",\"IP\",\"Page\"\r\n") << QStringList{} << true;
-    QTest::newRow("empty file") << QByteArray() << QStringList{} << true;
-    QTest::newRow("commas belong to the page") << QByteArray("h\nt,ip,http://a/?x=1,2,3\n") << QStringList{u"t|ip|http://a/?x=1,2,3"_qs} << true;
-    QTest::newRow("empty fields") << QByteArray("h\n,,\n") << QStringList{u"||"_qs} << true;
-    QTest::newRow("LF, CR and no final line end") << QByteArray("h\na,b,c\rd,e,f\ng,h,i") << QStringList{u"a|b|c"_qs, u"d|e|f"_qs, u"g|h|i"_qs} << true;
-    QTest::newRow("one comma stops, rows before stay") << QByteArray("h\na,b,c\nbroken,line\nd,e,f\n") << QStringList{u"a|b|c"_qs} << false;
-    QTest::newRow("empty line stops") << QByteArray("h\na,b,c\n\nd,e,f\n") << QStringList{u"a|b|c"_qs} << false;
-    QTest::newRow("UTF-8") << QByteArray("h\nt,ip,http://b\xc3\xbc" "cher.de/\n") << QStringList{u"t|ip|http://b\u00fccher.de/"_qs} << true;
+    QTest::newRow("saved file") << QByteArray(
+        "\"Date\",\"IP\",\"Page\"\r\nt1,1.1.1.1,http://a/\r\nt2,2.2.2.2 Spain,Unknown\r\n")
+                                << QStringList { u"t1|1.1.1.1|http://a/"_qs, u"t2|2.2.2.2 Spain|Unknown"_qs } << true;
+    QTest::newRow("line 1 skipped whatever it holds")
+        << QByteArray("a,b,c\nt,ip,page\n") << QStringList { u"t|ip|page"_qs } << true;
+    QTest::newRow("header only") << QByteArray("\"Date\",\"IP\",\"Page\"\r\n") << QStringList {} << true;
+    QTest::newRow("empty file") << QByteArray() << QStringList {} << true;
+    QTest::newRow("commas belong to the page")
+        << QByteArray("h\nt,ip,http://a/?x=1,2,3\n") << QStringList { u"t|ip|http://a/?x=1,2,3"_qs } << true;
+    QTest::newRow("empty fields") << QByteArray("h\n,,\n") << QStringList { u"||"_qs } << true;
+    QTest::newRow("LF, CR and no final line end")
+        << QByteArray("h\na,b,c\rd,e,f\ng,h,i") << QStringList { u"a|b|c"_qs, u"d|e|f"_qs, u"g|h|i"_qs } << true;
+    QTest::newRow("one comma stops, rows before stay")
+        << QByteArray("h\na,b,c\nbroken,line\nd,e,f\n") << QStringList { u"a|b|c"_qs } << false;
+    QTest::newRow("empty line stops") << QByteArray("h\na,b,c\n\nd,e,f\n") << QStringList { u"a|b|c"_qs } << false;
+    QTest::newRow("UTF-8") << QByteArray("h\nt,ip,http://b\xc3\xbc"
+                                         "cher.de/\n")
+                           << QStringList { u"t|ip|http://b\u00fccher.de/"_qs } << true;
 }
 
 void tst_VisitorListModel::readFile()
@@ -253,7 +259,8 @@ void tst_VisitorListModel::roundTrip()
     VisitorListModel model;
     QDateTime when(QDate(2026, 1, 1), QTime(0, 0));
     for (int i = 0; i < 1000; ++i)
-        model.addVisit(when.addSecs(i * 61), QStringLiteral("10.0.%1.%2").arg(i / 256).arg(i % 256), QStringLiteral("http://site/p%1.htm,x").arg(i % 37));
+        model.addVisit(when.addSecs(i * 61), QStringLiteral("10.0.%1.%2").arg(i / 256).arg(i % 256),
+            QStringLiteral("http://site/p%1.htm,x").arg(i % 37));
     const QString path = m_dir.filePath(u"round.csv"_qs);
     QVERIFY(model.saveToFile(path));
 
@@ -383,7 +390,7 @@ void tst_VisitorListModel::setAddressText()
     QCOMPARE(changed.count(), 1);
     QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(0, 1));
     QCOMPARE(model.cellText(0, 1), u"1.1.1.1 Italy"_qs);
-    QCOMPARE(model.List1(), QStringList{u"1.1.1.1"_qs}); // the counted address stays as it was
+    QCOMPARE(model.List1(), QStringList { u"1.1.1.1"_qs }); // the counted address stays as it was
     model.setAddressText(5, u"x"_qs); // no such row: ignored
 }
 
