@@ -1,0 +1,329 @@
+#include "VisitorList.h"
+
+#include "Class1.h"
+#include "MessageBox.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QTableView>
+#include <QToolButton>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace {
+
+std::optional<QString> g_nextFileName;
+
+const QString &programTitle()
+{
+    static const QString title = QStringLiteral("Vistelle");
+    return title;
+}
+
+QToolButton *makeIcon(QWidget *parent, const QString &name, const QString &toolTip, const QString &themeIcon)
+{
+    auto *button = new QToolButton(parent);
+    button->setObjectName(name);
+    button->setToolTip(toolTip);
+    button->setIcon(QIcon::fromTheme(themeIcon));
+    button->setAutoRaise(true);
+    return button;
+}
+
+QLabel *makeLabel(QWidget *parent, const QString &name)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+} // namespace
+
+VisitorListWidgets VisitorListWidgets::create(QWidget *parent)
+{
+    VisitorListWidgets w;
+    w.iGrid1 = new QTableView(parent);
+    w.iGrid1->setObjectName(QStringLiteral("iGrid1"));
+    w.panel1 = makeLabel(parent, QStringLiteral("StatusBar1Panel1"));
+    w.panel2 = makeLabel(parent, QStringLiteral("StatusBar1Panel2"));
+    w.panel3 = makeLabel(parent, QStringLiteral("StatusBar1Panel3"));
+    w.Label6 = makeLabel(parent, QStringLiteral("Label6"));
+    w.Image3 = makeIcon(parent, QStringLiteral("Image3"), QStringLiteral("Save List"), QStringLiteral("document-save"));
+    w.Image7 = makeIcon(parent, QStringLiteral("Image7"), QStringLiteral("Clear List"), QStringLiteral("edit-clear"));
+    w.Image8 = makeIcon(parent, QStringLiteral("Image8"), QStringLiteral("Load List"), QStringLiteral("document-open"));
+    return w;
+}
+
+VisitorList::VisitorList(const Widgets &widgets, Services services, QObject *parent)
+    : QObject(parent)
+    , m_widgets(widgets)
+    , m_connection(services.connection ? services.connection : std::make_shared<RouteConnectionState>())
+    , m_resolve(
+          services.resolve ? services.resolve : [](const QString &address) { return Class1().AddressToName(address); })
+    , m_limits(services.limits)
+    , m_model(new VisitorListModel(this))
+{
+    for (QLabel *label : { m_widgets.panel1, m_widgets.panel2, m_widgets.panel3, m_widgets.Label6 }) {
+        if (label)
+            label->setTextFormat(Qt::PlainText);
+    }
+    setPanels(QStringLiteral("Page requests:"), QStringLiteral("Unique IP's:"), QStringLiteral("Unique pages:"));
+
+    if (QTableView *view = m_widgets.iGrid1) {
+        view->setModel(m_model);
+        view->setSelectionBehavior(QAbstractItemView::SelectItems);
+        view->setSelectionMode(QAbstractItemView::SingleSelection);
+        view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        view->setWordWrap(false);
+        view->setTextElideMode(Qt::ElideRight);
+        view->setSortingEnabled(false);
+        view->setCornerButtonEnabled(false);
+        // Uniform, fixed row heights: the view never measures rows, so 100,000 rows scroll and
+        // grow as smoothly as ten.
+        QHeaderView *rows = view->verticalHeader();
+        rows->setSectionResizeMode(QHeaderView::Fixed);
+        rows->setDefaultSectionSize(view->fontMetrics().height() + 6);
+        rows->hide();
+        QHeaderView *columns = view->horizontalHeader();
+        columns->setSectionResizeMode(QHeaderView::Interactive);
+        columns->setStretchLastSection(true);
+        columns->setHighlightSections(false);
+        columns->resizeSection(VisitorListModel::TimeColumn, 130);
+        columns->resizeSection(VisitorListModel::IpColumn, 90);
+        columns->resizeSection(VisitorListModel::UrlColumn, 490);
+        connect(view->selectionModel(), &QItemSelectionModel::currentChanged, this, &VisitorList::onCurrentChanged);
+    }
+    if (m_widgets.Image3)
+        connect(m_widgets.Image3, &QToolButton::clicked, this, &VisitorList::saveList);
+    if (m_widgets.Image7)
+        connect(m_widgets.Image7, &QToolButton::clicked, this, &VisitorList::clearList);
+    if (m_widgets.Image8)
+        connect(m_widgets.Image8, &QToolButton::clicked, this, &VisitorList::loadList);
+}
+
+VisitorList::~VisitorList()
+{
+    if (m_lookupRunning) {
+        if (QWidget *w = window())
+            w->unsetCursor();
+    }
+}
+
+QWidget *VisitorList::window() const
+{
+    return m_widgets.iGrid1 ? m_widgets.iGrid1->window() : nullptr;
+}
+
+void VisitorList::setNextFileName(const QString &fileName)
+{
+    g_nextFileName = fileName;
+}
+
+void VisitorList::setPanels(const QString &one, const QString &two, const QString &three)
+{
+    if (m_widgets.panel1 && !one.isNull())
+        m_widgets.panel1->setText(one);
+    if (m_widgets.panel2 && !two.isNull())
+        m_widgets.panel2->setText(two);
+    if (m_widgets.panel3 && !three.isNull())
+        m_widgets.panel3->setText(three);
+}
+
+void VisitorList::showCounted(const VisitorListModel::Counted &counted, bool visit)
+{
+    setPanels(QStringLiteral("Page requests: ") + QString::number(m_model->rowCount()),
+        counted.newAddress ? QStringLiteral("Unique IP's: ") + QString::number(m_model->List1().size()) : QString(),
+        counted.newPage ? (visit ? QStringLiteral("Unique pages:  ") : QStringLiteral("Unique pages: "))
+                + QString::number(m_model->List2().size())
+                        : QString());
+}
+
+int VisitorList::addVisit(const QDateTime &when, const QString &VisitorIP, const QString &VisitPage)
+{
+    const VisitorListModel::Counted counted = m_model->addVisit(when, VisitorIP, VisitPage);
+    showCounted(counted, true);
+    makeNewestRowCurrent();
+    return m_model->rowCount() - 1;
+}
+
+void VisitorList::appendCountry(int row, const QString &country)
+{
+    if (row < 0 || row >= m_model->rowCount())
+        return;
+    m_model->setAddressText(row, m_model->row(row).ip + u' ' + country);
+}
+
+void VisitorList::makeNewestRowCurrent()
+{
+    QTableView *view = m_widgets.iGrid1;
+    if (!view || m_model->rowCount() == 0)
+        return;
+    const QModelIndex current = view->currentIndex();
+    const int column = current.isValid() ? current.column() : 0;
+    m_settingCurrent = true;
+    view->setCurrentIndex(m_model->index(m_model->rowCount() - 1, column));
+    m_settingCurrent = false;
+}
+
+void VisitorList::refreshcounters(const QString &VisitorIP, const QString &Page)
+{
+    showCounted(m_model->count(VisitorIP, Page), false);
+}
+
+void VisitorList::clearList()
+{
+    m_model->clear();
+    setPanels(QStringLiteral("Page requests:"), QStringLiteral("Unique IP's:"), QStringLiteral("Unique pages:"));
+}
+
+void VisitorList::askFileName(DialogKind kind, std::function<void(const QString &)> onName)
+{
+    if (g_nextFileName) {
+        const QString name = *g_nextFileName;
+        g_nextFileName.reset();
+        onName(name);
+        return;
+    }
+    auto *dialog = new QFileDialog(window(), m_dialogTitle);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setNameFilters({ QStringLiteral("Visitor lists (*.csv *.txt)"), QStringLiteral("All files (*)") });
+    if (kind == DialogKind::Save) {
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setFileMode(QFileDialog::AnyFile);
+        // The replace question is the program's own.
+        dialog->setOption(QFileDialog::DontConfirmOverwrite);
+    } else {
+        dialog->setAcceptMode(QFileDialog::AcceptOpen);
+        dialog->setFileMode(QFileDialog::ExistingFile);
+    }
+    connect(
+        dialog, &QFileDialog::fileSelected, this, [onName = std::move(onName)](const QString &file) { onName(file); });
+    dialog->open();
+}
+
+void VisitorList::saveList()
+{
+    m_dialogTitle = QStringLiteral("Save List");
+    if (m_model->rowCount() == 0) {
+        MessageBox::show(window(), QMessageBox::Information, programTitle(), QStringLiteral("Nothing to save"));
+        return;
+    }
+    askFileName(DialogKind::Save, [this](const QString &fileName) {
+        if (fileName.isEmpty())
+            return;
+        if (!QFileInfo::exists(fileName)) {
+            writeList(fileName);
+            return;
+        }
+        MessageBox::show(window(), QMessageBox::Question, QStringLiteral("File Exists"),
+            QStringLiteral("File exists. Replace?"), QMessageBox::Yes | QMessageBox::No, QMessageBox::No,
+            [this, fileName](QMessageBox::StandardButton answer) {
+                if (answer == QMessageBox::Yes)
+                    writeList(fileName);
+            });
+    });
+}
+
+void VisitorList::writeList(const QString &fileName)
+{
+    if (m_model->saveToFile(fileName))
+        emit listSaved(fileName);
+}
+
+void VisitorList::loadList()
+{
+    m_dialogTitle = QStringLiteral("Load List");
+    askFileName(DialogKind::Load, [this](const QString &fileName) {
+        if (!fileName.isEmpty())
+            readList(fileName);
+    });
+}
+
+void VisitorList::readList(const QString &fileName)
+{
+    ++m_loadsRunning;
+    auto *watcher = new QFutureWatcher<VisitorListModel::ReadResult>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        const VisitorListModel::ReadResult result = watcher->result();
+        watcher->deleteLater();
+        --m_loadsRunning;
+        m_model->appendRows(result.rows);
+        VisitorListModel::Counted any;
+        const int first = m_model->rowCount() - int(result.rows.size());
+        for (int i = first; i < m_model->rowCount(); ++i) {
+            const VisitorListModel::Row &row = m_model->row(i);
+            const VisitorListModel::Counted counted = m_model->count(row.ip, row.page);
+            any.newAddress = any.newAddress || counted.newAddress;
+            any.newPage = any.newPage || counted.newPage;
+        }
+        if (!result.rows.isEmpty())
+            showCounted(any, false);
+        if (result.complete)
+            setPanels(QStringLiteral(" Page requests: ") + QString::number(m_model->rowCount()), QString(), QString());
+        emit listLoaded(int(result.rows.size()));
+    });
+    watcher->setFuture(QtConcurrent::run(&VisitorListModel::readFile, fileName, m_limits));
+}
+
+void VisitorList::onCurrentChanged()
+{
+    if (!m_settingCurrent)
+        showSelectedHostName();
+}
+
+void VisitorList::showSelectedHostName()
+{
+    if (!m_widgets.iGrid1 || !m_connection->query().online)
+        return;
+    const QModelIndex current = m_widgets.iGrid1->currentIndex();
+    if (!current.isValid() || current.column() != VisitorListModel::IpColumn) {
+        if (!m_lookupRunning && window())
+            window()->unsetCursor();
+        return;
+    }
+    QString address = m_model->cellText(current.row(), VisitorListModel::IpColumn);
+    const qsizetype blank = address.indexOf(u' ');
+    if (blank >= 0)
+        address = address.left(blank).trimmed();
+    if (QWidget *w = window())
+        w->setCursor(Qt::BusyCursor);
+    if (m_lookupRunning) {
+        m_pendingAddress = address; // looked up when the running lookup ends
+        return;
+    }
+    startLookup(address);
+}
+
+void VisitorList::startLookup(const QString &address)
+{
+    m_lookupRunning = true;
+    auto *watcher = new QFutureWatcher<QString>(this);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
+        const QString name = watcher->result();
+        watcher->deleteLater();
+        finishLookup(name);
+    });
+    watcher->setFuture(QtConcurrent::run(m_resolve, address));
+}
+
+void VisitorList::finishLookup(const QString &name)
+{
+    m_lookupRunning = false;
+    if (m_pendingAddress) {
+        // The user chose another address meanwhile: only its name is shown.
+        const QString next = *m_pendingAddress;
+        m_pendingAddress.reset();
+        startLookup(next);
+        return;
+    }
+    const QString text = name.isEmpty() ? QStringLiteral("IP: Can't Resolve") : name;
+    if (m_widgets.Label6)
+        m_widgets.Label6->setText(text);
+    if (QWidget *w = window())
+        w->unsetCursor();
+    emit hostNameShown(text);
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QDateTime>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+// Bounds for reading a visitor list file, which may come from anywhere.
+struct VisitorListLimits
+{
+    qint64 maxFileBytes = qint64(256) << 20; // reading stops after this many bytes
+    qsizetype maxLineBytes = 1 << 20; // a longer line ends the reading
+    qsizetype maxRows = 2'000'000; // rows read from one file at most
+};
+
+// The rows of the visitor list (columns "Time", "IP", "URL") with the two lists of distinct
+// texts behind the counters: List1 the visitor addresses, List2 the pages, each in order of first
+// appearance, compared exactly. Membership is a hash lookup, so counting stays cheap however long
+// the list grows. QtCore/QtGui only; the view and the status panels belong to VisitorList.
+//
+// A cell never holds a line break: each break (CR LF, CR, LF, U+0085, U+2028, U+2029) is replaced
+// by one blank when the text enters the list, so a row stays one line on screen and in a saved
+// file, and every saved file loads back.
+class VisitorListModel final : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column { TimeColumn = 0, IpColumn = 1, UrlColumn = 2, ColumnCount = 3 };
+
+    struct Row
+    {
+        QDateTime time; // rows of visits: shown in the locale's short date-and-time format
+        QString timeText; // loaded rows: the text as read (used when time is not valid)
+        QString ip;
+        QString page;
+    };
+
+    // What counting a row changed.
+    struct Counted
+    {
+        bool newAddress = false;
+        bool newPage = false;
+    };
+
+    // A visitor list file as read: the rows of the lines after line 1, and whether the whole file
+    // was read (false when a line with fewer than two commas, an over-long line or a limit
+    // stopped the reading; the rows before that point are kept).
+    struct ReadResult
+    {
+        bool opened = false;
+        bool complete = false;
+        QList<Row> rows;
+    };
+
+    static constexpr int DisplayLimit = 4096; // characters of a cell the view shows
+
+    explicit VisitorListModel(QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    // A visit: appends its row at the bottom and counts its address and page.
+    Counted addVisit(const QDateTime &when, const QString &ip, const QString &page);
+    // Appends rows as they are (loaded rows) without counting them.
+    void appendRows(const QList<Row> &rows);
+    // Adds the address to List1 and the page to List2 when they are not in them yet.
+    Counted count(const QString &ip, const QString &page);
+    // Replaces the address cell of a row (the visit processing appends the country to it).
+    void setAddressText(int row, const QString &text);
+
+    // The text of a cell as the view shows it and a saved file holds it.
+    QString cellText(int row, int column) const;
+    const Row &row(int row) const { return m_rows.at(row); }
+
+    const QStringList &List1() const { return m_list1; }
+    const QStringList &List2() const { return m_list2; }
+
+    // Removes all rows and empties both lists.
+    void clear();
+
+    // Writes the list file: line 1 "Date","IP","Page", then one line per row, the three cell
+    // texts joined by commas, lines ending with CR LF, UTF-8. The file is replaced only when it
+    // was written completely. Returns false on failure.
+    bool saveToFile(const QString &fileName) const;
+
+    // Reads a list file (any thread): line 1 is skipped, every other line is split at its first
+    // two commas into the three cells (commas after the second belong to the page).
+    static ReadResult readFile(const QString &fileName, const VisitorListLimits &limits = VisitorListLimits());
+
+    // The text with every line break replaced by a blank.
+    static QString singleLine(QString text);
+    // A date and time in the locale's short date-and-time format.
+    static QString timeText(const QDateTime &when);
+
+private:
+    QList<Row> m_rows;
+    QStringList m_list1;
+    QStringList m_list2;
+    QSet<QString> m_set1;
+    QSet<QString> m_set2;
+};

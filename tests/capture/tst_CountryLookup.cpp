@@ -1,0 +1,366 @@
+#include "CountryLookup.h"
+#include "CountryOracle.h"
+#include "Paths.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+class tst_CountryLookup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void IpToNumber_data();
+    void IpToNumber();
+    void getcountry_data();
+    void getcountry();
+    void absentFile();
+    void fileAppearsAndDisappears();
+    void rebuildOnChange();
+    void noRebuildWithoutChange();
+    void quotedExtractMatchesLinearScan();
+    void quotedExtractKnownAnswers_data();
+    void quotedExtractKnownAnswers();
+    void shippedFileFromDataFolder();
+    void shippedFileMatchesLinearScan();
+    void userFileWins();
+    void longLineStopsReading();
+    void fileLimitStopsReading();
+
+private:
+    QString write(const QByteArray &content, const QString &name = QStringLiteral("GeoIPCountryWhois.csv"));
+    static QString extractPath();
+    QTemporaryDir m_dir;
+};
+
+void tst_CountryLookup::init()
+{
+    QVERIFY(m_dir.isValid());
+}
+
+QString tst_CountryLookup::write(const QByteArray &content, const QString &name)
+{
+    const QString path = m_dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    file.write(content);
+    return path;
+}
+
+QString tst_CountryLookup::extractPath()
+{
+    return QStringLiteral(VISTELLE_CAPTURE_TESTDATA "/GeoIPCountryWhois-quoted-extract.csv");
+}
+
+void tst_CountryLookup::IpToNumber_data()
+{
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<double>("number");
+    QTest::newRow("1.2.3.4") << QStringLiteral("1.2.3.4") << 16909060.0;
+    QTest::newRow("zero") << QStringLiteral("0.0.0.0") << 0.0;
+    QTest::newRow("highest") << QStringLiteral("255.255.255.255") << 4294967295.0;
+    QTest::newRow("part modulo 256") << QStringLiteral("256.1.1.1") << 65793.0;
+    QTest::newRow("part 300") << QStringLiteral("1.300.0.1") << (16777216.0 + 44 * 65536.0 + 1);
+    QTest::newRow("three parts") << QStringLiteral("1.2.3") << 16909056.0;
+    QTest::newRow("one part") << QStringLiteral("7") << 7.0 * 16777216;
+    QTest::newRow("five parts") << QStringLiteral("1.2.3.4.5") << 16909060.0;
+    QTest::newRow("country after blank") << QStringLiteral("1.2.3.4 Germany") << 16909060.0;
+    QTest::newRow("leading blank") << QStringLiteral(" 1.2.3.4") << 16909060.0;
+    QTest::newRow("exponent") << QStringLiteral("1e1.0.0.0") << 10.0 * 16777216;
+    QTest::newRow("negative part keeps sign") << QStringLiteral("0.0.0.-1") << -1.0;
+    QTest::newRow("fraction cut") << QStringLiteral("0.0.1.9.7") << 265.0;
+    QTest::newRow("empty") << QString() << 0.0;
+    QTest::newRow("ipv6") << QStringLiteral("::1") << 0.0;
+    QTest::newRow("empty parts") << QStringLiteral("1...4") << (16777216.0 + 4);
+}
+
+void tst_CountryLookup::IpToNumber()
+{
+    QFETCH(QString, ip);
+    QFETCH(double, number);
+    QCOMPARE(CountryLookup::IpToNumber(ip), number);
+}
+
+void tst_CountryLookup::getcountry_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QString>("country");
+
+    const QByteArray au = "\"1.0.0.0\",\"1.0.0.255\",16777216,16777471,\"AU\",Australia\n"
+                          "\"1.0.1.0\",\"1.0.3.255\",16777472,16778239,\"CN\",China\n"
+                          "\"1.0.8.0\",\"1.0.15.255\",16779264,16781311,\"CN\",China\n";
+    QTest::newRow("first number") << au << QStringLiteral("1.0.0.0") << QStringLiteral("Australia");
+    QTest::newRow("last number") << au << QStringLiteral("1.0.0.255") << QStringLiteral("Australia");
+    QTest::newRow("next range") << au << QStringLiteral("1.0.1.0") << QStringLiteral("China");
+    QTest::newRow("gap between ranges") << au << QStringLiteral("1.0.4.0") << QString();
+    QTest::newRow("below all") << au << QStringLiteral("0.255.255.255") << QString();
+    QTest::newRow("above all") << au << QStringLiteral("1.0.16.0") << QString();
+    QTest::newRow("address with country") << au << QStringLiteral("1.0.2.7 China") << QStringLiteral("China");
+
+    const QByteArray overlap = "a,b,100,200,X,Wide\n"
+                               "a,b,150,160,Y,Narrow\n";
+    QTest::newRow("overlap: top line wins") << overlap << QStringLiteral("0.0.0.155") << QStringLiteral("Wide");
+    const QByteArray overlapReversed = "a,b,150,160,Y,Narrow\n"
+                                       "a,b,100,200,X,Wide\n";
+    QTest::newRow("overlap reversed: nested first")
+        << overlapReversed << QStringLiteral("0.0.0.155") << QStringLiteral("Narrow");
+    QTest::newRow("overlap reversed: outer part")
+        << overlapReversed << QStringLiteral("0.0.0.161") << QStringLiteral("Wide");
+    QTest::newRow("overlap reversed: outer start")
+        << overlapReversed << QStringLiteral("0.0.0.100") << QStringLiteral("Wide");
+    const QByteArray unsorted = "a,b,300,400,X,High\n"
+                                "a,b,10,20,Y,Low\n";
+    QTest::newRow("unsorted") << unsorted << QStringLiteral("0.0.0.15") << QStringLiteral("Low");
+
+    QTest::newRow("quoted numbers") << QByteArray(
+        "\"1.0.0.0\",\"1.0.0.255\",\"16777216\",\"16777471\",\"AU\",\"Australia\"\n")
+                                    << QStringLiteral("1.0.0.9") << QStringLiteral("\"Australia\"");
+    QTest::newRow("quoted with blanks") << QByteArray("a,b, \"10\" , \"20\" ,X,Name\n") << QStringLiteral("0.0.0.20")
+                                        << QStringLiteral("Name");
+    QTest::newRow("one-sided quote reads 0")
+        << QByteArray("a,b,\"10,20,X,Name\n") << QStringLiteral("0.0.0.0") << QStringLiteral("Name");
+    QTest::newRow("one-sided quote lower bound")
+        << QByteArray("a,b,\"10,20,X,Name\n") << QStringLiteral("0.0.0.21") << QString();
+    QTest::newRow("comma in name") << QByteArray("a,b,10,20,\"KR\",\"Korea, Republic of\"\n")
+                                   << QStringLiteral("0.0.0.10") << QStringLiteral(" Republic of\"");
+    QTest::newRow("name unchanged") << QByteArray("a,b,10,20,DE,Germany \n") << QStringLiteral("0.0.0.10")
+                                    << QStringLiteral("Germany ");
+    QTest::newRow("four commas: name is field 5")
+        << QByteArray("a,b,10,20,Name\n") << QStringLiteral("0.0.0.11") << QStringLiteral("Name");
+    QTest::newRow("CR LF line ends") << QByteArray("a,b,10,20,X,First\r\na,b,21,30,Y,Second\r\n")
+                                     << QStringLiteral("0.0.0.25") << QStringLiteral("Second");
+    QTest::newRow("CR line ends") << QByteArray("a,b,10,20,X,First\ra,b,21,30,Y,Second\r") << QStringLiteral("0.0.0.12")
+                                  << QStringLiteral("First");
+    QTest::newRow("no final line end") << QByteArray("a,b,10,20,X,First\na,b,21,30,Y,Last")
+                                       << QStringLiteral("0.0.0.30") << QStringLiteral("Last");
+    QTest::newRow("fractional bounds: inside")
+        << QByteArray("a,b,1.5,3.5,X,Frac\n") << QStringLiteral("0.0.0.2") << QStringLiteral("Frac");
+    QTest::newRow("fractional bounds: below")
+        << QByteArray("a,b,1.5,3.5,X,Frac\n") << QStringLiteral("0.0.0.1") << QString();
+    QTest::newRow("fractional bounds: above")
+        << QByteArray("a,b,1.5,3.5,X,Frac\n") << QStringLiteral("0.0.0.4") << QString();
+    QTest::newRow("text bounds read 0") << QByteArray("a,b,abc,xyz,X,Zero\n") << QStringLiteral("0.0.0.0")
+                                        << QStringLiteral("Zero");
+    QTest::newRow("empty range") << QByteArray("a,b,20,10,X,Never\n") << QStringLiteral("0.0.0.15") << QString();
+    QTest::newRow("negative address") << QByteArray("a,b,-5,5,X,Around\n") << QStringLiteral("0.0.0.-3")
+                                      << QStringLiteral("Around");
+    QTest::newRow("UTF-8 name") << QByteArray("a,b,10,20,X,C\xc3\xb4te d'Ivoire\n") << QStringLiteral("0.0.0.10")
+                                << QStringLiteral("C\u00f4te d'Ivoire");
+
+    // A line with fewer than four commas reuses the bounds of the line before it; before the
+    // first line they are 0 and 0.
+    QTest::newRow("short first line: bounds 0 and 0")
+        << QByteArray("header,text\na,b,10,20,X,A\n") << QStringLiteral("0.0.0.0") << QStringLiteral("text");
+    QTest::newRow("short first line without comma")
+        << QByteArray("Nocomma\na,b,10,20,X,A\n") << QStringLiteral("0.0.0.0") << QStringLiteral("Nocomma");
+    QTest::newRow("short line: earlier equal range wins")
+        << QByteArray("a,b,10,20,X,A\nshort,B\na,b,21,30,Y,C\n") << QStringLiteral("0.0.0.15") << QStringLiteral("A");
+    QTest::newRow("short line: later lines still read")
+        << QByteArray("a,b,10,20,X,A\nshort,B\na,b,21,30,Y,C\n") << QStringLiteral("0.0.0.21") << QStringLiteral("C");
+    QTest::newRow("short line after empty range")
+        << QByteArray("a,b,20,10,X,A\nthree,commas,here,B\n") << QStringLiteral("0.0.0.15") << QString();
+    QTest::newRow("short line with a gap earlier")
+        << QByteArray("a,b,5,6,X,A\na,b,10,20,X,Wide\nshort,B\n") << QStringLiteral("0.0.0.7") << QString();
+    QTest::newRow("empty line") << QByteArray("\na,b,10,20,X,A\n") << QStringLiteral("0.0.0.0") << QString();
+    QTest::newRow("empty file") << QByteArray() << QStringLiteral("0.0.0.0") << QString();
+}
+
+void tst_CountryLookup::getcountry()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, ip);
+    QFETCH(QString, country);
+    const QString path = write(content);
+    CountryLookup lookup(path);
+    QCOMPARE(lookup.getcountry(ip), country);
+    // The linear scan agrees.
+    QCOMPARE(CountryOracle::lookup(CountryOracle::parse(CountryOracle::readLines(path)), CountryLookup::IpToNumber(ip)),
+        country);
+}
+
+void tst_CountryLookup::absentFile()
+{
+    CountryLookup lookup(m_dir.filePath(QStringLiteral("missing.csv")));
+    QVERIFY(!lookup.fileExists());
+    QCOMPARE(lookup.getcountry(QStringLiteral("1.0.0.1")), QString());
+    QVERIFY(!lookup.refresh());
+}
+
+void tst_CountryLookup::fileAppearsAndDisappears()
+{
+    const QString path = m_dir.filePath(QStringLiteral("late.csv"));
+    CountryLookup lookup(path);
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QString());
+    QCOMPARE(write("a,b,10,20,X,Here\n", QStringLiteral("late.csv")), path);
+    QVERIFY(lookup.fileExists());
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QStringLiteral("Here"));
+    QVERIFY(QFile::remove(path));
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QString());
+}
+
+void tst_CountryLookup::rebuildOnChange()
+{
+    const QString path = write("a,b,10,20,X,Before\n");
+    CountryLookup lookup(path);
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QStringLiteral("Before"));
+    const QDateTime stamp = QFileInfo(path).lastModified();
+
+    // Same size, newer time.
+    write("a,b,10,20,X,Later!\n");
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(stamp.addSecs(5), QFileDevice::FileModificationTime));
+    }
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QStringLiteral("Later!"));
+
+    // Other size, the same time as before.
+    write("a,b,10,20,X,Changed again\n");
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(stamp.addSecs(5), QFileDevice::FileModificationTime));
+    }
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QStringLiteral("Changed again"));
+    QCOMPARE(lookup.buildCount(), 3);
+}
+
+void tst_CountryLookup::noRebuildWithoutChange()
+{
+    const QString path = write("a,b,10,20,X,Same\n");
+    CountryLookup lookup(path);
+    for (int i = 0; i < 50; ++i)
+        QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.") + QString::number(i)),
+            (i >= 10 && i <= 20) ? QStringLiteral("Same") : QString());
+    QCOMPARE(lookup.buildCount(), 1);
+}
+
+void tst_CountryLookup::quotedExtractMatchesLinearScan()
+{
+    const QStringList lines = CountryOracle::readLines(extractPath());
+    QVERIFY(lines.size() > 2000);
+    const QList<CountryOracle::Entry> entries = CountryOracle::parse(lines);
+    CountryLookup lookup(extractPath());
+    QVERIFY(lookup.refresh());
+    QVERIFY(lookup.names().size() > 50);
+    // Every bound of every range and its neighbours: where first-match decisions change.
+    int checked = 0;
+    for (const QString &line : lines) {
+        const QStringList fields = line.split(u',');
+        const double first = CountryOracle::field(fields.at(2));
+        const double last = CountryOracle::field(fields.at(3));
+        QVERIFY2(first > 0, qPrintable(line));
+        for (double n : { first - 1, first, first + 1, last - 1, last, last + 1 }) {
+            const QString expected = CountryOracle::lookup(entries, n);
+            const QString actual = lookup.countryForNumber(qint64(n));
+            if (actual != expected)
+                QFAIL(qPrintable(QStringLiteral("%1: %2 instead of %3").arg(n).arg(actual, expected)));
+            ++checked;
+        }
+    }
+    QVERIFY(checked > 12000);
+    QCOMPARE(lookup.buildCount(), 1);
+}
+
+void tst_CountryLookup::quotedExtractKnownAnswers_data()
+{
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QString>("country");
+    QTest::newRow("first line") << QStringLiteral("1.0.0.0") << QStringLiteral("\"Australia\"");
+    // 2.58.197.15 has a line of its own (Belgium), after the German range that holds it.
+    QTest::newRow("nested line loses") << QStringLiteral("2.58.197.15") << QStringLiteral("\"Germany\"");
+    QTest::newRow("comma name") << QStringLiteral("1.11.0.1") << QStringLiteral(" Republic of\"");
+}
+
+void tst_CountryLookup::quotedExtractKnownAnswers()
+{
+    QFETCH(QString, ip);
+    QFETCH(QString, country);
+    CountryLookup lookup(extractPath());
+    QCOMPARE(lookup.getcountry(ip), country);
+}
+
+void tst_CountryLookup::shippedFileFromDataFolder()
+{
+    CountryLookup lookup;
+    QVERIFY2(lookup.fileExists(), qPrintable(lookup.fileName()));
+    QVERIFY(!lookup.fileName().startsWith(Paths::userDataDir()));
+    QCOMPARE(lookup.getcountry(QStringLiteral("1.0.0.0")), QStringLiteral("Australia"));
+    QCOMPARE(lookup.getcountry(QStringLiteral("1.0.1.255")), QStringLiteral("China"));
+    QVERIFY(lookup.lineCount() > 300000);
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.1")), QString());
+}
+
+void tst_CountryLookup::shippedFileMatchesLinearScan()
+{
+    CountryLookup lookup;
+    const QList<CountryOracle::Entry> entries = CountryOracle::parse(CountryOracle::readLines(lookup.fileName()));
+    QVERIFY(entries.size() > 300000);
+    QRandomGenerator random(20261207);
+    int named = 0;
+    for (int i = 0; i < 60; ++i) {
+        const quint32 n = random.generate();
+        const QString ip
+            = QStringLiteral("%1.%2.%3.%4").arg(n >> 24).arg((n >> 16) & 255).arg((n >> 8) & 255).arg(n & 255);
+        const QString expected = CountryOracle::lookup(entries, double(n));
+        QCOMPARE(lookup.getcountry(ip), expected);
+        named += expected.isEmpty() ? 0 : 1;
+    }
+    QVERIFY(named > 20);
+}
+
+void tst_CountryLookup::userFileWins()
+{
+    const QString userDir = Paths::userDataDir();
+    QVERIFY(QDir().mkpath(userDir));
+    const QString userFile = userDir + QStringLiteral("/GeoIPCountryWhois.csv");
+    CountryLookup lookup;
+    QCOMPARE(lookup.getcountry(QStringLiteral("1.0.0.0")), QStringLiteral("Australia"));
+    {
+        QFile file(userFile);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("a,b,16777216,16777216,X,Mine\n");
+    }
+    QCOMPARE(lookup.fileName(), userFile);
+    QCOMPARE(lookup.getcountry(QStringLiteral("1.0.0.0")), QStringLiteral("Mine"));
+    QCOMPARE(lookup.getcountry(QStringLiteral("1.0.1.0")), QString());
+    QVERIFY(QFile::remove(userFile));
+    QCOMPARE(lookup.getcountry(QStringLiteral("1.0.1.0")), QStringLiteral("China"));
+}
+
+void tst_CountryLookup::longLineStopsReading()
+{
+    QByteArray content = "a,b,10,20,X,First\n";
+    content += "a,b,30,40,X," + QByteArray(5000, 'n') + '\n';
+    content += "a,b,50,60,X,After\n";
+    CountryLookup::Limits limits;
+    limits.maxLineBytes = 1000;
+    CountryLookup lookup(write(content), limits);
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QStringLiteral("First"));
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.35")), QString());
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.55")), QString());
+}
+
+void tst_CountryLookup::fileLimitStopsReading()
+{
+    QByteArray content;
+    for (int i = 0; i < 1000; ++i)
+        content += "a,b," + QByteArray::number(i * 10) + ',' + QByteArray::number(i * 10 + 9) + ",X,N"
+            + QByteArray::number(i) + '\n';
+    CountryLookup::Limits limits;
+    limits.maxFileBytes = 4096;
+    CountryLookup lookup(write(content), limits);
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.5")), QStringLiteral("N0"));
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.39.0")), QString()); // 9984: line 999, beyond the limit
+    QVERIFY(lookup.lineCount() > 100);
+    QVERIFY(lookup.lineCount() < 300);
+}
+
+QTEST_GUILESS_MAIN(tst_CountryLookup)
+#include "tst_CountryLookup.moc"
