@@ -1,9 +1,9 @@
 #include "Console.h"
+#include "Shell.h"
 #include "UnixSignals.h"
-#include "frmMain.h"
 
 #include <QApplication>
-#include <QStringList>
+#include <QTimer>
 
 #include <cstring>
 
@@ -21,13 +21,19 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("vistelle"));
     QApplication::setApplicationDisplayName(QStringLiteral("Vistelle"));
     QApplication::setApplicationVersion(QStringLiteral(VISTELLE_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("vistelle"));
+    // The tray icon keeps the program alive while every window is hidden.
+    QApplication::setQuitOnLastWindowClosed(false);
     Console::setHeadless(headless);
 
+    Shell shell;
+    QObject::connect(&shell, &Shell::finished, &app, [](int code) { QCoreApplication::exit(code); });
     UnixSignals signalWatcher;
-    QObject::connect(&signalWatcher, &UnixSignals::terminationRequested, &app, [] { QApplication::quit(); });
+    QObject::connect(&signalWatcher, &UnixSignals::terminationRequested, &shell, &Shell::ShutDown);
+    // The desktop session ending quits the application: shut down in order first.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &shell, [&shell](QSessionManager &) { shell.ShutDown(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &shell, &Shell::ShutDown);
 
-    frmMain window;
-    window.show();
-    window.listenOnConfiguredPort();
+    QTimer::singleShot(0, &shell, [&shell] { shell.RunStartup(); });
     return QApplication::exec();
 }

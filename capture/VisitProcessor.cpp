@@ -95,7 +95,7 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP)
             caption = QStringLiteral("Visitor: ") + visitorIP;
         } else {
             caption = *country;
-            m_list.setAddressCell(row, m_list.addressCell(row) + u' ' + *country);
+            m_list.appendCountry(row, *country);
         }
         m_lastPopupPage = m_visitPage;
         RequestParsing::sepurl(m_visitPage);
@@ -108,7 +108,7 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP)
         m_effects.putLog(QStringLiteral("The following is complete header received:"));
         m_effects.putLog(request);
     }
-    m_list.makeCurrent(row);
+    m_list.makeNewestRowCurrent();
 }
 
 void VisitProcessor::restoreTrayIfDue()

@@ -19,10 +19,9 @@ public:
     virtual ~VisitList() = default;
     // Appends a row (time, address, page), updates the three counters and returns the row.
     virtual int addVisit(const QDateTime &time, const QString &address, const QString &page) = 0;
-    // Replaces the address cell of a row.
-    virtual void setAddressCell(int row, const QString &text) = 0;
-    virtual QString addressCell(int row) const = 0;
-    virtual void makeCurrent(int row) = 0;
+    // The address cell of a row becomes its old text, a blank and the country name.
+    virtual void appendCountry(int row, const QString &country) = 0;
+    virtual void makeNewestRowCurrent() = 0;
 };
 
 // What a visit does outside the list: every effect is a callback, so the processing can be

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "VisitProcessor.h"
+
 #include "ConnectionState.h"
 #include "VisitorListModel.h"
 
@@ -45,7 +47,7 @@ struct VisitorListServices
 // Nothing here waits: file dialogs and message boxes answer through callbacks, a list file is
 // read on a worker thread, and the reverse lookup for Label6 runs on a worker thread while the
 // window shows the busy pointer. All methods are for the user-interface thread.
-class VisitorList final : public QObject
+class VisitorList final : public QObject, public VisitList
 {
     Q_OBJECT
 public:
@@ -62,11 +64,11 @@ public:
     // row count, panel 2 to "Unique IP's: " and panel 3 to "Unique pages:  " (two blanks) and
     // their counts when the address or the page is new, and makes the new row current.
     // Returns the new row (0-based).
-    int addVisit(const QDateTime &when, const QString &VisitorIP, const QString &VisitPage);
+    int addVisit(const QDateTime &when, const QString &VisitorIP, const QString &VisitPage) override;
     // The address cell of a row becomes its old text, a blank and the country name.
-    void appendCountry(int row, const QString &country);
+    void appendCountry(int row, const QString &country) override;
     // Makes the newest row the current row (keeping the current column).
-    void makeNewestRowCurrent();
+    void makeNewestRowCurrent() override;
 
     // Counts one loaded row: panel 1 "Page requests: " and the row count; List1/List2 as for a
     // visit, with "Unique IP's: " and "Unique pages: " (one blank).

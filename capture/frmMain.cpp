@@ -1,58 +1,189 @@
 #include "frmMain.h"
 
+#include "AddressUpdater.h"
+#include "BackgroundTask.h"
+#include "Class1.h"
+#include "ConnectionMonitor.h"
 #include "Console.h"
 #include "Conversions.h"
+#include "CountryLookup.h"
+#include "DayChangeNote.h"
 #include "EventLog.h"
+#include "OutsideAddresses.h"
+#include "Paths.h"
+#include "RemoteScriptPublisher.h"
 #include "RequestParsing.h"
 #include "SettingsStore.h"
+#include "SoundOutput.h"
+#include "UpdateCheck.h"
+#include "VisitProcessor.h"
+#include "VisitorList.h"
+#include "modXMLHTTP.h"
 
+#include <QDir>
+#include <QFile>
+#include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
+namespace {
+const QString CurrentIp = QStringLiteral(" Current IP:");
+
+QIcon icon(const char *themeName)
+{
+    const QString name = QString::fromLatin1(themeName);
+    return QIcon::fromTheme(name, QIcon(QStringLiteral(":/capture/icons/") + name + QStringLiteral(".svg")));
+}
+
+QToolButton *iconButton(QWidget *parent, const char *name, const char *themeIcon, const QString &toolTip)
+{
+    auto *button = new QToolButton(parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setIcon(icon(themeIcon));
+    button->setIconSize(QSize(22, 22));
+    button->setToolTip(toolTip);
+    button->setAutoRaise(true);
+    return button;
+}
+
+QLabel *iconLabel(QWidget *parent, const char *name, const char *themeIcon, const QString &toolTip)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setPixmap(icon(themeIcon).pixmap(18, 18));
+    label->setToolTip(toolTip);
+    return label;
+}
+} // namespace
 
 frmMain::frmMain(Services services, QWidget *parent)
     : QWidget(parent)
     , m_clock(services.clock)
     , m_settings(services.settings ? services.settings : &SettingsStore::instance())
-    , m_connection(services.connection ? services.connection : std::make_shared<RouteConnectionState>())
+    , m_connection(services.connection ? services.connection : std::make_shared<NetworkManagerConnectionState>())
+    , m_ownStartup(services.startup ? nullptr : std::make_unique<StartupState>())
+    , m_startup(services.startup ? services.startup : m_ownStartup.get())
+    , m_services(services)
 {
+    Q_INIT_RESOURCE(icons);
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Vistelle"));
+    buildWindow();
+    buildComponents(services);
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::buildWindow()
+{
+    Label8 = new QLabel(CurrentIp, this);
+    Label8->setObjectName(QStringLiteral("Label8"));
+    Label8->setTextFormat(Qt::PlainText);
+    QFont addressFont = Label8->font();
+    addressFont.setBold(true);
+    addressFont.setPointSizeF(addressFont.pointSizeF() * 1.15);
+    Label8->setFont(addressFont);
+    Connectionon = iconLabel(this, "Connectionon", "network-wired", QStringLiteral("Connected"));
+    Connectionoff = iconLabel(this, "Connectionoff", "network-offline", QStringLiteral("Disconnected"));
+    Connectionon->hide();
+
+    Label10 = new QLabel(QStringLiteral("<a href=\"help\">Help</a>"), this);
+    Label10->setObjectName(QStringLiteral("Label10"));
+    Label10->setToolTip(QStringLiteral("Open the help page"));
+    connect(Label10, &QLabel::linkActivated, this, &frmMain::Label10_Click);
+    Send_Query_Button1 = new QPushButton(icon("application-exit"), QStringLiteral("Exit"), this);
+    Send_Query_Button1->setObjectName(QStringLiteral("Send_Query_Button1"));
+    connect(Send_Query_Button1, &QPushButton::clicked, this, &frmMain::exitRequested);
 
     lblEvents = new QLabel(QStringLiteral("Latest Events"), this);
     lblEvents->setObjectName(QStringLiteral("lblEvents"));
-
-    Image2 = new QToolButton(this);
-    Image2->setObjectName(QStringLiteral("Image2"));
-    Image2->setToolTip(QStringLiteral("Clear Event Log"));
-    Image2->setIcon(QIcon::fromTheme(QStringLiteral("edit-clear")));
-    Image2->setAutoRaise(true);
-
-    Image5 = new QToolButton(this);
-    Image5->setObjectName(QStringLiteral("Image5"));
-    Image5->setToolTip(QStringLiteral("Listen on port"));
-    Image5->setIcon(QIcon::fromTheme(QStringLiteral("network-server")));
-    Image5->setAutoRaise(true);
+    QFont headingFont = lblEvents->font();
+    headingFont.setBold(true);
+    lblEvents->setFont(headingFont);
+    Image5 = iconButton(this, "Image5", "network-server", QStringLiteral("Listen on port"));
+    Image2 = iconButton(this, "Image2", "edit-clear", QStringLiteral("Clear Event Log"));
+    StopRepeat = iconLabel(this, "StopRepeat", "stop-repeat", QStringLiteral("Stopped Repeat Request"));
+    StopRepeat->hide();
 
     txtLog = new QPlainTextEdit(this);
     txtLog->setObjectName(QStringLiteral("txtLog"));
+    txtLog->setMinimumHeight(170);
 
-    auto *header = new QHBoxLayout;
-    header->addWidget(lblEvents);
-    header->addStretch();
-    header->addWidget(Image5);
-    header->addWidget(Image2);
+    auto *top = new QHBoxLayout;
+    top->addWidget(Connectionon);
+    top->addWidget(Connectionoff);
+    top->addWidget(Label8, 1);
+    top->addWidget(Label10);
+    top->addSpacing(8);
+    top->addWidget(Send_Query_Button1);
+
+    auto *eventsBar = new QHBoxLayout;
+    eventsBar->addWidget(lblEvents);
+    eventsBar->addWidget(StopRepeat);
+    eventsBar->addStretch();
+    eventsBar->addWidget(Image5);
+    eventsBar->addWidget(Image2);
+
+    const VisitorListWidgets widgets = VisitorListWidgets::create(this);
+    auto *visitorsBar = new QHBoxLayout;
+    auto *visitorsLabel = new QLabel(QStringLiteral("Visitors"), this);
+    visitorsLabel->setFont(headingFont);
+    visitorsBar->addWidget(visitorsLabel);
+    visitorsBar->addStretch();
+    for (QToolButton *b : {widgets.Image3, widgets.Image8, widgets.Image7})
+        b->setIconSize(QSize(22, 22));
+    widgets.Image3->setIcon(icon("document-save"));
+    widgets.Image8->setIcon(icon("document-open"));
+    widgets.Image7->setIcon(icon("edit-delete"));
+    visitorsBar->addWidget(widgets.Image3);
+    visitorsBar->addWidget(widgets.Image8);
+    visitorsBar->addWidget(widgets.Image7);
+    widgets.iGrid1->setMinimumHeight(200);
+    widgets.Label6->setMinimumWidth(200);
+
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setSizeGripEnabled(false);
+    StatusBar1->addWidget(widgets.panel1, 1);
+    StatusBar1->addWidget(widgets.panel2, 1);
+    StatusBar1->addWidget(widgets.panel3, 1);
+    panel5 = new QToolButton(this);
+    panel5->setObjectName(QStringLiteral("panel5"));
+    panel5->setAutoRaise(true);
+    panel5->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    panel5->setEnabled(false);
+    StatusBar1->addPermanentWidget(panel5);
+
     auto *layout = new QVBoxLayout(this);
-    layout->addLayout(header);
-    layout->addWidget(txtLog);
-    resize(640, 420);
+    layout->setContentsMargins(8, 8, 8, 0);
+    layout->addLayout(top);
+    layout->addLayout(eventsBar);
+    layout->addWidget(txtLog, 2);
+    layout->addLayout(visitorsBar);
+    layout->addWidget(widgets.iGrid1, 3);
+    layout->addWidget(widgets.Label6);
+    layout->addWidget(StatusBar1);
+    setFixedSize(780, 600);
 
+    m_visitors = new VisitorList(widgets, {m_connection, {}, {}}, this);
+}
+
+void frmMain::buildComponents(const Services &services)
+{
     m_log = new EventLog(txtLog, *m_clock, this);
     connect(m_log, &EventLog::lineAdded, this, [](const QString &line) { Console::writeLine(line); });
     connect(Image2, &QToolButton::clicked, m_log, &EventLog::clear);
     connect(Image5, &QToolButton::clicked, this, &frmMain::Image5_Click);
+    const PutLogFn putLog = [this](const QString &text) { PutLog(text); };
 
     m_listener = new Listener(*m_clock, services.listenerLimits, this);
     connect(m_listener, &Listener::requestFinished, this, &frmMain::onRequestFinished);
@@ -60,9 +191,146 @@ frmMain::frmMain(Services services, QWidget *parent)
     connect(m_listener, &Listener::tlsRefused, this, [this] {
         PutLog(QStringLiteral("TLS connection refused: no certificate configured"));
     });
+
+    m_country = std::make_unique<CountryLookup>();
+    VisitEffects effects;
+    effects.putLog = putLog;
+    if (services.sound) {
+        SoundOutput *sound = services.sound;
+        effects.playSound = [sound](const QString &file) { sound->playAsync(file); };
+    }
+    effects.showPopup = services.showPopup;
+    effects.setTrayAlert = services.setTrayAlert;
+    effects.setStopRepeat = [this](bool visible, const QString &toolTip) {
+        if (!toolTip.isEmpty())
+            StopRepeat->setToolTip(toolTip);
+        StopRepeat->setVisible(visible);
+    };
+    effects.country = [this](const QString &ip) -> std::optional<QString> {
+        if (!m_country->fileExists())
+            return std::nullopt;
+        return m_country->getcountry(ip);
+    };
+    m_visits = new VisitProcessor(*m_settings, *m_visitors, effects, *m_clock, this);
+
+    ConnectionMonitor::View monitorView;
+    monitorView.putLog = putLog;
+    monitorView.clearLog = [this] { m_log->clear(); };
+    monitorView.showConnection = [this](bool online) { showConnection(online); };
+    monitorView.setAddressLabel = [this](const QString &text) { setAddressLabel(text); };
+    monitorView.setListenToolTip = [this](const QString &text) { Image5->setToolTip(text); };
+    monitorView.enableAddressUpdater = [this](bool on) {
+        if (!on)
+            Timer2->stop();
+        else if (!Timer2->isActive())
+            Timer2->start();
+    };
+    monitorView.runStartup = [this] {
+        if (m_services.runStartup)
+            m_services.runStartup();
+    };
+    monitorView.isListening = [this] { return m_listener->isListening(); };
+    monitorView.localAddress = [] { return Class1().NameToAddress(QString()); };
+    monitorView.dynamicDnsOff = [this] { return dynamicDnsOff(); };
+    monitorView.listenPortText = [this] { return listenPortText(); };
+    monitorView.now = [this] { return m_clock->currentDateTime(); };
+    m_monitor = new ConnectionMonitor(m_connection, *m_startup, monitorView, this);
+
+    m_updateCheck = new UpdateCheck(m_settings, this);
+    m_updateCheck->setPutLog(putLog);
+    m_updateCheck->setOpenDocument([this](const QUrl &url) {
+        if (m_services.openDocument)
+            m_services.openDocument(url.toString());
+    });
+    connect(m_updateCheck, &UpdateCheck::panelTextChanged, panel5, &QToolButton::setText);
+    connect(m_updateCheck, &UpdateCheck::panelToolTipChanged, panel5, &QToolButton::setToolTip);
+    connect(m_updateCheck, &UpdateCheck::panelEnabledChanged, panel5, &QToolButton::setEnabled);
+    connect(panel5, &QToolButton::clicked, m_updateCheck, &UpdateCheck::Panel_Click);
+
+    AddressUpdater::View updaterView;
+    updaterView.putLog = putLog;
+    updaterView.addressLabel = [this] { return Label8->text(); };
+    updaterView.setAddressLabel = [this](const QString &text) { setAddressLabel(text); };
+    updaterView.setTray = [this](bool busy, const QString &toolTip) {
+        if (m_services.setTrayBusy)
+            m_services.setTrayBusy(busy, toolTip);
+    };
+    updaterView.setBusyCursor = [this](bool busy) {
+        if (busy)
+            setCursor(Qt::BusyCursor);
+        else
+            unsetCursor();
+    };
+    updaterView.listen = [this] { listenOnConfiguredPort(); };
+    m_updater = new AddressUpdater(*m_settings, m_connection, m_updateCheck, updaterView, *m_clock, this);
+
+    m_publisher = new RemoteScriptPublisher(m_settings, m_connection, this);
+    m_publisher->setPutLog(putLog);
+    connect(this, &frmMain::publisherEnableRequested, m_publisher, &RemoteScriptPublisher::enable);
+    connect(m_publisher, &RemoteScriptPublisher::restoreWindowRequested, this, [this] {
+        if (m_services.restoreWindow)
+            m_services.restoreWindow();
+    });
+
+    m_dayNote = new DayChangeNote(*m_clock, this);
+    m_dayNote->setPutLog(putLog);
+    m_dayNote->timer()->stop(); // runs from the window's loading
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(ConnectionMonitor::IntervalMs);
+    connect(Timer1, &QTimer::timeout, m_monitor, &ConnectionMonitor::Timer1_Timer);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(AddressUpdater::IntervalMs);
+    connect(Timer2, &QTimer::timeout, m_updater, &AddressUpdater::Timer2_Timer);
 }
 
-frmMain::~frmMain() = default;
+void frmMain::load()
+{
+    if (m_loaded)
+        return;
+    m_loaded = true;
+    m_visits->resetLastVisitTime();
+    m_updateCheck->setUpdateCheckPending(true);
+    PutLog(QStringLiteral("Software Started - ")
+           + QLocale::c().toString(m_clock->currentDateTime().date(), QStringLiteral("dd-MMMM-yyyy")));
+
+    m_monitor->onWindowLoad();
+    if (dynamicDnsOff()) {
+        setAddressLabel(CurrentIp);
+        const OutsideAddresses addresses = OutsideAddresses::read(*m_settings);
+        const QString echo = addresses.echoPageUrl;
+        const HttpOptions options = addresses.httpOptions();
+        auto connection = m_connection;
+        runInBackground<QString>(
+            this, [echo, connection, options] { return modXMLHTTP::GetPublicIP(echo, *connection, options); },
+            [this](const QString &address) {
+                // Only while nothing else has written the label meanwhile.
+                if (Label8->text() == CurrentIp)
+                    setAddressLabel(CurrentIp + address);
+            });
+    } else {
+        QString address;
+        QFile file(addressFileName());
+        if (file.open(QIODevice::ReadOnly))
+            address = QString::fromUtf8(file.readLine(1024)).trimmed();
+        setAddressLabel(CurrentIp + address);
+    }
+
+    m_updater->Timer2_Timer();
+    m_monitor->setFirstConnectedTick();
+    move(0, 0);
+
+    // Logged for "1" and for a missing or non-numeric value; not for any other number.
+    const QString usedyndns = m_settings->GetSetting(QStringLiteral("usedyndns"));
+    if (!Conversions::isNumeric(usedyndns) || Conversions::leadingNumber(usedyndns) == 1.0)
+        PutLog(QStringLiteral("If needed, IP will be updated in 60 seconds..."));
+
+    Timer1->start();
+    Timer2->start();
+    m_dayNote->timer()->start();
+}
 
 void frmMain::PutLog(const QString &eventtxt)
 {
@@ -85,6 +353,33 @@ void frmMain::listenOnConfiguredPort()
         ListenOnPort(*port);
 }
 
+QString frmMain::addressFileName()
+{
+    return Paths::userDataDir() + QStringLiteral("/iptxt.txt");
+}
+
+void frmMain::WRITEIP()
+{
+    const QString caption = Label8->text();
+    // Everything after the first "IP:"; without one, the caption without its first two characters.
+    const qsizetype at = caption.indexOf(QStringLiteral("IP:"));
+    const QString address = at >= 0 ? caption.mid(at + 3) : caption.mid(2);
+    QDir().mkpath(Paths::userDataDir());
+    QFile file(addressFileName());
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(address.toUtf8() + "\r\n");
+}
+
+QString frmMain::getcountry(const QString &ip)
+{
+    return m_country->getcountry(ip);
+}
+
+void frmMain::refreshcounters(const QString &VisitorIP, const QString &Page)
+{
+    m_visitors->refreshcounters(VisitorIP, Page);
+}
+
 QString frmMain::GetHeaderFromRequest(const QString &Request, const QString &Header)
 {
     return RequestParsing::GetHeaderFromRequest(Request, Header);
@@ -95,11 +390,27 @@ void frmMain::sepurl(QString &PageUrl)
     RequestParsing::sepurl(PageUrl);
 }
 
+void frmMain::stopTimers()
+{
+    Timer1->stop();
+    Timer2->stop();
+    m_publisher->disable();
+    m_dayNote->timer()->stop();
+}
+
+void frmMain::closeSocket()
+{
+    m_listener->close();
+}
+
+void frmMain::enablePublisher()
+{
+    m_publisher->enable();
+}
+
 void frmMain::onRequestFinished(const QByteArray &request, const QString &remoteAddress)
 {
-    // Until the visit processing takes over: one line per finished request.
-    const QString referer = GetHeaderFromRequest(QString::fromUtf8(request), QStringLiteral("referer"));
-    PutLog(QStringLiteral("Visit: ") + remoteAddress + QStringLiteral(" -> ") + (referer.isEmpty() ? QStringLiteral("Unknown") : referer));
+    m_visits->WS_Close(QString::fromUtf8(request), remoteAddress);
 }
 
 void frmMain::onAcceptError(const QString &description)
@@ -114,4 +425,32 @@ void frmMain::Image5_Click()
 {
     if (m_connection->query().online)
         listenOnConfiguredPort();
+}
+
+void frmMain::Label10_Click()
+{
+    if (m_services.openDocument)
+        m_services.openDocument(Paths::findDataFile(QStringLiteral("vistelle.htm")));
+}
+
+void frmMain::setAddressLabel(const QString &text)
+{
+    Label8->setText(text);
+}
+
+bool frmMain::dynamicDnsOff() const
+{
+    return Conversions::trimmedEquals(m_settings->GetSetting(QStringLiteral("usedyndns")), QStringLiteral("0"));
+}
+
+QString frmMain::listenPortText() const
+{
+    const double value = Conversions::leadingNumber(m_settings->GetSetting(QStringLiteral("ListenPort"), QStringLiteral("80")));
+    return QString::number(value, 'g', 15);
+}
+
+void frmMain::showConnection(bool online)
+{
+    Connectionon->setVisible(online);
+    Connectionoff->setVisible(!online);
 }

@@ -20,9 +20,8 @@ public:
         rows.push_back({time, address, page});
         return int(rows.size()) - 1;
     }
-    void setAddressCell(int row, const QString &text) override { rows[size_t(row)].address = text; }
-    QString addressCell(int row) const override { return rows[size_t(row)].address; }
-    void makeCurrent(int row) override { current = row; }
+    void appendCountry(int row, const QString &country) override { rows[size_t(row)].address += u' ' + country; }
+    void makeNewestRowCurrent() override { current = int(rows.size()) - 1; }
     std::vector<Row> rows;
     int current = -1;
 };

@@ -1,0 +1,200 @@
+#include "Shell.h"
+
+#include "AlertIcons.h"
+#include "AlsaSoundOutput.h"
+#include "Class1.h"
+#include "Console.h"
+#include "HttpRequest.h"
+#include "MessageBox.h"
+#include "SettingsStore.h"
+#include "SingleInstance.h"
+#include "Tray.h"
+#include "frmContainer.h"
+#include "frmMain.h"
+#include "frmTrayNotification.h"
+#include "modMain.h"
+
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QLabel>
+#include <QThreadPool>
+
+namespace {
+Shell *g_shell = nullptr;
+}
+
+Shell::Shell(ShellServices services, QObject *parent)
+    : QObject(parent)
+    , m_services(std::move(services))
+    , m_connection(m_services.connection ? m_services.connection : std::make_shared<NetworkManagerConnectionState>())
+    , m_instance(std::make_unique<SingleInstance>(m_services.lockDir))
+{
+    g_shell = this;
+    if (!m_services.sound) {
+        m_ownSound = std::make_unique<AlsaSoundOutput>();
+        m_services.sound = m_ownSound.get();
+    }
+}
+
+Shell::~Shell()
+{
+    if (!m_shutDown && m_locked)
+        ShutDown();
+    delete m_main;
+    delete m_container;
+    delete m_popup;
+    delete m_tray;
+    if (g_shell == this)
+        g_shell = nullptr;
+}
+
+Shell *Shell::instance()
+{
+    return g_shell;
+}
+
+void Shell::ensureContainer()
+{
+    if (m_container)
+        return;
+    m_tray = new Tray(*m_services.clock);
+    m_container = new frmContainer(m_tray);
+    connect(m_container, &frmContainer::closeRequested, this, &Shell::ShutDown);
+    m_popup = new frmTrayNotification(*m_services.clock);
+}
+
+frmMain *Shell::mainWindow()
+{
+    if (m_main)
+        return m_main;
+    ensureContainer();
+    frmMainServices services;
+    services.clock = m_services.clock;
+    services.settings = m_services.settings;
+    services.connection = m_connection;
+    services.startup = &m_startup;
+    services.listenerLimits = m_services.listenerLimits;
+    services.sound = m_services.sound;
+    services.showPopup = [this](const QString &caption, const QString &subcaption) {
+        m_popup->ShowTrayNotification(caption, subcaption);
+    };
+    services.setTrayAlert = [this](bool alert) { setTrayAlert(alert); };
+    services.setTrayBusy = [this](bool busy, const QString &toolTip) { setTrayBusy(busy, toolTip); };
+    services.runStartup = [this] { RunStartup(); };
+    services.openDocument = [this](const QString &path) { OpenDocument(path); };
+    services.restoreWindow = [this] { m_container->restoreFromTray(); };
+    m_main = new frmMain(services);
+    m_container->host(m_main);
+    connect(m_main, &frmMain::exitRequested, m_container, &QWidget::close);
+    m_main->load();
+    m_main->show();
+    return m_main;
+}
+
+bool Shell::RunStartup()
+{
+    if (m_shutDown)
+        return false;
+    modMain::PrepareControls();
+    if (!m_locked) {
+        if (!m_instance->tryLock()) {
+            MessageBox::show(nullptr, QMessageBox::Information, QStringLiteral("Vistelle"),
+                             QStringLiteral("Already running, exiting."), QMessageBox::Ok, QMessageBox::Ok,
+                             [this](QMessageBox::StandardButton) { emit finished(0); });
+            return false;
+        }
+        m_locked = true;
+    }
+    ++m_startup.runCounter;
+    const ConnectionState::Result state = m_connection->query();
+    if (state.online)
+        m_startup.ConnectionName = state.connectionName;
+
+    if (!state.online) {
+        // Loads and shows the main window (its load sequence logs the start and the missing
+        // connection), then a line holding only the time stamp.
+        mainWindow()->PutLog(QString());
+        m_container->show();
+        return true;
+    }
+    // A program started offline has never run the online steps: the first online call runs
+    // them whatever the counter says, so it listens, shows the tray and announces its address.
+    if (m_startup.runCounter > 1 && m_startup.onlineStepsDone)
+        return true;
+    m_startup.onlineStepsDone = true;
+
+    ensureContainer();
+    m_container->show();
+    frmMain *main = mainWindow();
+    main->listenOnConfiguredPort();
+    main->show();
+    m_container->showMinimized();
+
+    m_popup->lblCaption->setText(QStringLiteral("Vistelle"));
+    m_popup->lblSubcaption->setText(QStringLiteral("Current IP: ") + Class1().NameToAddress(QString()));
+    m_popup->ShowTrayNotification();
+    main->enablePublisher();
+    return true;
+}
+
+void Shell::ShutDown()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    if (m_main) {
+        m_main->WRITEIP();
+        m_main->stopTimers();
+        m_main->closeSocket();
+        m_main->hide();
+        m_main->deleteLater();
+        m_main = nullptr;
+    }
+    if (m_tray)
+        m_tray->Show(false);
+    if (m_container) {
+        m_container->hide();
+        m_container->deleteLater();
+        m_container = nullptr;
+    }
+    if (m_popup)
+        m_popup->hide();
+    // Web exchanges still on their way end now; wait for them only briefly.
+    HttpRequest::abortAll();
+    QThreadPool::globalInstance()->waitForDone(ShutDownWaitMs);
+    if (m_locked)
+        m_instance->unlock();
+    emit finished(0);
+}
+
+void Shell::OpenDocument(const QString &path)
+{
+    QUrl url = QUrl::fromUserInput(path);
+    const bool web = url.scheme() == u"http" || url.scheme() == u"https" || url.scheme() == u"mailto";
+    bool opened = false;
+    if (web || QFileInfo::exists(path)) {
+        if (!web)
+            url = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath());
+        opened = m_services.openUrl ? m_services.openUrl(url) : QDesktopServices::openUrl(url);
+    }
+    if (!opened)
+        MessageBox::show(m_container, QMessageBox::NoIcon, QStringLiteral("Vistelle"),
+                         QStringLiteral("File Not Found on path ") + path);
+}
+
+void Shell::setTrayAlert(bool alert)
+{
+    if (!m_tray || !m_container)
+        return;
+    m_tray->setTrayImage(alert ? m_container->picIconAlert : m_container->picIcon);
+    m_tray->Show(true);
+}
+
+void Shell::setTrayBusy(bool busy, const QString &toolTip)
+{
+    if (!m_tray || !m_container)
+        return;
+    m_tray->setTrayToolTip(toolTip);
+    m_tray->setTrayImage(busy ? m_container->Picture1 : m_container->picIcon);
+    m_tray->Show(true);
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "Clock.h"
+#include "ConnectionState.h"
+#include "Listener.h"
+#include "StartupState.h"
+
+#include <QObject>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+
+class SettingsStore;
+class SingleInstance;
+class SoundOutput;
+class Tray;
+class frmContainer;
+class frmMain;
+class frmTrayNotification;
+
+struct ShellServices
+{
+    const Clock *clock = &Clock::system();
+    SettingsStore *settings = nullptr;           // null: the program's store
+    std::shared_ptr<ConnectionState> connection; // null: the Linux query (NetworkManager names)
+    QString lockDir;                             // null: the user's runtime folder
+    SoundOutput *sound = nullptr;                // null: ALSA's default device
+    ListenerLimits listenerLimits;
+    // Opens an address with the desktop's handler; null: QDesktopServices.
+    std::function<bool(const QUrl &)> openUrl;
+};
+
+// The application shell: start-up and shut-down, the single instance, the container window with
+// its tray icon, the main window and the popup. modMain's routines run on the program's one shell.
+class Shell final : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Shell(ShellServices services = {}, QObject *parent = nullptr);
+    ~Shell() override;
+
+    // The program's shell (the last one created); null before.
+    static Shell *instance();
+
+    // The start-up routine; also run again by the connection monitor on reconnection. Returns
+    // false when another instance runs: the message is shown and finished() follows.
+    bool RunStartup();
+    // The orderly end, from every close path. Runs once; finished(0) follows.
+    void ShutDown();
+    // Opens a document or web address with the desktop's handler; "File Not Found on path " on
+    // failure.
+    void OpenDocument(const QString &path);
+
+    // The main window; its first use loads it.
+    frmMain *mainWindow();
+    frmContainer *container() const { return m_container; }
+    frmTrayNotification *popup() const { return m_popup; }
+    Tray *tray() const { return m_tray; }
+    StartupState &startup() { return m_startup; }
+    bool isShutDown() const { return m_shutDown; }
+    // Waits at most this long at shut-down for web exchanges still running.
+    static constexpr int ShutDownWaitMs = 2000;
+
+signals:
+    // The program should end with this exit code.
+    void finished(int exitCode);
+
+private:
+    void setTrayAlert(bool alert);
+    void setTrayBusy(bool busy, const QString &toolTip);
+    void ensureContainer();
+
+    ShellServices m_services;
+    std::shared_ptr<ConnectionState> m_connection;
+    StartupState m_startup;
+    std::unique_ptr<SingleInstance> m_instance;
+    std::unique_ptr<SoundOutput> m_ownSound;
+    Tray *m_tray = nullptr;
+    frmContainer *m_container = nullptr;
+    frmMain *m_main = nullptr;
+    frmTrayNotification *m_popup = nullptr;
+    bool m_shutDown = false;
+    bool m_locked = false;
+};
