@@ -129,6 +129,8 @@ bool Shell::RunStartup()
     main->listenOnConfiguredPort();
     main->show();
     m_container->showMinimized();
+    if (Console::isHeadless())
+        m_container->hide(); // nobody to show it to
 
     m_popup->lblCaption->setText(QStringLiteral("Vistelle"));
     m_popup->lblSubcaption->setText(QStringLiteral("Current IP: ") + Class1().NameToAddress(QString()));

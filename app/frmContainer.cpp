@@ -1,6 +1,7 @@
 #include "frmContainer.h"
 
 #include "AlertIcons.h"
+#include "Console.h"
 #include "Tray.h"
 
 #include <QCloseEvent>
@@ -50,9 +51,10 @@ void frmContainer::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
     // Minimised, the window lives on as the tray icon only. Without a tray on the desktop it
-    // stays an ordinary minimised window, or the user could never bring it back.
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && QSystemTrayIcon::isSystemTrayAvailable()
-        && m_tray->IsVisible())
+    // stays an ordinary minimised window, or the user could never bring it back; headless, there
+    // is nobody to bring it back and nothing to draw it for.
+    if (event->type() == QEvent::WindowStateChange && isMinimized()
+        && ((QSystemTrayIcon::isSystemTrayAvailable() && m_tray->IsVisible()) || Console::isHeadless()))
         hide();
 }
 

@@ -10,6 +10,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QTableView>
+#include <QTimer>
 #include <QToolButton>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -165,8 +166,21 @@ void VisitorList::makeNewestRowCurrent()
     const QModelIndex current = view->currentIndex();
     const int column = current.isValid() ? current.column() : 0;
     m_settingCurrent = true;
+    // The view scrolls to the newest row once per turn of the event loop, not once per visit:
+    // a burst of visits must not move the viewport thousands of times.
+    const bool autoScroll = view->hasAutoScroll();
+    view->setAutoScroll(false);
     view->setCurrentIndex(m_model->index(m_model->rowCount() - 1, column));
+    view->setAutoScroll(autoScroll);
     m_settingCurrent = false;
+    if (!m_scrollPending) {
+        m_scrollPending = true;
+        QTimer::singleShot(0, this, [this] {
+            m_scrollPending = false;
+            if (m_widgets.iGrid1 && m_widgets.iGrid1->currentIndex().isValid())
+                m_widgets.iGrid1->scrollTo(m_widgets.iGrid1->currentIndex());
+        });
+    }
 }
 
 void VisitorList::refreshcounters(const QString &VisitorIP, const QString &Page)

@@ -118,6 +118,7 @@ private:
     QString m_dialogTitle;
     int m_loadsRunning = 0;
     bool m_settingCurrent = false;
+    bool m_scrollPending = false;
     bool m_lookupRunning = false;
     std::optional<QString> m_pendingAddress;
 };

@@ -2,6 +2,7 @@
 #include "EventLogFormat.h"
 
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 
@@ -22,6 +23,8 @@ private slots:
     void lines();
     void plainTextAndControlCharacters();
     void clearAndTyping();
+    void hiddenLogWaitsUntilShown();
+    void burstArrivesInOrder();
 };
 
 void tst_EventLog::format_data()
@@ -77,6 +80,7 @@ void tst_EventLog::lines()
     log.PutLog(QString());
     log.PutLog(QStringLiteral("Visit: 10.0.0.1 -> Unknown"));
 
+    log.flush();
     QCOMPARE(emitted, (QStringList{u"[09:05:07] Software Started - 07-December-2026"_qs, u"[09:06:08] Bind error: in use"_qs,
                                    u"[09:06:08] "_qs, u"[09:06:08] Visit: 10.0.0.1 -> Unknown"_qs}));
     QCOMPARE(view.document()->blockCount(), 4);
@@ -102,6 +106,7 @@ void tst_EventLog::plainTextAndControlCharacters()
     EventLog log(&view, clock);
     log.PutLog(QStringLiteral("<b>x</b> &amp;"));
     log.PutLog(QStringLiteral("Referer: a\r\nb\x01" "c"));
+    log.flush();
     QCOMPARE(view.document()->blockCount(), 2);
     QCOMPARE(view.document()->findBlockByNumber(0).text(), QStringLiteral("[00:00:00] <b>x</b> &amp;"));
     QCOMPARE(view.document()->findBlockByNumber(1).text(), QStringLiteral("[00:00:00] Referer: a  b c"));
@@ -113,16 +118,56 @@ void tst_EventLog::clearAndTyping()
     QPlainTextEdit view;
     EventLog log(&view);
     log.PutLog(QStringLiteral("Listening for connections on port: 80"));
+    log.flush();
     view.setFocus();
     QTest::keyClicks(&view, QStringLiteral("typed"));
     QVERIFY(!view.toPlainText().contains(QStringLiteral("typed")));
     QVERIFY(view.isReadOnly());
 
+    log.PutLog(QStringLiteral("still waiting"));
     log.clear();
     QCOMPARE(view.toPlainText(), QString());
     log.PutLog(QStringLiteral("after"));
+    log.flush();
     QCOMPARE(view.document()->blockCount(), 1);
+    QCOMPARE(view.document()->firstBlock().text().mid(11), QStringLiteral("after"));
     QVERIFY(!log.currentFormat().bold);
+}
+
+void tst_EventLog::hiddenLogWaitsUntilShown()
+{
+    QPlainTextEdit view;
+    EventLog log(&view);
+    QStringList console;
+    connect(&log, &EventLog::lineAdded, this, [&](const QString &line) { console << line; });
+    log.PutLog(QStringLiteral("one"));
+    log.PutLog(QStringLiteral("two"));
+    QTest::qWait(20);
+    // The console hears every line at once; the hidden view gets them when shown.
+    QCOMPARE(console.size(), 2);
+    QCOMPARE(log.lineCount(), 2);
+    QCOMPARE(view.toPlainText(), QString());
+    view.show();
+    QTRY_COMPARE(view.document()->blockCount(), 2);
+    QVERIFY(view.document()->lastBlock().text().endsWith(QStringLiteral("] two")));
+    log.PutLog(QStringLiteral("three"));
+    QTRY_COMPARE(view.document()->blockCount(), 3);
+}
+
+void tst_EventLog::burstArrivesInOrder()
+{
+    QPlainTextEdit view;
+    view.show();
+    EventLog log(&view);
+    const int lines = int(EventLog::MaxLinesPerTurn) * 2 + 17;
+    for (int i = 0; i < lines; ++i)
+        log.PutLog(QString::number(i));
+    // More than one turn's worth: the rest follows in later turns, in order.
+    QTRY_COMPARE_WITH_TIMEOUT(view.document()->blockCount(), lines, 10000);
+    for (int i : {0, 1, int(EventLog::MaxLinesPerTurn), lines - 1})
+        QVERIFY(view.document()->findBlockByNumber(i).text().endsWith(u"] "_qs + QString::number(i)));
+    QScrollBar *bar = view.verticalScrollBar();
+    QCOMPARE(bar->value(), bar->maximum());
 }
 
 QTEST_MAIN(tst_EventLog)

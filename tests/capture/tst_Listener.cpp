@@ -296,6 +296,7 @@ void tst_Listener::takenPortLogsBindError()
     services.connection = std::make_shared<AlwaysOnline>();
     frmMain window(services);
     window.ListenOnPort(qint16(other.serverPort()));
+    window.eventLog().flush();
     const QStringList lines = window.findChild<QPlainTextEdit *>(QStringLiteral("txtLog"))->toPlainText().split(u'\n');
     QCOMPARE(lines.size(), 2);
     QVERIFY(lines[0].endsWith(QStringLiteral("] Listening for connections on port: ") + QString::number(other.serverPort())));
@@ -330,6 +331,7 @@ void tst_Listener::configuredPort()
     frmMain window(services);
     auto *txtLog = window.findChild<QPlainTextEdit *>(QStringLiteral("txtLog"));
     window.listenOnConfiguredPort();
+    window.eventLog().flush();
     QCOMPARE(window.listener().isListening(), listens);
     if (!listens) {
         QCOMPARE(txtLog->toPlainText(), QString());
@@ -341,6 +343,7 @@ void tst_Listener::configuredPort()
 
     // The "Listen on port" icon listens again while online.
     QTest::mouseClick(window.findChild<QWidget *>(QStringLiteral("Image5")), Qt::LeftButton);
+    window.eventLog().flush();
     QCOMPARE(txtLog->document()->blockCount(), 2);
     QVERIFY(window.listener().isListening());
 }

@@ -503,7 +503,8 @@ void tst_VisitorList::hundredThousandRows()
     QHeaderView *rows = m_w.iGrid1->verticalHeader();
     QCOMPARE(rows->sectionSize(99999), rows->sectionSize(0));
     QCOMPARE(m_w.iGrid1->currentIndex().row(), 99999);
-    QCOMPARE(m_w.iGrid1->rowAt(m_w.iGrid1->viewport()->height() - 2) > 99900, true);
+    // The view follows the newest row once the event loop turns.
+    QTRY_VERIFY(m_w.iGrid1->rowAt(m_w.iGrid1->viewport()->height() - 2) > 99900);
 }
 
 QTEST_MAIN(tst_VisitorList)
