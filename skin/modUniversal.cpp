@@ -1,5 +1,7 @@
 #include "VeilixControl/modUniversal.h"
 
+#include "MaskScanner.h"
+
 #include "VeilixControl/DrawSurface.h"
 #include "VeilixControl/OleColor.h"
 #include "VeilixControl/VeilixDragBar.h"
@@ -15,7 +17,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 
 namespace {
 
@@ -84,63 +85,7 @@ void setRoles(QWidget *w, std::initializer_list<QPalette::ColorRole> roles, cons
     w->setPalette(pal);
 }
 
-// A pixel test of one image format: true when the pixel has the mask colour.
-template<typename IsMask>
-QList<QRect> scanRuns(const QImage &img, IsMask isMask, bool coalesce)
-{
-    QList<QRect> rects;
-    const int width = img.width();
-    const int height = img.height();
-    qsizetype bandStart = 0;
-    qsizetype bandCount = 0;
-    int bandBottom = -1;
-    std::vector<int> spans;
-    spans.reserve(64);
-    for (int y = 0; y < height; ++y) {
-        const uchar *row = img.constScanLine(y);
-        spans.clear();
-        int x = 0;
-        while (x < width) {
-            while (x < width && isMask(row, x))
-                ++x;
-            const int start = x;
-            while (x < width && !isMask(row, x))
-                ++x;
-            if (start < width) {
-                spans.push_back(start);
-                spans.push_back(x);
-            }
-        }
-        const qsizetype n = qsizetype(spans.size() / 2);
-        if (!coalesce) {
-            for (qsizetype i = 0; i < n; ++i)
-                rects.append(QRect(spans[2 * i], y, spans[2 * i + 1] - spans[2 * i], 1));
-            continue;
-        }
-        if (n == 0) {
-            bandCount = 0;
-            continue;
-        }
-        bool same = bandCount == n && bandBottom == y;
-        for (qsizetype i = 0; same && i < n; ++i) {
-            const QRect &r = rects.at(bandStart + i);
-            same = r.left() == spans[2 * i] && r.right() + 1 == spans[2 * i + 1];
-        }
-        if (same) {
-            for (qsizetype i = 0; i < n; ++i)
-                rects[bandStart + i].setBottom(y);
-        } else {
-            bandStart = rects.size();
-            for (qsizetype i = 0; i < n; ++i)
-                rects.append(QRect(spans[2 * i], y, spans[2 * i + 1] - spans[2 * i], 1));
-            bandCount = n;
-        }
-        bandBottom = y + 1;
-    }
-    return rects;
-}
-
-std::optional<QList<QRect>> maskRects(const QImage &source, qint32 maskColor, bool coalesce)
+std::optional<QList<QRect>> maskRects(const QImage &source, qint32 maskColor)
 {
     if (!modUniversal::IsMaskDepth(source))
         return std::nullopt;
@@ -150,39 +95,32 @@ std::optional<QList<QRect>> maskRects(const QImage &source, qint32 maskColor, bo
     // pixel of its colour, so nothing becomes transparent.
     const bool matchable = !OleColor::isSystemColor(maskColor) && (quint32(maskColor) & 0xFF000000u) == 0;
     const auto r = uchar(red), g = uchar(green), b = uchar(blue);
-    if (!matchable)
-        return scanRuns(source, [](const uchar *, int) { return false; }, coalesce);
+    if (!matchable) { // every pixel is opaque: one run per row
+        QList<QRect> rows;
+        for (int y = 0; y < source.height(); ++y)
+            rows.append(QRect(0, y, source.width(), 1));
+        return rows;
+    }
 
     QImage img = source;
     switch (img.format()) {
     case QImage::Format_RGB888:
-        return scanRuns(img, [=](const uchar *row, int x) {
-            const uchar *p = row + 3 * x;
-            return p[0] == r && p[1] == g && p[2] == b;
-        }, coalesce);
+        return scanMaskRuns(img, 3, r, g, b);
     case QImage::Format_BGR888:
-        return scanRuns(img, [=](const uchar *row, int x) {
-            const uchar *p = row + 3 * x;
-            return p[0] == b && p[1] == g && p[2] == r;
-        }, coalesce);
+        return scanMaskRuns(img, 3, b, g, r);
     case QImage::Format_RGBX8888: case QImage::Format_RGBA8888: case QImage::Format_RGBA8888_Premultiplied:
-        return scanRuns(img, [=](const uchar *row, int x) {
-            const uchar *p = row + 4 * x;
-            return p[0] == r && p[1] == g && p[2] == b;
-        }, coalesce);
+        return scanMaskRuns(img, 4, r, g, b);
     case QImage::Format_RGB32: case QImage::Format_ARGB32: case QImage::Format_ARGB32_Premultiplied:
-        break;
+        break; // 0xAARRGGBB words: bytes blue, green, red, alpha
     default:
         // The remaining 24- and 32-bit formats are read through their plain equivalent.
         img = img.depth() == 24 ? img.convertToFormat(QImage::Format_RGB888) : img.convertToFormat(QImage::Format_RGB32);
         if (img.format() == QImage::Format_RGB888)
-            return maskRects(img, maskColor, coalesce);
+            return scanMaskRuns(img, 3, r, g, b);
         break;
     }
-    const quint32 key = (quint32(r) << 16) | (quint32(g) << 8) | quint32(b);
-    return scanRuns(img, [=](const uchar *row, int x) {
-        return (reinterpret_cast<const quint32 *>(row)[x] & 0x00FFFFFFu) == key;
-    }, coalesce);
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "32-bit pixels are read as little-endian words");
+    return scanMaskRuns(img, 4, b, g, r);
 }
 
 } // namespace
@@ -207,12 +145,12 @@ bool IsMaskDepth(const QImage &mask)
 
 QList<QRect> MaskRuns(const QImage &mask, qint32 maskColor)
 {
-    return maskRects(mask, maskColor, false).value_or(QList<QRect>());
+    return maskRects(mask, maskColor).value_or(QList<QRect>());
 }
 
 std::optional<QRegion> BuildMaskRegion(const QImage &mask, qint32 maskColor)
 {
-    const std::optional<QList<QRect>> rects = maskRects(mask, maskColor, true);
+    const std::optional<QList<QRect>> rects = maskRects(mask, maskColor);
     if (!rects)
         return std::nullopt;
     QRegion region;

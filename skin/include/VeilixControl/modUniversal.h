@@ -46,7 +46,7 @@ VEILIXCONTROL_EXPORT bool PaintCaption(DrawSurface *surface, const QString &capt
 // The region of a mask picture: every pixel whose red, green and blue equal those of maskColor is
 // a hole (the fourth byte of a 32-bit pixel does not count; a system colour matches no pixel).
 // Only 24- and 32-bit images are masks; any other depth (or an image without pixels) gives
-// nullopt. The region holds one rectangle per opaque run of each row, rows with equal runs merged.
+// nullopt. The region holds one rectangle per opaque run of each row (the rectangles of MaskRuns).
 VEILIXCONTROL_EXPORT std::optional<QRegion> BuildMaskRegion(const QImage &mask, qint32 maskColor);
 // The opaque runs themselves, one rectangle of height 1 per run, rows top to bottom, runs left to
 // right (empty list for an unsupported depth).
