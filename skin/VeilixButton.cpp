@@ -8,6 +8,7 @@
 #include "VeilixControl/modUniversal.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -81,6 +82,8 @@ bool VeilixButton::UpdateState()
 
 bool VeilixButton::PaintButton()
 {
+    if (m_picBut->geometry() != rect()) // a hidden control is resized without an event
+        m_picBut->setGeometry(rect());
     m_currentPicture = VeilixPicture::none();
     int offset = 0;
     const VeilixPicture *picture = &m_pictureNormal;
@@ -158,7 +161,10 @@ QImage VeilixButton::Image() const
 void VeilixButton::capture()
 {
     m_captured = true;
-    if (m_picBut->isVisible())
+    // Platforms without a pointer (offscreen, minimal) cannot grab; the flag alone then counts.
+    static const bool canGrab = QGuiApplication::platformName() != QLatin1String("offscreen")
+        && QGuiApplication::platformName() != QLatin1String("minimal");
+    if (canGrab && m_picBut->isVisible())
         m_picBut->grabMouse();
 }
 

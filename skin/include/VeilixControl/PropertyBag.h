@@ -59,3 +59,6 @@ private:
     QList<QPair<QString, QVariant>> m_entries;
     mutable QStringList m_readLog;
 };
+
+// Same names in the same order with equal values.
+VEILIXCONTROL_EXPORT bool operator==(const PropertyBag &a, const PropertyBag &b);
