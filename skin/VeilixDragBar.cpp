@@ -47,6 +47,7 @@ VeilixDragBar::VeilixDragBar(QWidget *parent)
     , m_lblCaption(new QLabel(this))
     , m_scale(std::make_unique<ScaleModel>(1))
 {
+    setMouseTracking(true); // every move over the bar raises MouseMove
     m_surface->setObjectName(QStringLiteral("surface"));
     m_surface->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_lblCaption->setObjectName(QStringLiteral("lblCaption"));
