@@ -29,7 +29,7 @@ BorderSize::BorderSize(QWidget *parent)
     picBorder->setObjectName(QStringLiteral("picBorder"));
     picBorder->setFixedSize(160, 64);
     picBorder->setClearColor(palette().color(QPalette::Base));
-    picBorder->setForeColor(qint32(0x80000008)); // window text
+    picBorder->setForeColor(qint32(0x80000012)); // a picture box's button-text colour
     picBorder->Cls();
     for (QPushButton *b : butAddMinus) {
         b->setFixedWidth(28);

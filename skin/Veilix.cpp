@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPainter>
+#include <QTimer>
 
 namespace {
 
@@ -62,11 +63,16 @@ void Veilix::changed(const QString &name)
     emit propertyChanged(name);
 }
 
-void Veilix::makeBorderless(QWidget *form) const
+void Veilix::makeBorderless(QWidget *form)
 {
     if (m_designMode || !form || !form->isWindow() || (form->windowFlags() & Qt::FramelessWindowHint))
         return;
     const bool visible = form->isVisible();
+    if (visible && m_inShow) {
+        // A window cannot change its flags while it is being shown: right after, then.
+        QTimer::singleShot(0, this, [this] { makeBorderless(hostForm()); });
+        return;
+    }
     form->setWindowFlag(Qt::FramelessWindowHint, true);
     if (visible)
         form->show();
@@ -192,7 +198,9 @@ void Veilix::readProperties(const PropertyBag &bag)
 void Veilix::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    m_inShow = true;
     PaintBackground();
+    m_inShow = false;
 }
 
 void Veilix::paintEvent(QPaintEvent *)

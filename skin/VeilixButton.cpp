@@ -286,13 +286,12 @@ void VeilixButton::setMouseIcon(const VeilixPicture &icon)
 
 QFont VeilixButton::Font() const
 {
-    return m_picBut->font();
+    return font(); // picBut takes the control's font
 }
 
 void VeilixButton::setFontProperty(const QFont &font)
 {
-    m_picBut->setFont(font);
-    refresh();
+    setFont(font); // the surface repaints when its font changes
     changed(QStringLiteral("Font"));
 }
 
@@ -544,6 +543,9 @@ bool VeilixButton::eventFilter(QObject *watched, QEvent *event)
         break;
     case QEvent::Resize:
         emit Resize();
+        break;
+    case QEvent::FontChange:
+        refresh();
         break;
     case QEvent::Paint:
         emit Paint();

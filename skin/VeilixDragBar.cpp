@@ -55,7 +55,7 @@ VeilixDragBar::VeilixDragBar(QWidget *parent)
     m_lblCaption->setAttribute(Qt::WA_TranslucentBackground);
     QFont font(QStringLiteral("Verdana"));
     font.setPointSizeF(8.25);
-    m_lblCaption->setFont(font);
+    setFont(font); // the label takes the bar's font
     m_lblCaption->installEventFilter(this);
     resize(sizeHint());
     m_surface->setGeometry(rect());
@@ -117,13 +117,12 @@ void VeilixDragBar::setScaleMode(int mode)
 
 QFont VeilixDragBar::Font() const
 {
-    return m_lblCaption->font();
+    return font();
 }
 
 void VeilixDragBar::setFontProperty(const QFont &font)
 {
-    m_lblCaption->setFont(font);
-    m_lblCaption->adjustSize(); // the label keeps its place: no new layout for a font
+    setFont(font); // the label resizes itself but keeps its place: no new layout for a font
     changed(QStringLiteral("Font"));
 }
 
@@ -303,6 +302,9 @@ bool VeilixDragBar::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_lblCaption) {
         switch (event->type()) {
+        case QEvent::FontChange:
+            m_lblCaption->adjustSize();
+            break;
         case QEvent::MouseButtonPress:
             startDrag(static_cast<QMouseEvent *>(event), m_lblCaption);
             return true;

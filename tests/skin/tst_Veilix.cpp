@@ -256,6 +256,21 @@ private slots:
         QCOMPARE(w->ControlBackColor(), qint32(0x00112233));
     }
 
+    void showingTheFormPaintsItAndRemovesItsBorder()
+    {
+        QWidget form;
+        auto *v = new Veilix(&form);
+        v->setDesignMode(true); // keep the picture from being applied before the show
+        v->setPicture(VeilixPicture(gradient(60, 40)));
+        v->setDesignMode(false);
+        form.resize(200, 200);
+        QVERIFY(!(form.windowFlags() & Qt::FramelessWindowHint));
+        form.show();
+        QCOMPARE(form.size(), QSize(60, 40));
+        QTRY_VERIFY(form.windowFlags() & Qt::FramelessWindowHint);
+        QTRY_VERIFY(form.isVisible());
+    }
+
     void designModeWorksOnTheParentOnly()
     {
         QWidget window;

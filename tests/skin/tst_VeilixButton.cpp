@@ -181,7 +181,6 @@ private slots:
     void noPictureClearsWithCaption()
     {
         VeilixButton b;
-        b.setFont(testFont());
         b.setFontProperty(testFont());
         b.setCaption(QStringLiteral("Ab"));
         b.setPictureNormal(VeilixPicture::none());

@@ -78,7 +78,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    void makeBorderless(QWidget *form) const;
+    void makeBorderless(QWidget *form);
     void changed(const QString &name);
 
     VeilixPicture m_picture = VeilixPicture::empty();
@@ -89,4 +89,5 @@ private:
     qint32 m_controlForeColor = qint32(0x80000012);
     qint32 m_maskColor = 0x00FF00FF;
     bool m_designMode = false;
+    bool m_inShow = false;
 };

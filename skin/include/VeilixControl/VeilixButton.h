@@ -80,6 +80,7 @@ public:
     void setScaleHeight(double height);
     VeilixPicture MouseIcon() const { return m_mouseIcon; }
     void setMouseIcon(const VeilixPicture &icon);
+    // The caption font: the control's own font (so QWidget::setFont works too), used by picBut.
     QFont Font() const;
     void setFontProperty(const QFont &font);
     qint32 ForeColor() const { return m_foreColor; }

@@ -54,6 +54,7 @@ public:
     void setEnabledProperty(bool enabled);
     int ScaleMode() const;
     void setScaleMode(int mode);
+    // The caption font: the bar's own font (so QWidget::setFont works too), used by lblCaption.
     QFont Font() const;
     void setFontProperty(const QFont &font);
     QString Caption() const;
