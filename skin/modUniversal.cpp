@@ -170,6 +170,8 @@ void SetFormPicture(QWidget *form, const QImage &picture)
         return;
     QPalette pal = form->palette();
     if (picture.isNull()) {
+        if (!form->property(FormPictureKey).isValid())
+            return; // no picture of ours to take away: the form keeps its own look
         form->setProperty(FormPictureKey, QVariant());
         pal.setBrush(QPalette::Window, QApplication::palette(form).brush(QPalette::Window));
     } else {
