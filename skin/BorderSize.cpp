@@ -99,7 +99,11 @@ void BorderSize::SelectionChanged()
     const QList<VeilixButton *> list = selectedControls();
     if (list.isEmpty())
         return;
-    setBorderText(QString::number(list.first()->BorderWidth()));
+    const QString text = QString::number(list.first()->BorderWidth());
+    if (lblBorderWidth->text() == text)
+        Preview(); // the same number: the new selection is previewed all the same
+    else
+        setBorderText(text);
 }
 
 void BorderSize::Preview()

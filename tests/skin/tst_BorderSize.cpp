@@ -89,6 +89,17 @@ private slots:
         QCOMPARE(img.pixel(20, 20), QRgb(0xFF336699)); // the picture under the lines
     }
 
+    void selectionWithTheShownNumberIsPreviewed()
+    {
+        VeilixButton a;
+        a.setPictureNormal(VeilixPicture(solid(40, 40, 0xFF336699)));
+        QCOMPARE(a.BorderWidth(), 10);
+        BorderSize page;
+        page.setSelectedControls({&a});
+        QCOMPARE(page.picBorder->image().pixel(20, 20), QRgb(0xFF336699));
+        QVERIFY(page.changed());
+    }
+
     void applyChangesOnlyTheFirst()
     {
         VeilixButton a, b;
