@@ -1,0 +1,115 @@
+#!/usr/bin/env python3
+"""Under Xvfb with the openbox window manager: pressing on the title bar and moving the pointer moves
+the window; the skinned button sees the pointer come and go. Starts its own X server on a free
+display. Usage: x11_drag_test.py PROBE"""
+import os
+import queue
+import shutil
+import subprocess
+import sys
+import threading
+import time
+
+
+def free_display():
+    for n in range(91, 300):
+        if not os.path.exists(f"/tmp/.X{n}-lock") and not os.path.exists(f"/tmp/.X11-unix/X{n}"):
+            return n
+    raise SystemExit("no free X display")
+
+
+def wait_for(predicate, timeout, what):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        if predicate():
+            return
+        time.sleep(0.05)
+    raise SystemExit(f"timed out waiting for {what}")
+
+
+def main():
+    probe_bin = sys.argv[1]
+    for tool in ("Xvfb", "openbox", "xdotool", "xprop"):
+        if not shutil.which(tool):
+            raise SystemExit(f"{tool} missing: run scripts/deps.sh --test")
+    n = free_display()
+    env = dict(os.environ, DISPLAY=f":{n}", QT_QPA_PLATFORM="xcb")
+    env.pop("WAYLAND_DISPLAY", None)
+    procs = []
+    try:
+        xvfb = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        procs.append(xvfb)
+        wait_for(lambda: os.path.exists(f"/tmp/.X11-unix/X{n}"), 10, "Xvfb")
+        wm = subprocess.Popen(["openbox"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        procs.append(wm)
+
+        def wm_ready():
+            out = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=env,
+                                 capture_output=True, text=True).stdout
+            return "window id" in out
+        wait_for(wm_ready, 10, "openbox")
+
+        probe = subprocess.Popen([probe_bin], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL, text=True)
+        procs.append(probe)
+        lines = queue.Queue()
+        threading.Thread(target=lambda: [lines.put(l.strip()) for l in probe.stdout], daemon=True).start()
+        seen = []
+
+        def expect(pred, timeout, what):
+            end = time.monotonic() + timeout
+            while time.monotonic() < end:
+                try:
+                    line = lines.get(timeout=0.1)
+                except queue.Empty:
+                    continue
+                seen.append(line)
+                if pred(line):
+                    return line
+            raise SystemExit(f"timed out waiting for {what}; probe said: {seen}")
+
+        ready = expect(lambda l: l.startswith("READY"), 15, "the probe window")
+        x0, y0 = (int(v) for v in ready.split()[1:3])
+
+        def xdo(*args):
+            subprocess.run(["xdotool", *args], env=env, check=True)
+
+        # Hover over the button and away again.
+        xdo("mousemove", str(x0 + 20 + 50), str(y0 + 50 + 20))
+        expect(lambda l: l == "IN", 5, "IN")
+        xdo("mousemove", str(x0 + 280), str(y0 + 110))
+        xdo("mousemove", str(x0 + 600), str(y0 + 400))
+        expect(lambda l: l == "OUT", 5, "OUT")
+
+        # Press on the title bar, move, release.
+        xdo("mousemove", str(x0 + 150), str(y0 + 12))
+        time.sleep(0.2)
+        xdo("mousedown", "1")
+        expect(lambda l: l.startswith("MOVE_REQUESTED"), 5, "the move request")
+        expect(lambda l: l.startswith("UP"), 5, "MouseUp")
+        for _ in range(12):
+            xdo("mousemove_relative", "--", "10", "8")
+            time.sleep(0.05)
+        time.sleep(0.2)
+        xdo("mouseup", "1")
+        requested = [l for l in seen if l.startswith("MOVE_REQUESTED")][-1]
+        order = [l for l in seen if l.split()[0] in ("DOWN", "MOVE_REQUESTED", "UP")]
+        if order[:3] != ["DOWN 1", requested, "UP 1"]:
+            raise SystemExit(f"wrong order of the drag: {order}")
+        moved = expect(lambda l: l.startswith("POS") and abs(int(l.split()[1]) - (x0 + 120)) <= 12
+                       and abs(int(l.split()[2]) - (y0 + 96)) <= 12, 5, "the window at its new place")
+        print(f"window moved from {x0},{y0} to {moved[4:]} ({requested})")
+        return 0
+    finally:
+        for p in reversed(procs):
+            if p.poll() is None:
+                p.terminate()
+                try:
+                    p.wait(timeout=5)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
