@@ -158,7 +158,9 @@ void Listener::finish(ConnectionList::iterator it, bool report)
     m_connections.erase(it);
 
     socket->disconnect(this);
-    socket->close(); // nothing was written: the visitor sees the connection end without a reply
+    // Nothing was written and nothing is left to send: the visitor sees the connection end
+    // (a plain FIN) without a reply. abort() skips the closing handshake's bookkeeping.
+    socket->abort();
     socket->deleteLater();
 
     // A connection that never sent a byte is not a visit.

@@ -89,6 +89,7 @@ VisitorList::VisitorList(const Widgets &widgets, Services services, QObject *par
         rows->setSectionResizeMode(QHeaderView::Fixed);
         rows->setDefaultSectionSize(view->fontMetrics().height() + 6);
         rows->hide();
+        rows->setHighlightSections(false); // nothing to highlight in a hidden header
         QHeaderView *columns = view->horizontalHeader();
         columns->setSectionResizeMode(QHeaderView::Interactive);
         columns->setStretchLastSection(true);
