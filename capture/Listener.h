@@ -9,9 +9,9 @@
 
 #include <list>
 
-class QTcpServer;
-class QTcpSocket;
+class QSocketNotifier;
 class QTimer;
+class ListenerServer;
 
 // Limits that keep bad input from exhausting the listener. Tests may shorten them.
 struct ListenerLimits
@@ -26,6 +26,10 @@ struct ListenerLimits
 // Receives visit requests: listens on one TCP port, serves any number of connections at once,
 // collects each request up to the end of its header, closes the connection without writing a
 // single byte and reports the collected text with the visitor's address.
+//
+// The listening socket is a QTcpServer; accepted connections are served on their descriptors
+// directly (a read notifier, nonblocking reads, close), because a visit needs nothing of a full
+// QTcpSocket and bursts of visitors arrive by the thousand.
 class Listener final : public QObject
 {
     Q_OBJECT
@@ -57,26 +61,27 @@ signals:
     void acceptError(const QString &description);
 
 private:
+    friend class ListenerServer;
     struct Connection
     {
-        QTcpSocket *socket = nullptr;
+        int fd = -1;
+        QSocketNotifier *notifier = nullptr;
         QByteArray buffer;
         QString remoteAddress;
         qint64 lastActivityMs = 0;
     };
     using ConnectionList = std::list<Connection>;
 
-    void onNewConnection();
-    void onReadyRead(QTcpSocket *socket);
-    void onClosed(QTcpSocket *socket);
+    void onAccepted(qintptr descriptor);
+    void onReadable(int fd);
     void finish(ConnectionList::iterator it, bool report);
 
     const Clock &m_clock;
     ListenerLimits m_limits;
-    QTcpServer *m_server = nullptr;
+    ListenerServer *m_server = nullptr;
     QTimer *m_sweepTimer = nullptr;
     ConnectionList m_connections; // least recently active first
-    QHash<QTcpSocket *, ConnectionList::iterator> m_bySocket;
+    QHash<int, ConnectionList::iterator> m_byDescriptor;
     qint64 m_lastTlsNoticeMs = 0;
     bool m_tlsNoticed = false;
 };
