@@ -3,6 +3,7 @@
 // single instance. The connection, the settings, the sound and the desktop opener are the test's.
 #include "Class1.h"
 #include "ConnectionMonitor.h"
+#include "Console.h"
 #include "EventLog.h"
 #include "Listener.h"
 #include "MessageBox.h"
@@ -201,6 +202,7 @@ private slots:
     // process in which no shell has shut down yet.
     void loadPublicAddress();
     void onlineStart();
+    void onlineStartHiddenInTray();
     void offlineStart();
     void reconnection_data();
     void reconnection();
@@ -218,6 +220,7 @@ private slots:
 
 void tst_Shell::init()
 {
+    Console::setHeadless(false);
     QFile::remove(frmMain::addressFileName());
 }
 
@@ -251,6 +254,23 @@ void tst_Shell::onlineStart()
     QCOMPARE(shell.popup()->lblCaption->text(), QStringLiteral("untouched"));
     QVERIFY(!f.main->publisher().isEnabled());
     QCOMPARE(Fixture::countContaining(f.newLines, ListeningLine), 0);
+}
+
+void tst_Shell::onlineStartHiddenInTray()
+{
+    // Where minimising hides the window (headless here; a desktop tray works alike), the online
+    // start leaves only the tray icon, and the tray's left click brings the window back.
+    Console::setHeadless(true);
+    Fixture f;
+    f.start(true);
+    Shell &shell = f.shell();
+    QVERIFY(!shell.container()->isVisible());
+    QVERIFY(shell.tray()->IsVisible());
+    emit shell.tray()->LeftClick();
+    QVERIFY(shell.container()->isVisible());
+    QVERIFY(!shell.container()->isMinimized());
+    shell.container()->setWindowState(Qt::WindowMinimized);
+    QVERIFY(!shell.container()->isVisible());
 }
 
 void tst_Shell::offlineStart()

@@ -25,6 +25,7 @@ class Program:
     """Runs vistelle with a throwaway home folder and collects its standard output lines."""
 
     def __init__(self, settings=None, args=("--headless",), env=None, home=None):
+        """env: variables to set on top of this process's environment (None removes one)."""
         self.home = home or tempfile.mkdtemp(prefix="vistelle-e2e-")
         config = os.path.join(self.home, ".config")
         os.makedirs(config, exist_ok=True)
@@ -42,8 +43,11 @@ class Program:
             "XDG_DATA_HOME": os.path.join(self.home, ".local", "share"),
             "XDG_RUNTIME_DIR": runtime,
         })
-        if env:
-            self.env.update(env)
+        for key, value in (env or {}).items():
+            if value is None:
+                self.env.pop(key, None)  # None: not set at all
+            else:
+                self.env[key] = value
         self.args = list(args)
         self.lines = []
         self.errors = []
@@ -101,3 +105,27 @@ def send(port, data, host="127.0.0.1", timeout=5.0):
             if not chunk:
                 return received
             received += chunk
+
+
+def machine_online():
+    """Whether a default route exists, as the program's own connection query sees it."""
+    try:
+        with open("/proc/net/route", encoding="ascii") as f:
+            if any(line.split()[1:2] == ["00000000"] for line in f.readlines()[1:]):
+                return True
+        with open("/proc/net/ipv6_route", encoding="ascii") as f:
+            return any(line.startswith("0" * 32 + " 00") and not line.rstrip().endswith(" lo") for line in f)
+    except OSError:
+        return False
+
+
+def poll(predicate, timeout=10.0, what="condition", interval=0.05):
+    """Calls predicate until it returns a true value (returned) or the time is up (AssertionError)."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise AssertionError(f"timed out after {timeout:g} s waiting for {what}")
+        time.sleep(interval)
