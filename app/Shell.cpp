@@ -128,7 +128,13 @@ bool Shell::RunStartup()
     frmMain *main = mainWindow();
     main->listenOnConfiguredPort();
     main->show();
-    m_container->showMinimized();
+    // Into the tray. Where minimising would hide the window anyway it is hidden at once: asking
+    // the window manager to iconify a window that is withdrawn a moment later let its late answer
+    // minimise the window again when the tray brought it back, and at times left it iconified.
+    if (m_container->hidesWhenMinimized())
+        m_container->hide();
+    else
+        m_container->showMinimized();
     if (Console::isHeadless())
         m_container->hide(); // nobody to show it to
 

@@ -47,14 +47,19 @@ void frmContainer::restoreFromTray()
     activateWindow();
 }
 
+bool frmContainer::hidesWhenMinimized() const
+{
+    // Without a tray on the desktop the window stays an ordinary minimised window, or the user
+    // could never bring it back; headless, there is nobody to bring it back and nothing to draw
+    // it for.
+    return (QSystemTrayIcon::isSystemTrayAvailable() && m_tray->IsVisible()) || Console::isHeadless();
+}
+
 void frmContainer::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
-    // Minimised, the window lives on as the tray icon only. Without a tray on the desktop it
-    // stays an ordinary minimised window, or the user could never bring it back; headless, there
-    // is nobody to bring it back and nothing to draw it for.
-    if (event->type() == QEvent::WindowStateChange && isMinimized()
-        && ((QSystemTrayIcon::isSystemTrayAvailable() && m_tray->IsVisible()) || Console::isHeadless()))
+    // Minimised, the window lives on as the tray icon only.
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && hidesWhenMinimized())
         hide();
 }
 

@@ -27,6 +27,8 @@ public:
 
     // Tray left click: normal size, shown, in front.
     void restoreFromTray();
+    // Minimising hides the window: a tray holds its icon (or the program runs headless).
+    bool hidesWhenMinimized() const;
 
 signals:
     // Any close request of the frame: the shell shuts the program down.

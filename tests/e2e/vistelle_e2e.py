@@ -24,7 +24,9 @@ def free_port():
 class Program:
     """Runs vistelle with a throwaway home folder and collects its standard output lines."""
 
-    def __init__(self, settings=None, args=("--headless",), env=None, home=None):
+    def __init__(self, settings=None, args=("--headless",), env=None, home=None, prefix=()):
+        """env: variables to set on top of this process's environment (None removes one);
+        prefix: a command that runs the program (ip netns exec NS)."""
         self.home = home or tempfile.mkdtemp(prefix="vistelle-e2e-")
         config = os.path.join(self.home, ".config")
         os.makedirs(config, exist_ok=True)
@@ -42,16 +44,20 @@ class Program:
             "XDG_DATA_HOME": os.path.join(self.home, ".local", "share"),
             "XDG_RUNTIME_DIR": runtime,
         })
-        if env:
-            self.env.update(env)
+        for key, value in (env or {}).items():
+            if value is None:
+                self.env.pop(key, None)  # None: not set at all
+            else:
+                self.env[key] = value
         self.args = list(args)
+        self.prefix = list(prefix)
         self.lines = []
         self.errors = []
         self._lock = threading.Lock()
         self.proc = None
 
     def start(self):
-        self.proc = subprocess.Popen([os.environ["VISTELLE_BIN"], *self.args], env=self.env,
+        self.proc = subprocess.Popen([*self.prefix, os.environ["VISTELLE_BIN"], *self.args], env=self.env,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         threading.Thread(target=self._read, args=(self.proc.stdout, self.lines), daemon=True).start()
         threading.Thread(target=self._read, args=(self.proc.stderr, self.errors), daemon=True).start()
@@ -101,3 +107,27 @@ def send(port, data, host="127.0.0.1", timeout=5.0):
             if not chunk:
                 return received
             received += chunk
+
+
+def machine_online():
+    """Whether a default route exists, as the program's own connection query sees it."""
+    try:
+        with open("/proc/net/route", encoding="ascii") as f:
+            if any(line.split()[1:2] == ["00000000"] for line in f.readlines()[1:]):
+                return True
+        with open("/proc/net/ipv6_route", encoding="ascii") as f:
+            return any(line.startswith("0" * 32 + " 00") and not line.rstrip().endswith(" lo") for line in f)
+    except OSError:
+        return False
+
+
+def poll(predicate, timeout=10.0, what="condition", interval=0.05):
+    """Calls predicate until it returns a true value (returned) or the time is up (AssertionError)."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise AssertionError(f"timed out after {timeout:g} s waiting for {what}")
+        time.sleep(interval)

@@ -1,0 +1,619 @@
+// The application shell on the offscreen platform: start-up online and offline, the start-up run
+// again by the connection monitor, the listening port rule, shut-down, OpenDocument and the
+// single instance. The connection, the settings, the sound and the desktop opener are the test's.
+#include "Class1.h"
+#include "ConnectionMonitor.h"
+#include "Console.h"
+#include "EventLog.h"
+#include "Listener.h"
+#include "MessageBox.h"
+#include "RemoteScriptPublisher.h"
+#include "SettingsStore.h"
+#include "Shell.h"
+#include "SoundOutput.h"
+#include "TestUtil.h"
+#include "Tray.h"
+#include "frmContainer.h"
+#include "frmMain.h"
+#include "frmTrayNotification.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <atomic>
+
+namespace {
+// Queried from worker threads too (the web helpers ask before each exchange).
+class FakeConnection final : public ConnectionState
+{
+public:
+    Result query() const override
+    {
+        Result r;
+        r.online = online;
+        r.connectionName = online ? QStringLiteral("test-lan") : QString();
+        r.flags = online ? Lan | Configured : Offline | Configured;
+        return r;
+    }
+    std::atomic<bool> online = true;
+};
+
+class FakeSound final : public SoundOutput
+{
+public:
+    void playAsync(const QString &fileName) override { played << fileName; }
+    void playPreview(const QString &fileName) override
+    {
+        played << fileName;
+        emit previewFinished();
+    }
+    QStringList played;
+};
+
+// A closed port on loopback: every outside service of the program fails at once.
+const QString Nowhere = QStringLiteral("http://127.0.0.1:1/");
+
+// One shell with its own settings file, lock folder, clock, connection and opener.
+struct Fixture
+{
+    // omit: keys left out of the store.
+    explicit Fixture(const QStringList &omit = {})
+        : connection(std::make_shared<FakeConnection>())
+        , settings(dir.filePath(QStringLiteral("settings.conf")))
+        , port(TestUtil::freePort16())
+    {
+        const QList<std::pair<QString, QString>> values = {
+            { QStringLiteral("EchoPageURL"), Nowhere },
+            { QStringLiteral("AccountSiteURL"), Nowhere },
+            { QStringLiteral("UpdateHostURL"), Nowhere },
+            { QStringLiteral("UpdateStatusURL"), Nowhere },
+            { QStringLiteral("UpdateVersionURL"), Nowhere },
+            { QStringLiteral("RemoteHost"), QStringLiteral("127.0.0.1:1") },
+            { QStringLiteral("usedyndns"), QStringLiteral("0") },
+            { QStringLiteral("SoundAlert"), QStringLiteral("0") },
+            { QStringLiteral("ListenPort"), QString::number(port) },
+        };
+        for (const auto &[key, value] : values) {
+            if (!omit.contains(key))
+                settings.SaveSetting(key, value);
+        }
+    }
+
+    ShellServices services()
+    {
+        ShellServices s;
+        s.clock = &clock;
+        s.settings = &settings;
+        s.connection = connection;
+        s.lockDir = dir.filePath(QStringLiteral("run"));
+        s.sound = &sound;
+        s.openUrl = [this](const QUrl &url) {
+            opened << url;
+            return openResult;
+        };
+        return s;
+    }
+
+    Shell &shell()
+    {
+        if (!m_shell)
+            m_shell = std::make_unique<Shell>(services());
+        return *m_shell;
+    }
+
+    // Starts the program; the timers then wait, the test ticks the monitor by hand.
+    void start(bool online)
+    {
+        connection->online = online;
+        QVERIFY(shell().RunStartup());
+        main = shell().mainWindow();
+        for (const char *name : { "Timer1", "Timer2" })
+            main->findChild<QTimer *>(QString::fromLatin1(name))->stop();
+        connect(main);
+    }
+
+    void connect(frmMain *window)
+    {
+        QObject::connect(&window->eventLog(), &EventLog::lineAdded, &window->eventLog(),
+            [this](const QString &line) { newLines << line; });
+    }
+
+    // Every line of the log as it shows it now.
+    QStringList log() const
+    {
+        main->eventLog().flush();
+        return main->findChild<QPlainTextEdit *>(QStringLiteral("txtLog"))->toPlainText().split(u'\n');
+    }
+
+    static qsizetype countContaining(const QStringList &lines, const QString &text)
+    {
+        return std::count_if(lines.cbegin(), lines.cend(), [&](const QString &l) { return l.contains(text); });
+    }
+
+    QLabel *addressLabel() const { return main->findChild<QLabel *>(QStringLiteral("Label8")); }
+
+    QTemporaryDir dir;
+    ManualClock clock;
+    std::shared_ptr<FakeConnection> connection;
+    SettingsStore settings;
+    FakeSound sound;
+    quint16 port;
+    QList<QUrl> opened;
+    bool openResult = true;
+    frmMain *main = nullptr;
+    QStringList newLines;
+
+private:
+    std::unique_ptr<Shell> m_shell;
+};
+
+const QString ListeningLine = QStringLiteral("Listening for connections on port: ");
+const QString SixtySecondsLine = QStringLiteral("If needed, IP will be updated in 60 seconds...");
+
+// A one-shot public-address echo page on loopback.
+class EchoPage final : public QTcpServer
+{
+public:
+    explicit EchoPage(QByteArray body)
+        : m_body(std::move(body))
+    {
+        listen(QHostAddress::LocalHost);
+        QObject::connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    m_request += socket->readAll();
+                    if (!m_request.contains("\r\n\r\n"))
+                        return;
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: "
+                        + QByteArray::number(m_body.size()) + "\r\n\r\n" + m_body);
+                    socket->disconnectFromHost();
+                });
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+    }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/").arg(serverPort()); }
+
+private:
+    QByteArray m_body;
+    QByteArray m_request;
+};
+} // namespace
+
+class tst_Shell : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+
+    // First: a shut-down ends every web exchange of the process for good, so this one needs a
+    // process in which no shell has shut down yet.
+    void loadPublicAddress();
+    void onlineStart();
+    void onlineStartHiddenInTray();
+    void offlineStart();
+    void reconnection_data();
+    void reconnection();
+    void listenPort_data();
+    void listenPort();
+    void shutDown();
+    void writeIp_data();
+    void writeIp();
+    void openDocument_data();
+    void openDocument();
+    void secondInstance();
+    void loadAddressLabel_data();
+    void loadAddressLabel();
+};
+
+void tst_Shell::init()
+{
+    Console::setHeadless(false);
+    QFile::remove(frmMain::addressFileName());
+}
+
+void tst_Shell::onlineStart()
+{
+    Fixture f;
+    f.start(true);
+    Shell &shell = f.shell();
+
+    QCOMPARE(shell.startup().runCounter, 1);
+    QVERIFY(f.main->isLoaded());
+    QVERIFY(f.main->listener().isListening());
+    QCOMPARE(f.main->listener().serverPort(), f.port);
+    const QStringList log = f.log();
+    QCOMPARE(Fixture::countContaining(log, ListeningLine + QString::number(f.port)), 1);
+    QCOMPARE(Fixture::countContaining(log, QStringLiteral("Internet connection detected via  test-lan")), 1);
+    QCOMPARE(Fixture::countContaining(log, QStringLiteral("No connection detected")), 0);
+    QVERIFY(shell.container()->isMinimized());
+    QVERIFY(shell.tray()->IsVisible());
+    QCOMPARE(shell.popup()->lblCaption->text(), QStringLiteral("Vistelle"));
+    QCOMPARE(shell.popup()->lblSubcaption->text(), QStringLiteral("Current IP: ") + Class1().NameToAddress(QString()));
+    QVERIFY(shell.popup()->isVisible());
+    QVERIFY(f.main->publisher().isEnabled());
+
+    // The monitor's first call after an online start: counted, nothing else.
+    shell.popup()->lblCaption->setText(QStringLiteral("untouched"));
+    f.main->publisher().disable();
+    f.newLines.clear();
+    QVERIFY(shell.RunStartup());
+    QCOMPARE(shell.startup().runCounter, 2);
+    QCOMPARE(shell.popup()->lblCaption->text(), QStringLiteral("untouched"));
+    QVERIFY(!f.main->publisher().isEnabled());
+    QCOMPARE(Fixture::countContaining(f.newLines, ListeningLine), 0);
+}
+
+void tst_Shell::onlineStartHiddenInTray()
+{
+    // Where minimising hides the window (headless here; a desktop tray works alike), the online
+    // start leaves only the tray icon, and the tray's left click brings the window back.
+    Console::setHeadless(true);
+    Fixture f;
+    f.start(true);
+    Shell &shell = f.shell();
+    QVERIFY(!shell.container()->isVisible());
+    QVERIFY(shell.tray()->IsVisible());
+    emit shell.tray()->LeftClick();
+    QVERIFY(shell.container()->isVisible());
+    QVERIFY(!shell.container()->isMinimized());
+    shell.container()->setWindowState(Qt::WindowMinimized);
+    QVERIFY(!shell.container()->isVisible());
+}
+
+void tst_Shell::offlineStart()
+{
+    Fixture f;
+    f.start(false);
+    Shell &shell = f.shell();
+
+    QCOMPARE(shell.startup().runCounter, 1);
+    QVERIFY(f.main->isLoaded());
+    QVERIFY(!f.main->listener().isListening());
+    QVERIFY(shell.container()->isVisible());
+    QVERIFY(!shell.container()->isMinimized());
+    QVERIFY(!f.main->publisher().isEnabled());
+    QVERIFY(!shell.popup()->isVisible());
+
+    const QStringList log = f.log();
+    QVERIFY2(log.size() >= 3, qPrintable(log.join(u'\n')));
+    QCOMPARE(log.first(), QStringLiteral("[12:00:00] Software Started - 07-December-2026"));
+    QCOMPARE(Fixture::countContaining(log, QStringLiteral("No connection detected")), 1);
+    QCOMPARE(Fixture::countContaining(log, ListeningLine), 0);
+    // The start-up's own last line: only the time stamp.
+    QCOMPARE(log.last(), QStringLiteral("[12:00:00] "));
+}
+
+void tst_Shell::reconnection_data()
+{
+    QTest::addColumn<bool>("startOnline");
+    // One character per monitor tick: '1' online, '0' offline.
+    QTest::addColumn<QString>("ticks");
+    // How often each tick performed the online start-up steps.
+    QTest::addColumn<QList<int>>("onlineSteps");
+
+    QTest::newRow("online start, stays online") << true << "111" << QList<int> { 0, 0, 0 };
+    QTest::newRow("online start, outage") << true << "10011" << QList<int> { 0, 0, 0, 1, 0 };
+    // The first online tick after the window's loading never counts as a reconnection.
+    QTest::newRow("online start, offline at first tick") << true << "01011" << QList<int> { 0, 0, 0, 1, 0 };
+    QTest::newRow("offline start, online at first tick") << false << "111" << QList<int> { 1, 0, 0 };
+    QTest::newRow("offline start, online later") << false << "0011" << QList<int> { 0, 0, 1, 0 };
+    QTest::newRow("offline start, online, outage, online") << false << "10110" << QList<int> { 1, 0, 1, 0, 0 };
+}
+
+void tst_Shell::reconnection()
+{
+    QFETCH(bool, startOnline);
+    QFETCH(QString, ticks);
+    QFETCH(QList<int>, onlineSteps);
+
+    Fixture f;
+    f.start(startOnline);
+    Shell &shell = f.shell();
+    QCOMPARE(f.main->listener().isListening(), startOnline);
+
+    for (qsizetype i = 0; i < ticks.size(); ++i) {
+        const bool online = ticks.at(i) == u'1';
+        f.connection->online = online;
+        shell.popup()->lblCaption->setText(QString());
+        f.newLines.clear();
+        f.main->monitor().Timer1_Timer();
+
+        const int listened = int(Fixture::countContaining(f.newLines, ListeningLine + QString::number(f.port)));
+        QVERIFY2(listened == onlineSteps.at(i),
+            qPrintable(
+                QStringLiteral("tick %1: %2 listening lines\n%3").arg(i).arg(listened).arg(f.newLines.join(u'\n'))));
+        QCOMPARE(shell.popup()->lblCaption->text().isEmpty(), onlineSteps.at(i) == 0);
+        if (onlineSteps.at(i) > 0) {
+            QVERIFY(f.main->listener().isListening());
+            QVERIFY(f.main->publisher().isEnabled());
+            QVERIFY(shell.container()->isMinimized());
+        }
+    }
+}
+
+void tst_Shell::listenPort_data()
+{
+    QTest::addColumn<QString>("setting"); // "%1" stands for a free port; null: no setting
+    QTest::addColumn<QString>("logged"); // the port in the log line; null: no line
+    QTest::addColumn<bool>("listensOnFreePort");
+    QTest::addColumn<QString>("bindError");
+
+    QTest::newRow("number") << "%1"
+                            << "%1" << true << QString();
+    QTest::newRow("leading number") << "%1abc"
+                                    << "%1" << true << QString();
+    QTest::newRow("rounded") << "%1.4"
+                             << "%1" << true << QString();
+    QTest::newRow("missing") << QString() << "80" << false << QString();
+    QTest::newRow("non-numeric") << "abc"
+                                 << "0" << false << QString();
+    QTest::newRow("empty") << ""
+                           << "0" << false << QString();
+    QTest::newRow("above 32767") << "40000" << QString() << false << QString();
+    QTest::newRow("negative") << "-5"
+                              << "-5" << false << "Bind error: Invalid port number -5";
+}
+
+void tst_Shell::listenPort()
+{
+    QFETCH(QString, setting);
+    QFETCH(QString, logged);
+    QFETCH(bool, listensOnFreePort);
+    QFETCH(QString, bindError);
+
+    Fixture f(setting.isNull() ? QStringList { QStringLiteral("ListenPort") } : QStringList {});
+    const QString port = QString::number(f.port);
+    if (!setting.isNull())
+        f.settings.SaveSetting(QStringLiteral("ListenPort"), QString(setting).replace(QStringLiteral("%1"), port));
+    QVERIFY(f.settings.contains(QStringLiteral("ListenPort")) == !setting.isNull());
+    f.start(true);
+
+    const QStringList log = f.log();
+    if (logged.isNull()) {
+        QCOMPARE(Fixture::countContaining(log, ListeningLine), 0);
+        QVERIFY(!f.main->listener().isListening());
+    } else {
+        QCOMPARE(Fixture::countContaining(log, ListeningLine + QString(logged).replace(QStringLiteral("%1"), port)), 1);
+    }
+    if (listensOnFreePort) {
+        QVERIFY(f.main->listener().isListening());
+        QCOMPARE(f.main->listener().serverPort(), f.port);
+    }
+    if (!bindError.isEmpty()) {
+        QCOMPARE(Fixture::countContaining(log, bindError), 1);
+        QVERIFY(!f.main->listener().isListening());
+    }
+}
+
+void tst_Shell::shutDown()
+{
+    Fixture f;
+    f.start(true);
+    Shell &shell = f.shell();
+    QPointer<frmMain> main = f.main;
+    auto *timer1 = main->findChild<QTimer *>(QStringLiteral("Timer1"));
+    timer1->start();
+    QVERIFY(main->listener().isListening());
+    QVERIFY(main->publisher().isEnabled());
+    QVERIFY(shell.tray()->IsVisible());
+    f.addressLabel()->setText(QStringLiteral(" Current IP:1.2.3.4"));
+
+    QSignalSpy finished(&shell, &Shell::finished);
+    shell.ShutDown();
+    QVERIFY(shell.isShutDown());
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(0).toInt(), 0);
+    QVERIFY(main); // deleted later, from the event loop
+    QVERIFY(!timer1->isActive());
+    QVERIFY(!main->findChild<QTimer *>(QStringLiteral("Timer2"))->isActive());
+    QVERIFY(!main->publisher().isEnabled());
+    QVERIFY(!main->listener().isListening());
+    QVERIFY(!shell.tray()->IsVisible());
+    QVERIFY(!shell.container());
+
+    QTcpSocket probe;
+    probe.connectToHost(QHostAddress::LocalHost, f.port);
+    QVERIFY(!probe.waitForConnected(2000));
+
+    QFile file(frmMain::addressFileName());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("1.2.3.4\r\n"));
+
+    shell.ShutDown();
+    QVERIFY(!shell.RunStartup()); // nothing starts again after the end
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!main);
+    QCOMPARE(finished.count(), 1);
+}
+
+void tst_Shell::writeIp_data()
+{
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QByteArray>("written");
+
+    QTest::newRow("address") << " Current IP:1.2.3.4" << QByteArray("1.2.3.4\r\n");
+    QTest::newRow("no address") << " Current IP:" << QByteArray("\r\n");
+    QTest::newRow("first IP: counts") << "IP:a IP:b" << QByteArray("a IP:b\r\n");
+    QTest::newRow("failed login") << "IP Update Failed" << QByteArray(" Update Failed\r\n");
+    QTest::newRow("failed update") << "Automatic Update Failed" << QByteArray("tomatic Update Failed\r\n");
+    QTest::newRow("status") << "Updating IP. Please wait..." << QByteArray("dating IP. Please wait...\r\n");
+    QTest::newRow("one character") << "x" << QByteArray("\r\n");
+}
+
+void tst_Shell::writeIp()
+{
+    QFETCH(QString, caption);
+    QFETCH(QByteArray, written);
+
+    // A longer file of an earlier run is replaced, not overwritten in part.
+    QDir().mkpath(QFileInfo(frmMain::addressFileName()).absolutePath());
+    QFile old(frmMain::addressFileName());
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("255.255.255.255 and more text\r\n");
+    old.close();
+
+    Fixture f;
+    f.start(false);
+    f.addressLabel()->setText(caption);
+    f.shell().ShutDown();
+
+    QFile file(frmMain::addressFileName());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), written);
+}
+
+void tst_Shell::openDocument_data()
+{
+    QTest::addColumn<QString>("path"); // "%1": the test's folder
+    QTest::addColumn<bool>("openerAnswer");
+    QTest::addColumn<QString>("opened"); // the address given to the opener; null: not called
+    QTest::addColumn<bool>("message");
+
+    QTest::newRow("web address") << "http://example.org/help" << true << "http://example.org/help" << false;
+    QTest::newRow("secure web address") << "https://example.org/" << true << "https://example.org/" << false;
+    QTest::newRow("existing file") << "%1/vistelle.htm" << true << "file://%1/vistelle.htm" << false;
+    QTest::newRow("missing file") << "%1/missing.htm" << true << QString() << true;
+    QTest::newRow("opener fails") << "http://example.org/x" << false << "http://example.org/x" << true;
+}
+
+void tst_Shell::openDocument()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, openerAnswer);
+    QFETCH(QString, opened);
+    QFETCH(bool, message);
+
+    Fixture f;
+    path.replace(QStringLiteral("%1"), f.dir.path());
+    opened.replace(QStringLiteral("%1"), f.dir.path());
+    QFile page(f.dir.filePath(QStringLiteral("vistelle.htm")));
+    QVERIFY(page.open(QIODevice::WriteOnly));
+    page.close();
+    f.openResult = openerAnswer;
+
+    // A marker message first, so a message that does not come is seen as such.
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    MessageBox::information(nullptr, QStringLiteral("Vistelle"), QStringLiteral("marker"));
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    f.shell().OpenDocument(path);
+
+    if (opened.isNull()) {
+        QVERIFY(f.opened.isEmpty());
+    } else {
+        QCOMPARE(f.opened.size(), 1);
+        QCOMPARE(f.opened.first().toString(), opened);
+    }
+    QCOMPARE(
+        MessageBox::lastText(), message ? QStringLiteral("File Not Found on path ") + path : QStringLiteral("marker"));
+    MessageBox::setNextAnswer(QMessageBox::NoButton); // nothing left over for the next test
+    MessageBox::information(nullptr, QString(), QString());
+}
+
+void tst_Shell::secondInstance()
+{
+    Fixture f;
+    f.start(true);
+    Shell &first = f.shell();
+    QSignalSpy firstFinished(&first, &Shell::finished);
+
+    Shell second(f.services());
+    QSignalSpy secondFinished(&second, &Shell::finished);
+    QVERIFY(!second.RunStartup());
+    QCOMPARE(MessageBox::lastText(), QStringLiteral("Already running, exiting."));
+    QVERIFY(!second.container());
+    QCOMPARE(second.startup().runCounter, 0);
+
+    // The box waits for its answer; the program ends once it is given.
+    QMessageBox *box = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *b = qobject_cast<QMessageBox *>(w); b && b->text() == QStringLiteral("Already running, exiting."))
+            box = b;
+    }
+    QVERIFY(box);
+    QCOMPARE(box->icon(), QMessageBox::Information);
+    QCOMPARE(box->windowTitle(), QStringLiteral("Vistelle"));
+    QCOMPARE(secondFinished.count(), 0);
+    box->button(QMessageBox::Ok)->click();
+    QCOMPARE(secondFinished.count(), 1);
+    QCOMPARE(secondFinished.at(0).at(0).toInt(), 0);
+
+    // The running instance is untouched.
+    QCOMPARE(firstFinished.count(), 0);
+    QVERIFY(!first.isShutDown());
+    QVERIFY(f.main->listener().isListening());
+    QCOMPARE(first.startup().runCounter, 1);
+}
+
+void tst_Shell::loadAddressLabel_data()
+{
+    QTest::addColumn<QString>("usedyndns"); // null: no setting
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<bool>("sixtySecondsLine");
+
+    QTest::newRow("on") << "1"
+                        << " Current IP:5.6.7.8" << true;
+    QTest::newRow("missing") << QString() << " Current IP:5.6.7.8" << true;
+    QTest::newRow("non-numeric") << "yes"
+                                 << " Current IP:5.6.7.8" << true;
+    QTest::newRow("other number") << "2"
+                                  << " Current IP:5.6.7.8" << false;
+    QTest::newRow("off") << "0"
+                         << " Current IP:" << false;
+    QTest::newRow("off with blanks") << " 0 "
+                                     << " Current IP:" << false;
+}
+
+void tst_Shell::loadAddressLabel()
+{
+    QFETCH(QString, usedyndns);
+    QFETCH(QString, label);
+    QFETCH(bool, sixtySecondsLine);
+
+    QDir().mkpath(QFileInfo(frmMain::addressFileName()).absolutePath());
+    QFile file(frmMain::addressFileName());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("  5.6.7.8  \r\nsecond line\r\n");
+    file.close();
+
+    Fixture f(usedyndns.isNull() ? QStringList { QStringLiteral("usedyndns") } : QStringList {});
+    if (!usedyndns.isNull())
+        f.settings.SaveSetting(QStringLiteral("usedyndns"), usedyndns);
+    f.start(false);
+
+    QCOMPARE(f.addressLabel()->text(), label);
+    const QStringList log = f.log();
+    QCOMPARE(Fixture::countContaining(log, SixtySecondsLine), sixtySecondsLine ? 1 : 0);
+    // The 60-seconds line ends the window's loading; the start-up's time-stamp line follows it.
+    if (sixtySecondsLine) {
+        QCOMPARE(
+            log.size() >= 2 ? log.at(log.size() - 2) : QString(), QStringLiteral("[12:00:00] ") + SixtySecondsLine);
+        QCOMPARE(log.last(), QStringLiteral("[12:00:00] "));
+    }
+}
+
+void tst_Shell::loadPublicAddress()
+{
+    // Dynamic DNS off: the label shows what the echo page says, once it has answered.
+    EchoPage echo("203.0.113.9");
+    QVERIFY(echo.isListening());
+    Fixture f;
+    f.settings.SaveSetting(QStringLiteral("EchoPageURL"), echo.url());
+    f.start(true);
+    QTRY_COMPARE(f.addressLabel()->text(), QStringLiteral(" Current IP:203.0.113.9"));
+}
+
+QTEST_MAIN(tst_Shell)
+#include "tst_Shell.moc"
