@@ -3,7 +3,6 @@
 #include "AlertIcons.h"
 #include "AlsaSoundOutput.h"
 #include "Class1.h"
-#include "Console.h"
 #include "HttpRequest.h"
 #include "MessageBox.h"
 #include "SettingsStore.h"
@@ -135,8 +134,6 @@ bool Shell::RunStartup()
         m_container->hide();
     else
         m_container->showMinimized();
-    if (Console::isHeadless())
-        m_container->hide(); // nobody to show it to
 
     m_popup->lblCaption->setText(QStringLiteral("Vistelle"));
     m_popup->lblSubcaption->setText(QStringLiteral("Current IP: ") + Class1().NameToAddress(QString()));

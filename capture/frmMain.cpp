@@ -175,6 +175,12 @@ void frmMain::buildWindow()
     setFixedSize(780, 600);
 
     m_visitors = new VisitorList(widgets, {m_connection, {}, {}}, this);
+    // Room for the locale's short date and time, and for an address followed by its country.
+    const QFontMetrics metrics(widgets.iGrid1->font());
+    const QString sampleTime = QLocale().toString(QDateTime(QDate(2026, 12, 28), QTime(23, 59, 59)), QLocale::ShortFormat);
+    widgets.iGrid1->setColumnWidth(0, metrics.horizontalAdvance(sampleTime) + 24);
+    widgets.iGrid1->setColumnWidth(1, metrics.horizontalAdvance(QStringLiteral("255.255.255.255 Netherlands")) + 16);
+    widgets.iGrid1->setColumnWidth(2, 200); // the last column stretches over the rest
 }
 
 void frmMain::buildComponents(const Services &services)
