@@ -1,11 +1,48 @@
 """The headless program listens on its configured port and logs one visit line per request."""
+import os
 import re
 import sys
 
 from vistelle_e2e import Program, free_port, send
 
 
+def full_visits():
+    """With the defaults (sound and popup on) and a country file of the user's own."""
+    port = free_port()
+    program = Program(settings={"ListenPort": str(port), "usedyndns": "0"})
+    data = os.path.join(program.home, ".local", "share", "vistelle")
+    os.makedirs(data, exist_ok=True)
+    with open(os.path.join(data, "GeoIPCountryWhois.csv"), "w", encoding="utf-8") as f:
+        f.write('"127.0.0.0","127.255.255.255",2130706432,2147483647,"ZZ",Loopback Land\n')
+    program.start()
+    try:
+        program.wait_line(f"Listening for connections on port: {port}")
+        # The program's own address-script call is ignored; a request without a page is logged
+        # whole (before any popup: within 2 s of one, a request without referer is a repeat).
+        send(port, b"GET /sendip.asp HTTP/1.1\r\nHost: localhost\r\n\r\n")
+        send(port, b"GET /t.gif HTTP/1.1\r\nHost: me:1\r\n\r\n")
+        program.wait_line("GET /t.gif HTTP/1.1  Host: me:1")
+        send(port, b"GET /t.gif HTTP/1.1\r\nHost: me\r\nReferer: http://site.example/dir/p.html\r\n\r\n")
+        program.wait_line("Popup: Loopback Land | Visited page: http://site.example/  dir/p.html")
+        # The same page again at once is a repeat: no further visit line.
+        send(port, b"GET /t.gif HTTP/1.1\r\nHost: me\r\nReferer: http://site.example/dir/p.html\r\n\r\n")
+        send(port, b"GET /t.gif HTTP/1.1\r\nHost: me\r\nReferer: http://site.example/other.html\r\n\r\n")
+        lines = program.wait_line("Visited page: http://site.example/  other.html")
+        visits = [l for l in lines if "Visit: " in l]
+        assert [v.split("] ", 1)[1] for v in visits] == [
+            "Visit: 127.0.0.1 -> Unknown",
+            "Visit: 127.0.0.1 -> http://site.example/dir/p.html",
+            "Visit: 127.0.0.1 -> http://site.example/other.html"], visits
+        unknown = [l.split("] ", 1)[1] for l in lines if "'Unknown'" in l or "complete header" in l]
+        assert unknown == ["Wiinsock returned 'Unknown' for page URL",
+                           "The following is complete header received:"], unknown
+    finally:
+        code = program.stop()
+    assert code == 0, f"exit code {code}"
+
+
 def main():
+    full_visits()
     port = free_port()
     program = Program(settings={"ListenPort": str(port), "SoundAlert": "0", "PopupAlert": "0",
                                 "usedyndns": "0"}).start()
