@@ -7,6 +7,21 @@
 
 #include <cstring>
 
+namespace {
+QtMessageHandler g_defaultHandler = nullptr;
+
+// Headless, the offscreen platform complains about every window operation it cannot do (raise,
+// masks, size hints) and about the missing tray; none of that concerns the user.
+void headlessMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg
+        && (message.startsWith(QLatin1String("This plugin does not support"))
+            || message.contains(QLatin1String("QPlatformNativeInterface::systemTrayWindowChanged"))))
+        return;
+    g_defaultHandler(type, context, message);
+}
+} // namespace
+
 int main(int argc, char *argv[])
 {
     bool headless = Console::noDisplay();
@@ -14,8 +29,10 @@ int main(int argc, char *argv[])
         if (std::strcmp(argv[i], "--headless") == 0)
             headless = true;
     }
-    if (headless)
+    if (headless) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        g_defaultHandler = qInstallMessageHandler(headlessMessageHandler);
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vistelle"));
