@@ -7,27 +7,9 @@ import os
 import shutil
 import subprocess
 import sys
-import time
 
-
-def start_xvfb():
-    read_fd, write_fd = os.pipe()
-    xvfb = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"],
-        pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_fd)
-    number = b""
-    deadline = time.monotonic() + 15
-    with os.fdopen(read_fd, "rb", buffering=0) as pipe:
-        while time.monotonic() < deadline and not number.endswith(b"\n"):
-            chunk = pipe.read(1)
-            if not chunk:
-                break
-            number += chunk
-    if not number.strip():
-        xvfb.kill()
-        sys.exit("Xvfb did not start")
-    return xvfb, ":" + number.decode().strip()
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from xdisplay import start_xvfb, tray_command  # noqa: E402
 
 
 def main():
@@ -40,11 +22,7 @@ def main():
     env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb")
     # No session bus: Qt's tray icon then embeds itself in trayer (XEmbed), as on a plain X desktop.
     env.pop("DBUS_SESSION_BUS_ADDRESS", None)
-    trayer = subprocess.Popen(
-        ["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "96",
-         "--heighttype", "pixel", "--height", "28", "--transparent", "false", "--tint", "0x1b2636",
-         "--SetDockType", "true", "--SetPartialStrut", "true"],
-        env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    trayer = subprocess.Popen(tray_command(), env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         result = subprocess.run(sys.argv[1:], env=env, timeout=120)
         return result.returncode

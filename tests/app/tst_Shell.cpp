@@ -1,6 +1,7 @@
 // The application shell on the offscreen platform: start-up online and offline, the start-up run
 // again by the connection monitor, the listening port rule, shut-down, OpenDocument and the
 // single instance. The connection, the settings, the sound and the desktop opener are the test's.
+#include "FakeConnectionState.h"
 #include "Class1.h"
 #include "ConnectionMonitor.h"
 #include "Console.h"
@@ -36,20 +37,6 @@
 
 namespace {
 // Queried from worker threads too (the web helpers ask before each exchange).
-class FakeConnection final : public ConnectionState
-{
-public:
-    Result query() const override
-    {
-        Result r;
-        r.online = online;
-        r.connectionName = online ? QStringLiteral("test-lan") : QString();
-        r.flags = online ? Lan | Configured : Offline | Configured;
-        return r;
-    }
-    std::atomic<bool> online = true;
-};
-
 class FakeSound final : public SoundOutput
 {
 public:
@@ -70,7 +57,7 @@ struct Fixture
 {
     // omit: keys left out of the store.
     explicit Fixture(const QStringList &omit = {})
-        : connection(std::make_shared<FakeConnection>())
+        : connection(std::make_shared<FakeConnectionState>(true, QStringLiteral("test-lan")))
         , settings(dir.filePath(QStringLiteral("settings.conf")))
         , port(TestUtil::freePort16())
     {
@@ -146,7 +133,7 @@ struct Fixture
 
     QTemporaryDir dir;
     ManualClock clock;
-    std::shared_ptr<FakeConnection> connection;
+    std::shared_ptr<FakeConnectionState> connection;
     SettingsStore settings;
     FakeSound sound;
     quint16 port;

@@ -1,3 +1,4 @@
+#include "FakeConnectionState.h"
 #include "Listener.h"
 #include "EventLog.h"
 #include "SettingsStore.h"
@@ -43,11 +44,6 @@ std::unique_ptr<QTcpSocket> connectTo(quint16 port, const QHostAddress &host = Q
     return socket;
 }
 
-class AlwaysOnline final : public ConnectionState
-{
-public:
-    Result query() const override { return {true, QStringLiteral("lo"), Lan}; }
-};
 } // namespace
 
 class tst_Listener : public QObject
@@ -293,7 +289,7 @@ void tst_Listener::takenPortLogsBindError()
     SettingsStore settings(dir.filePath(QStringLiteral("s.conf")));
     frmMainServices services;
     services.settings = &settings;
-    services.connection = std::make_shared<AlwaysOnline>();
+    services.connection = std::make_shared<FakeConnectionState>();
     frmMain window(services);
     window.ListenOnPort(qint16(other.serverPort()));
     window.eventLog().flush();
@@ -327,7 +323,7 @@ void tst_Listener::configuredPort()
     settings.SaveSetting(QStringLiteral("ListenPort"), QString(stored).replace(u"%1"_qs, freePort));
     frmMainServices services;
     services.settings = &settings;
-    services.connection = std::make_shared<AlwaysOnline>();
+    services.connection = std::make_shared<FakeConnectionState>();
     frmMain window(services);
     auto *txtLog = window.findChild<QPlainTextEdit *>(QStringLiteral("txtLog"));
     window.listenOnConfiguredPort();

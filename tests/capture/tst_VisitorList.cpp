@@ -1,3 +1,4 @@
+#include "FakeConnectionState.h"
 #include "MessageBox.h"
 #include "VisitorList.h"
 
@@ -18,19 +19,6 @@
 #include <atomic>
 
 namespace {
-
-class FakeConnection final : public ConnectionState
-{
-public:
-    Result query() const override
-    {
-        Result result;
-        result.online = online;
-        result.flags = online ? Lan : Offline;
-        return result;
-    }
-    bool online = true;
-};
 
 // Resolver stand-in: records the addresses it was asked for and the thread it ran on; can be
 // held until the test releases it.
@@ -105,7 +93,7 @@ private:
     QTemporaryDir m_dir;
     std::unique_ptr<QWidget> m_window;
     VisitorListWidgets m_w;
-    std::shared_ptr<FakeConnection> m_connection;
+    std::shared_ptr<FakeConnectionState> m_connection;
     std::shared_ptr<FakeResolver> m_resolver;
     std::unique_ptr<VisitorList> m_list;
     int m_files = 0;
@@ -133,7 +121,7 @@ void tst_VisitorList::makeList(VisitorListLimits limits)
     for (QWidget *w : std::initializer_list<QWidget *> {
              m_w.panel1, m_w.panel2, m_w.panel3, m_w.Label6, m_w.Image3, m_w.Image7, m_w.Image8 })
         layout->addWidget(w);
-    m_connection = std::make_shared<FakeConnection>();
+    m_connection = std::make_shared<FakeConnectionState>();
     m_resolver = std::make_shared<FakeResolver>();
     VisitorListServices services;
     services.connection = m_connection;

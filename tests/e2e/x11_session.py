@@ -5,9 +5,13 @@ import os
 import re
 import shutil
 import subprocess
-import time
+
+import sys
 
 from vistelle_e2e import poll
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from xdisplay import start_xvfb, tray_command  # noqa: E402
 
 SCREEN_WIDTH, SCREEN_HEIGHT = 1024, 768
 TOOLS = ("Xvfb", "openbox", "trayer", "xdotool", "xwininfo", "xprop", "import")
@@ -48,23 +52,8 @@ class XSession:
         self.close()
 
     def _start(self):
-        read_fd, write_fd = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0",
-                                 f"{SCREEN_WIDTH}x{SCREEN_HEIGHT}x24", "-nolisten", "tcp", "-noreset"],
-                                pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        xvfb, self.display = start_xvfb(SCREEN_WIDTH, SCREEN_HEIGHT)
         self._procs.append(xvfb)
-        os.close(write_fd)
-        number = b""
-        deadline = time.monotonic() + 15
-        with os.fdopen(read_fd, "rb", buffering=0) as pipe:
-            while time.monotonic() < deadline and not number.endswith(b"\n"):
-                chunk = pipe.read(1)
-                if not chunk:
-                    break
-                number += chunk
-        if not number.strip():
-            raise SystemExit("Xvfb did not start")
-        self.display = ":" + number.decode().strip()
         # No session bus: Qt's tray icon embeds itself in trayer (XEmbed), as on a plain X desktop.
         self.program_env = {"DISPLAY": self.display, "QT_QPA_PLATFORM": "xcb", "WAYLAND_DISPLAY": None,
                             "DBUS_SESSION_BUS_ADDRESS": None}
@@ -72,11 +61,8 @@ class XSession:
         self._procs.append(subprocess.Popen(["openbox"], env=self.env, stdout=subprocess.DEVNULL,
                                             stderr=subprocess.DEVNULL))
         poll(lambda: "window id" in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"), 10, "openbox")
-        self._procs.append(subprocess.Popen(
-            ["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "96",
-             "--heighttype", "pixel", "--height", "28", "--transparent", "false", "--tint", "0x1b2636",
-             "--SetDockType", "true", "--SetPartialStrut", "true"],
-            env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        self._procs.append(subprocess.Popen(tray_command(), env=self.env, stdout=subprocess.DEVNULL,
+                                            stderr=subprocess.DEVNULL))
         poll(self.tray_panel, 10, "trayer's panel")
 
     def close(self):

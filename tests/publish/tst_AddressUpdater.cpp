@@ -1,3 +1,4 @@
+#include "FakeConnectionState.h"
 #include "AddressUpdater.h"
 #include "FakeProvider.h"
 #include "OutsideAddresses.h"
@@ -9,20 +10,6 @@
 #include <QTest>
 
 namespace {
-class ScriptedState final : public ConnectionState
-{
-public:
-    Result query() const override
-    {
-        Result r;
-        r.online = online;
-        r.flags = online ? Lan : Offline;
-        r.connectionName = QStringLiteral("eth0");
-        return r;
-    }
-    std::atomic<bool> online{true};
-};
-
 const QString PublicAddress = QStringLiteral("203.0.113.7");
 } // namespace
 
@@ -53,7 +40,7 @@ private:
     std::unique_ptr<FakeProvider> m_fake;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<SettingsStore> m_settings;
-    std::shared_ptr<ScriptedState> m_state;
+    std::shared_ptr<FakeConnectionState> m_state;
     std::unique_ptr<UpdateCheck> m_check;
     std::unique_ptr<AddressUpdater> m_updater;
     ManualClock m_clock;
@@ -86,7 +73,7 @@ void tst_AddressUpdater::init()
     m_settings->SaveSetting(QStringLiteral("dyuser"), QStringLiteral("updater"));
     m_settings->SaveSetting(QStringLiteral("dypass"), QStringLiteral("pw"));
     m_settings->SaveSetting(QStringLiteral("dyname"), QStringLiteral("good.test"));
-    m_state = std::make_shared<ScriptedState>();
+    m_state = std::make_shared<FakeConnectionState>();
     m_check = std::make_unique<UpdateCheck>(m_settings.get());
     m_check->setTimeoutMs(3000);
     m_log.clear();

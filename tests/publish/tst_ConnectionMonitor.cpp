@@ -1,27 +1,14 @@
+#include "FakeConnectionState.h"
 #include "ConnectionMonitor.h"
 
 #include <QTest>
 
 namespace {
-class ScriptedState final : public ConnectionState
-{
-public:
-    Result query() const override
-    {
-        Result r;
-        r.online = online;
-        r.connectionName = online ? QStringLiteral("Wired connection 1") : QString();
-        r.flags = online ? Lan | Configured : Offline | Configured;
-        return r;
-    }
-    bool online = true;
-};
-
 // Plays the start-up routine's counter rule: online steps only while the counter is at most 1.
 struct Harness
 {
     Harness()
-        : state(std::make_shared<ScriptedState>())
+        : state(std::make_shared<FakeConnectionState>(true, QStringLiteral("Wired connection 1")))
     {
         ConnectionMonitor::View view;
         view.putLog = [this](const QString &t) { log << t; };
@@ -52,7 +39,7 @@ struct Harness
         monitor->onWindowLoad();
         monitor->setFirstConnectedTick();
     }
-    std::shared_ptr<ScriptedState> state;
+    std::shared_ptr<FakeConnectionState> state;
     StartupState startup;
     std::unique_ptr<ConnectionMonitor> monitor;
     QStringList log;

@@ -1,3 +1,4 @@
+#include "FakeConnectionState.h"
 #include "FakeProvider.h"
 #include "TestUtil.h"
 
@@ -9,22 +10,6 @@
 #include <QTcpServer>
 #include <QTimer>
 #include <QtTest>
-
-namespace {
-
-class SwitchableConnection final : public ConnectionState
-{
-public:
-    Result query() const override
-    {
-        ++queries;
-        return { online, QStringLiteral("eth-test"), online ? quint32(Lan) : quint32(Offline) };
-    }
-    bool online = true;
-    mutable int queries = 0;
-};
-
-} // namespace
 
 class tst_RemoteScriptPublisher : public QObject
 {
@@ -53,7 +38,7 @@ private:
     std::unique_ptr<FakeProvider> m_fake;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<SettingsStore> m_settings;
-    std::shared_ptr<SwitchableConnection> m_connection;
+    std::shared_ptr<FakeConnectionState> m_connection;
     QStringList m_log;
 };
 
@@ -68,7 +53,7 @@ void tst_RemoteScriptPublisher::init()
     m_fake->clearRequests();
     m_dir = std::make_unique<QTemporaryDir>();
     m_settings = std::make_unique<SettingsStore>(m_dir->filePath(QStringLiteral("settings.conf")));
-    m_connection = std::make_shared<SwitchableConnection>();
+    m_connection = std::make_shared<FakeConnectionState>();
     m_log.clear();
     m_settings->SaveSetting(QStringLiteral("useasp"), QStringLiteral("1"));
     m_settings->SaveSetting(QStringLiteral("RemoteHost"), QStringLiteral("127.0.0.1:%1").arg(m_fake->httpPort()));

@@ -1,3 +1,4 @@
+#include "FakeConnectionState.h"
 #include "FakeProvider.h"
 #include "TestUtil.h"
 
@@ -8,21 +9,6 @@
 #include <QtTest>
 
 namespace {
-
-class FixedConnection final : public ConnectionState
-{
-public:
-    explicit FixedConnection(bool online)
-        : m_online(online)
-    { }
-    Result query() const override
-    {
-        return { m_online, QStringLiteral("eth-test"), m_online ? quint32(Lan) : quint32(Offline) };
-    }
-
-private:
-    bool m_online;
-};
 
 const QStringList kDynHosts = {
     QStringLiteral("good.test"),
@@ -104,7 +90,7 @@ clsDyndns::Endpoints tst_clsDyndns::endpoints(int timeoutMs) const
 
 std::unique_ptr<clsDyndns> tst_clsDyndns::loggedIn(const QString &user, int timeoutMs)
 {
-    auto client = std::make_unique<clsDyndns>(endpoints(timeoutMs), std::make_shared<FixedConnection>(true));
+    auto client = std::make_unique<clsDyndns>(endpoints(timeoutMs), std::make_shared<FakeConnectionState>(true));
     if (!client->Login(user, QStringLiteral("s3cret pw")))
         return nullptr;
     m_fake->clearRequests();

@@ -1,3 +1,4 @@
+#include "FakeConnectionState.h"
 #include "FakeProvider.h"
 #include "TestUtil.h"
 
@@ -9,21 +10,6 @@
 #include <QtTest>
 
 namespace {
-
-class FixedConnection final : public ConnectionState
-{
-public:
-    explicit FixedConnection(bool online)
-        : m_online(online)
-    { }
-    Result query() const override
-    {
-        return { m_online, QStringLiteral("eth-test"), m_online ? quint32(Lan | Configured) : quint32(Offline) };
-    }
-
-private:
-    bool m_online;
-};
 
 // A loopback port on which nothing listens.
 int closedPort()
@@ -188,14 +174,14 @@ void tst_modXMLHTTP::getPublicIP()
     QFETCH(QString, path);
     QFETCH(QString, address);
     m_fake->clearRequests();
-    QCOMPARE(modXMLHTTP::GetPublicIP(m_fake->plainSite() + path, FixedConnection(true)), address);
+    QCOMPARE(modXMLHTTP::GetPublicIP(m_fake->plainSite() + path, FakeConnectionState(true)), address);
     QCOMPARE(m_fake->paths(), QStringList { path });
 }
 
 void tst_modXMLHTTP::getPublicIPOfflineSendsNothing()
 {
     m_fake->clearRequests();
-    QCOMPARE(modXMLHTTP::GetPublicIP(m_fake->plainSite() + QStringLiteral("/echo/plain"), FixedConnection(false)),
+    QCOMPARE(modXMLHTTP::GetPublicIP(m_fake->plainSite() + QStringLiteral("/echo/plain"), FakeConnectionState(false)),
         QString());
     QVERIFY(m_fake->requests().isEmpty());
 }
@@ -203,13 +189,13 @@ void tst_modXMLHTTP::getPublicIPOfflineSendsNothing()
 void tst_modXMLHTTP::getPublicIPUnreachableGivesEmpty()
 {
     const QString url = QStringLiteral("http://127.0.0.1:%1/echo").arg(closedPort());
-    QCOMPARE(modXMLHTTP::GetPublicIP(url, FixedConnection(true)), QString());
+    QCOMPARE(modXMLHTTP::GetPublicIP(url, FakeConnectionState(true)), QString());
 }
 
 void tst_modXMLHTTP::getPublicIPReportsConnectionName()
 {
     QString name;
-    modXMLHTTP::GetPublicIP(m_fake->plainSite() + QStringLiteral("/echo/plain"), FixedConnection(false), {}, &name);
+    modXMLHTTP::GetPublicIP(m_fake->plainSite() + QStringLiteral("/echo/plain"), FakeConnectionState(false), {}, &name);
     QCOMPARE(name, QStringLiteral("eth-test"));
 }
 
