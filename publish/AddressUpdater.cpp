@@ -145,11 +145,13 @@ void AddressUpdater::compareAndUpdate()
 
     const OutsideAddresses addresses = OutsideAddresses::read(m_settings);
     m_providerName = addresses.providerName;
-    HttpOptions options = addresses.httpOptions();
-    options.timeoutMs = m_timeoutMs;
-    m_client->setEndpoints({addresses.accountSiteUrl, addresses.updateHostUrl, addresses.echoPageUrl, options});
+    m_echoPageUrl = addresses.echoPageUrl;
+    m_httpOptions = addresses.httpOptions();
+    m_httpOptions.timeoutMs = m_timeoutMs;
+    m_client->setEndpoints({addresses.accountSiteUrl, addresses.updateHostUrl, m_echoPageUrl, m_httpOptions});
 
-    const QString echo = addresses.echoPageUrl;
+    const QString echo = m_echoPageUrl;
+    const HttpOptions options = m_httpOptions;
     auto connection = m_connection;
     runInBackground<QString>(
         this, [echo, connection, options] { return modXMLHTTP::GetPublicIP(echo, *connection, options); },
@@ -205,10 +207,8 @@ void AddressUpdater::onLogin(bool ok, int httpStatus, bool failedExchange, bool 
     auto client = m_client;
     auto connection = m_connection;
     const QString host = m_hostName;
-    const OutsideAddresses addresses = OutsideAddresses::read(m_settings);
-    const QString echo = addresses.echoPageUrl;
-    HttpOptions options = addresses.httpOptions();
-    options.timeoutMs = m_timeoutMs;
+    const QString echo = m_echoPageUrl;
+    const HttpOptions options = m_httpOptions;
     runInBackground<UpdateResult>(
         this,
         [client, connection, host, echo, options] {

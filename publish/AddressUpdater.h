@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "ConnectionState.h"
+#include "HttpRequest.h"
 #include "LogSink.h"
 
 #include <QObject>
@@ -101,7 +102,10 @@ private:
     bool m_busy = false;
     int m_timeoutMs = 10'000;
     qint64 m_attemptStartMs = 0;
+    // The outside addresses of the attempt under way, read once when it starts.
     QString m_providerName;
+    QString m_echoPageUrl;
+    HttpOptions m_httpOptions;
     QString m_user, m_password, m_hostName;
     bool m_waitingAfterUpdate = false;
 
