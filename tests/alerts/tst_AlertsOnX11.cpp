@@ -72,8 +72,12 @@ void tst_AlertsOnX11::trayIconIsShownAndClicked()
     // Qt's own window for the icon, embedded into trayer; where the server has put it.
     QWidget *embedded = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT((embedded = trayWindow()) && embedded->isVisible(), 10'000);
+    // trayer reparents and then places the icon; wait until the server reports the same place
+    // twice in a row.
     QRect icon;
-    QTRY_VERIFY_WITH_TIMEOUT((icon = serverGeometry(*embedded)).width() > 0 && icon.y() > 0, 10'000);
+    QRect previous;
+    QTRY_VERIFY_WITH_TIMEOUT(
+        (previous = icon, icon = serverGeometry(*embedded)).width() > 0 && icon.y() > 0 && icon == previous, 10'000);
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     // In trayer, at the bottom right of the screen.
     QVERIFY2(icon.bottom() >= screen.bottom() - 40 && icon.right() >= screen.right() - 100,
@@ -83,8 +87,14 @@ void tst_AlertsOnX11::trayIconIsShownAndClicked()
     QSignalSpy right(m_tray.get(), &Tray::RightClick);
     const QPoint centre = icon.center();
     QVERIFY(xdotool({ QStringLiteral("mousemove"), QString::number(centre.x()), QString::number(centre.y()) }));
-    QVERIFY(xdotool({ QStringLiteral("click"), QStringLiteral("1") }));
-    QTRY_COMPARE_WITH_TIMEOUT(left.count(), 1, 5000);
+    // On a loaded machine the embedding may still be settling when the first press arrives, and
+    // the press then goes to trayer. Press again (a bounded number of times) until the icon has
+    // its first click; every later check needs exactly one event per press.
+    for (int attempt = 0; attempt < 5 && left.isEmpty(); ++attempt) {
+        QVERIFY(xdotool({ QStringLiteral("click"), QStringLiteral("1") }));
+        (void)QTest::qWaitFor([&left] { return !left.isEmpty(); }, 2000);
+    }
+    QCOMPARE(left.count(), 1);
     QTest::qWait(50); // past the 15 ms guard, in real time: the tray's clock is the system clock here
     QVERIFY(xdotool({ QStringLiteral("click"), QStringLiteral("3") }));
     QTRY_COMPARE_WITH_TIMEOUT(right.count(), 1, 5000);
