@@ -4,7 +4,7 @@
 #   scripts/deps.sh --test   also what the tests and benchmarks need
 set -euo pipefail
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6svg6
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6opengl6-dev libqt6svg6
           libcurl4-openssl-dev libasound2-dev libsndfile1-dev libgl-dev
           sound-theme-freedesktop alsa-utils ca-certificates)
 if [[ "${1:-}" == "--test" ]]; then
