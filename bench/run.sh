@@ -5,6 +5,8 @@ cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build-bench} BUILD_TYPE=Release scripts/build.sh
 for b in "${BUILD_DIR:-build-bench}"/bench/*/bench_*; do
     [[ -x "$b" && ! -d "$b" ]] || continue
+    # Load clients are driven by their folder's run.sh.
+    [[ "$b" == *_client ]] && continue
     echo "== $(basename "$b")"
     "$b"
 done

@@ -101,7 +101,10 @@ void UpdateCheck::apply(const Fetched &fetched)
 {
     m_running = false;
     if (!fetched.ok) {
-        // The check is abandoned; it stays pending and runs again at the next opportunity.
+        // The check is abandoned; it stays pending and runs again at the next opportunity. The
+        // panel does not go on saying "Checking for updates" meanwhile: it is emptied again and
+        // its tool tip says what went wrong.
+        setPanel(QString(), QStringLiteral("Update check failed: ") + oneLine(fetched.error, kMaxLoggedAddress), false);
         emit finished(false);
         return;
     }

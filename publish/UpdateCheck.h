@@ -17,8 +17,9 @@ class SettingsStore;
 // addresses of the status and version files from the store (UpdateStatusURL, UpdateVersionURL,
 // CAFile), fetches both on a worker thread and, back on the user-interface thread, sets the
 // panel and clears UpdateCheckPending. A failing fetch (transport error, time-out, certificate,
-// an oversized answer or an answer that is not HTTP 2xx) leaves UpdateCheckPending set and
-// reports finished(false); the next run() tries again.
+// an oversized answer or an answer that is not HTTP 2xx) leaves UpdateCheckPending set, empties
+// the panel again with the reason in its tool tip and reports finished(false); the next run()
+// tries again.
 //
 // The main window owns one instance, connects the three panel signals to its panel label and
 // the panel's click to Panel_Click(), and gives it the desktop opener.

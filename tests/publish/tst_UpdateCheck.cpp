@@ -188,6 +188,7 @@ void tst_UpdateCheck::failingFetchStaysPending()
     UpdateCheck check(m_settings.get());
     check.setTimeoutMs(timeoutMs);
     QSignalSpy texts(&check, &UpdateCheck::panelTextChanged);
+    QSignalSpy tips(&check, &UpdateCheck::panelToolTipChanged);
     QSignalSpy enables(&check, &UpdateCheck::panelEnabledChanged);
     QSignalSpy finished(&check, &UpdateCheck::finished);
 
@@ -195,8 +196,15 @@ void tst_UpdateCheck::failingFetchStaysPending()
     QVERIFY(finished.wait(15000));
     QCOMPARE(finished.at(0).at(0).toBool(), false);
     QVERIFY(check.UpdateCheckPending());
-    QCOMPARE(texts.size(), 1); // only "Checking for updates"
-    QVERIFY(enables.isEmpty());
+    // "Checking for updates", then the panel is empty again, disabled, with the reason.
+    QCOMPARE(texts.size(), 2);
+    QCOMPARE(texts.at(1).at(0).toString(), QString());
+    QCOMPARE(tips.size(), 1);
+    QVERIFY2(tips.at(0).at(0).toString().startsWith(QStringLiteral("Update check failed: ")),
+        qPrintable(tips.at(0).at(0).toString()));
+    QVERIFY(tips.at(0).at(0).toString().size() > QStringLiteral("Update check failed: ").size());
+    QCOMPARE(enables.size(), 1);
+    QCOMPARE(enables.at(0).at(0).toBool(), false);
     QVERIFY(!check.panelEnabled());
 
     // The next run reads the addresses again and completes.
