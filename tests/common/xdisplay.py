@@ -32,3 +32,24 @@ def tray_command():
     return ["trayer", "--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "96",
             "--heighttype", "pixel", "--height", "28", "--transparent", "false", "--tint", "0x1b2636",
             "--SetDockType", "true", "--SetPartialStrut", "true"]
+
+
+def start_openbox(env, timeout=20):
+    """Starts the openbox window manager on env's display and waits until it has announced itself
+    on the root window. On a loaded machine openbox may lose its first connection and exit; it is
+    started again then, within the same time limit. Returns the running process; raises SystemExit
+    when no window manager came up."""
+    deadline = time.monotonic() + timeout
+    wm = None
+    while time.monotonic() < deadline:
+        if wm is None or wm.poll() is not None:
+            wm = subprocess.Popen(["openbox"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        out = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=env,
+                             capture_output=True, text=True, timeout=10).stdout
+        if "window id" in out and wm.poll() is None:
+            return wm
+        time.sleep(0.05)
+    if wm.poll() is None:
+        wm.kill()
+        wm.wait()
+    raise SystemExit("timed out waiting for openbox")

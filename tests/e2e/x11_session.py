@@ -11,7 +11,7 @@ import sys
 from vistelle_e2e import poll
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
-from xdisplay import start_xvfb, tray_command  # noqa: E402
+from xdisplay import start_openbox, start_xvfb, tray_command  # noqa: E402
 
 SCREEN_WIDTH, SCREEN_HEIGHT = 1024, 768
 TOOLS = ("Xvfb", "openbox", "trayer", "xdotool", "xwininfo", "xprop", "import")
@@ -58,9 +58,7 @@ class XSession:
         self.program_env = {"DISPLAY": self.display, "QT_QPA_PLATFORM": "xcb", "WAYLAND_DISPLAY": None,
                             "DBUS_SESSION_BUS_ADDRESS": None}
         self.env = {k: v for k, v in dict(os.environ, **self.program_env).items() if v is not None}
-        self._procs.append(subprocess.Popen(["openbox"], env=self.env, stdout=subprocess.DEVNULL,
-                                            stderr=subprocess.DEVNULL))
-        poll(lambda: "window id" in self.run("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"), 10, "openbox")
+        self._procs.append(start_openbox(self.env))
         self._procs.append(subprocess.Popen(tray_command(), env=self.env, stdout=subprocess.DEVNULL,
                                             stderr=subprocess.DEVNULL))
         poll(self.tray_panel, 10, "trayer's panel")

@@ -10,21 +10,8 @@ import sys
 import threading
 import time
 
-
-def free_display():
-    for n in range(91, 300):
-        if not os.path.exists(f"/tmp/.X{n}-lock") and not os.path.exists(f"/tmp/.X11-unix/X{n}"):
-            return n
-    raise SystemExit("no free X display")
-
-
-def wait_for(predicate, timeout, what):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        if predicate():
-            return
-        time.sleep(0.05)
-    raise SystemExit(f"timed out waiting for {what}")
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+from xdisplay import start_openbox, start_xvfb  # noqa: E402
 
 
 def main():
@@ -32,23 +19,13 @@ def main():
     for tool in ("Xvfb", "openbox", "xdotool", "xprop"):
         if not shutil.which(tool):
             raise SystemExit(f"{tool} missing: run scripts/deps.sh --test")
-    n = free_display()
-    env = dict(os.environ, DISPLAY=f":{n}", QT_QPA_PLATFORM="xcb")
-    env.pop("WAYLAND_DISPLAY", None)
     procs = []
     try:
-        xvfb = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        xvfb, display = start_xvfb()
         procs.append(xvfb)
-        wait_for(lambda: os.path.exists(f"/tmp/.X11-unix/X{n}"), 10, "Xvfb")
-        wm = subprocess.Popen(["openbox"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        procs.append(wm)
-
-        def wm_ready():
-            out = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=env,
-                                 capture_output=True, text=True).stdout
-            return "window id" in out
-        wait_for(wm_ready, 10, "openbox")
+        env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb")
+        env.pop("WAYLAND_DISPLAY", None)
+        procs.append(start_openbox(env))
 
         probe = subprocess.Popen([probe_bin], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                  stderr=subprocess.DEVNULL, text=True)
