@@ -144,7 +144,7 @@ void tst_AlertsOnX11::popupRestsAtTheBottomRightWithoutTakingFocus()
     frmTrayNotification popup(clock);
     QSignalSpy finished(&popup, &frmTrayNotification::finished);
     popup.ShowTrayNotification(
-        QStringLiteral("Germany"), QStringLiteral("Visited page: http://example.com  /shop/cart.htm"));
+        QStringLiteral("Germany"), QStringLiteral("Visited page: http://example.com/  shop/cart.htm"));
     QVERIFY(QTest::qWaitForWindowExposed(&popup));
     while (popup.motion().phase() != PopupMotion::Phase::Resting) {
         clock.advance(21);
