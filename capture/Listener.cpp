@@ -163,6 +163,7 @@ void Listener::onReadable(int fd)
         return;
     }
     if (connection.buffer.size() > before) {
+        m_receivedBytes += connection.buffer.size() - before;
         connection.lastActivityMs = m_clock.monotonicMs();
         m_connections.splice(m_connections.end(), m_connections, it); // now the most recently active
     }

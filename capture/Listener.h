@@ -47,6 +47,9 @@ public:
     quint16 serverPort() const;
     int openConnections() const { return static_cast<int>(m_connections.size()); }
     const ListenerLimits &limits() const { return m_limits; }
+    // Bytes read from visitors since construction (kept ones; bytes past a header's cut are not
+    // read at all).
+    qint64 receivedBytes() const { return m_receivedBytes; }
 
     // Closes the connections idle beyond the limit; runs from a timer, tests call it directly.
     void sweepIdle();
@@ -81,6 +84,7 @@ private:
     ListenerServer *m_server = nullptr;
     QTimer *m_sweepTimer = nullptr;
     ConnectionList m_connections; // least recently active first
+    qint64 m_receivedBytes = 0;
     QHash<int, ConnectionList::iterator> m_byDescriptor;
     qint64 m_lastTlsNoticeMs = 0;
     bool m_tlsNoticed = false;

@@ -107,7 +107,8 @@ void tst_Listener::headerSplitAcrossWrites()
     client->write(Request.left(splitAt));
     QVERIFY(client->waitForBytesWritten(2000));
     QTRY_COMPARE_WITH_TIMEOUT(listener.openConnections(), 1, 5000);
-    QTest::qWait(100);
+    // The first part has been read on its own and has not finished the request.
+    QTRY_COMPARE_WITH_TIMEOUT(listener.receivedBytes(), qint64(splitAt), 5000);
     QCOMPARE(rec.finished.size(), size_t(0));
     client->write(Request.mid(splitAt));
     QTRY_COMPARE_WITH_TIMEOUT(rec.finished.size(), size_t(1), 5000);
@@ -195,11 +196,15 @@ void tst_Listener::idleConnectionClosed()
     auto quiet = connectTo(listener.serverPort());
     auto talking = connectTo(listener.serverPort());
     QVERIFY(quiet && talking);
-    quiet->write("GET / HTTP/1.1\r\nReferer: quiet");
+    const QByteArray quietText("GET / HTTP/1.1\r\nReferer: quiet");
+    const QByteArray talkingText("GET / HTTP/1.1\r\n");
+    quiet->write(quietText);
     QTRY_COMPARE_WITH_TIMEOUT(listener.openConnections(), 2, 5000);
+    // Time moves on only once the listener has read each text, so each has its own activity time.
+    QTRY_COMPARE_WITH_TIMEOUT(listener.receivedBytes(), qint64(quietText.size()), 5000);
     clock.advance(10'000);
-    talking->write("GET / HTTP/1.1\r\n");
-    QTest::qWait(100);
+    talking->write(talkingText);
+    QTRY_COMPARE_WITH_TIMEOUT(listener.receivedBytes(), qint64(quietText.size() + talkingText.size()), 5000);
     clock.advance(5'000);
     listener.sweepIdle();
     // Only the quiet one has been silent for 15 s.
@@ -230,8 +235,7 @@ void tst_Listener::oldestIdleMakesRoom()
     }
     // The first connection becomes the most recently active one.
     clients[0]->write("first");
-    QTRY_VERIFY_WITH_TIMEOUT(clients[0]->bytesToWrite() == 0, 5000);
-    QTest::qWait(100);
+    QTRY_COMPARE_WITH_TIMEOUT(listener.receivedBytes(), qint64(5), 5000);
     clients.push_back(connectTo(listener.serverPort()));
     QVERIFY(clients.back());
     // The second one, idle the longest, was closed to make room; it had sent nothing.
