@@ -5,7 +5,6 @@
 #include "Paths.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <sys/stat.h>
 
@@ -109,10 +108,11 @@ QString CountryLookup::defaultFileName()
     return QStringLiteral("GeoIPCountryWhois.csv");
 }
 
-CountryLookup::CountryLookup(QString fileName, Limits limits)
+CountryLookup::CountryLookup(QString fileName, Limits limits, const Clock &clock)
     : m_fileName(std::move(fileName))
     , m_encodedName(QFile::encodeName(m_fileName))
     , m_limits(limits)
+    , m_clock(&clock)
 { }
 
 namespace {
@@ -181,9 +181,10 @@ QString CountryLookup::fileName() const
     return m_fileName.isEmpty() ? Paths::findDataFile(defaultFileName()) : m_fileName;
 }
 
-bool CountryLookup::fileExists() const
+bool CountryLookup::fileExists()
 {
-    return QFileInfo::exists(fileName());
+    refreshIfDue();
+    return m_loaded.exists;
 }
 
 CountryLookup::FileStamp CountryLookup::currentStamp() const
@@ -202,8 +203,16 @@ CountryLookup::FileStamp CountryLookup::currentStamp() const
     return stamp;
 }
 
+void CountryLookup::refreshIfDue()
+{
+    const qint64 now = m_clock->monotonicMs();
+    if (!m_hasStamp || now - m_lastCheckMs >= m_limits.recheckIntervalMs || now < m_lastCheckMs)
+        refresh();
+}
+
 bool CountryLookup::refresh()
 {
+    m_lastCheckMs = m_clock->monotonicMs();
     const FileStamp stamp = currentStamp();
     if (!m_hasStamp || !(stamp == m_loaded)) {
         build(stamp);
@@ -383,7 +392,7 @@ int CountryLookup::nameIndexForNumber(qint64 number) const
 
 QString CountryLookup::countryForNumber(qint64 number)
 {
-    refresh();
+    refreshIfDue();
     const int index = nameIndexForNumber(number);
     return index < 0 ? QString() : m_names.at(index);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Clock.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -10,6 +12,9 @@ struct CountryLookupLimits
 {
     qint64 maxFileBytes = qint64(1) << 30; // reading stops after this many bytes
     qsizetype maxLineBytes = 1 << 20; // a longer line ends the reading
+    // Lookups look at the file's size and time again at most this often (a check is a few system
+    // calls, several times the cost of the lookup itself).
+    qint64 recheckIntervalMs = 1000;
 };
 
 // The visitor's country from the address-range file "GeoIPCountryWhois.csv".
@@ -22,8 +27,9 @@ struct CountryLookupLimits
 // the number inside the quotes.
 //
 // The file is read once into a flat index: the number line cut into pieces, each holding the
-// name the first-match rule gives for all its numbers. A lookup is a binary search. Every lookup
-// checks the file's size and modification time and rebuilds the index when either changed.
+// name the first-match rule gives for all its numbers. A lookup is a binary search. Lookups check
+// the file's size and modification time (at most once per recheck interval) and rebuild the index
+// when either changed, so a replaced, added or removed file is seen within a second.
 // Not thread-safe: use one instance per thread (the program uses it on the user-interface thread).
 class CountryLookup final
 {
@@ -34,8 +40,8 @@ public:
     using Limits = CountryLookupLimits;
 
     // No file name: the country file of the program's folder (Paths::findDataFile), looked up
-    // again at every call so a file the user adds to the data folder is seen at once.
-    explicit CountryLookup(QString fileName = QString(), Limits limits = Limits());
+    // again at every check so a file the user adds to the data folder is seen.
+    explicit CountryLookup(QString fileName = QString(), Limits limits = Limits(), const Clock &clock = Clock::system());
 
     // The country name for a dotted address, or the empty text when the address is in no range
     // or the file cannot be read.
@@ -50,10 +56,11 @@ public:
 
     // The file the lookup reads (resolved through the program's folder when none was given).
     QString fileName() const;
-    // Whether that file exists (the visit processing shows the bare address when it does not).
-    bool fileExists() const;
+    // Whether that file exists (the visit processing shows the bare address when it does not); as
+    // of the last check, made again when the recheck interval has passed.
+    bool fileExists();
 
-    // Reads the file now if it is new or changed; returns whether an index is loaded.
+    // Checks the file now and reads it if it is new or changed; returns whether an index is loaded.
     bool refresh();
 
     // Figures of the loaded index (for diagnostics and benchmarks).
@@ -79,14 +86,17 @@ private:
     };
 
     FileStamp currentStamp() const;
+    void refreshIfDue();
     void build(const FileStamp &stamp);
     void clearIndex();
 
     QString m_fileName;
     QByteArray m_encodedName; // m_fileName for the system calls
     Limits m_limits;
+    const Clock *m_clock;
     FileStamp m_loaded;
     bool m_hasStamp = false;
+    qint64 m_lastCheckMs = 0;
 
     // Piece i covers the numbers from m_starts[i] up to m_starts[i + 1] - 1 (the last one up to
     // the end of the number line) and gives the name m_names[m_values[i]], or none for -1.

@@ -198,7 +198,7 @@ void frmMain::buildComponents(const Services &services)
         PutLog(QStringLiteral("TLS connection refused: no certificate configured"));
     });
 
-    m_country = std::make_unique<CountryLookup>();
+    m_country = std::make_unique<CountryLookup>(QString(), CountryLookup::Limits(), *m_clock);
     VisitEffects effects;
     effects.putLog = putLog;
     if (services.sound) {

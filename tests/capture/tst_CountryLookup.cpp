@@ -195,19 +195,29 @@ void tst_CountryLookup::absentFile()
 void tst_CountryLookup::fileAppearsAndDisappears()
 {
     const QString path = m_dir.filePath(QStringLiteral("late.csv"));
-    CountryLookup lookup(path);
+    ManualClock clock;
+    CountryLookup lookup(path, CountryLookup::Limits(), clock);
+    QVERIFY(!lookup.fileExists());
     QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QString());
     QCOMPARE(write("a,b,10,20,X,Here\n", QStringLiteral("late.csv")), path);
+    // Within the recheck interval the last check stands; once it has passed the file is seen.
+    clock.advance(999);
+    QVERIFY(!lookup.fileExists());
+    clock.advance(1);
     QVERIFY(lookup.fileExists());
     QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QStringLiteral("Here"));
     QVERIFY(QFile::remove(path));
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QStringLiteral("Here"));
+    clock.advance(1000);
     QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QString());
+    QVERIFY(!lookup.fileExists());
 }
 
 void tst_CountryLookup::rebuildOnChange()
 {
     const QString path = write("a,b,10,20,X,Before\n");
-    CountryLookup lookup(path);
+    ManualClock clock;
+    CountryLookup lookup(path, CountryLookup::Limits(), clock);
     QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QStringLiteral("Before"));
     const QDateTime stamp = QFileInfo(path).lastModified();
 
@@ -218,6 +228,7 @@ void tst_CountryLookup::rebuildOnChange()
         QVERIFY(file.open(QIODevice::ReadWrite));
         QVERIFY(file.setFileTime(stamp.addSecs(5), QFileDevice::FileModificationTime));
     }
+    clock.advance(1000);
     QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QStringLiteral("Later!"));
 
     // Other size, the same time as before.
@@ -227,6 +238,8 @@ void tst_CountryLookup::rebuildOnChange()
         QVERIFY(file.open(QIODevice::ReadWrite));
         QVERIFY(file.setFileTime(stamp.addSecs(5), QFileDevice::FileModificationTime));
     }
+    // refresh() checks at once, whatever the interval.
+    QVERIFY(lookup.refresh());
     QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QStringLiteral("Changed again"));
     QCOMPARE(lookup.buildCount(), 3);
 }
@@ -234,8 +247,9 @@ void tst_CountryLookup::rebuildOnChange()
 void tst_CountryLookup::noRebuildWithoutChange()
 {
     const QString path = write("a,b,10,20,X,Same\n");
-    CountryLookup lookup(path);
-    for (int i = 0; i < 50; ++i)
+    ManualClock clock;
+    CountryLookup lookup(path, CountryLookup::Limits(), clock);
+    for (int i = 0; i < 50; ++i, clock.advance(400))
         QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.") + QString::number(i)),
             (i >= 10 && i <= 20) ? QStringLiteral("Same") : QString());
     QCOMPARE(lookup.buildCount(), 1);
@@ -320,7 +334,8 @@ void tst_CountryLookup::userFileWins()
     const QString userDir = Paths::userDataDir();
     QVERIFY(QDir().mkpath(userDir));
     const QString userFile = userDir + QStringLiteral("/GeoIPCountryWhois.csv");
-    CountryLookup lookup;
+    ManualClock clock;
+    CountryLookup lookup(QString(), CountryLookup::Limits(), clock);
     QCOMPARE(lookup.getcountry(QStringLiteral("1.0.0.0")), QStringLiteral("Australia"));
     {
         QFile file(userFile);
@@ -328,9 +343,11 @@ void tst_CountryLookup::userFileWins()
         file.write("a,b,16777216,16777216,X,Mine\n");
     }
     QCOMPARE(lookup.fileName(), userFile);
+    clock.advance(1000);
     QCOMPARE(lookup.getcountry(QStringLiteral("1.0.0.0")), QStringLiteral("Mine"));
     QCOMPARE(lookup.getcountry(QStringLiteral("1.0.1.0")), QString());
     QVERIFY(QFile::remove(userFile));
+    clock.advance(1000);
     QCOMPARE(lookup.getcountry(QStringLiteral("1.0.1.0")), QStringLiteral("China"));
 }
 
