@@ -8,6 +8,7 @@ scripts/deps.sh --test
 if [[ "${SANITIZE:-0}" == 1 ]]; then
     export BUILD_DIR=${BUILD_DIR:-build-asan} BUILD_TYPE=Debug
     BUILD_DIR=$BUILD_DIR scripts/build.sh -DVISTELLE_WERROR=ON -DVISTELLE_SANITIZE=ON -DVISTELLE_BUILD_BENCH=OFF
+    export LSAN_OPTIONS="suppressions=$PWD/tests/lsan-suppressions.txt${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 else
     BUILD_DIR=${BUILD_DIR:-build} scripts/build.sh -DVISTELLE_WERROR=ON
 fi
