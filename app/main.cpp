@@ -9,14 +9,19 @@
 
 namespace {
 QtMessageHandler g_defaultHandler = nullptr;
+bool g_headless = false;
 
-// Headless, the offscreen platform complains about every window operation it cannot do (raise,
-// masks, size hints) and about the missing tray; none of that concerns the user.
-void headlessMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+// The font engine notes every script of a visitor's text that a font cannot shape (a referer full
+// of odd bytes gives one note per font and glyph run), so visitors could fill the session's error
+// log. Headless, the offscreen platform also complains about every window operation it cannot do
+// (raise, masks, size hints) and about the missing tray. None of that concerns the user.
+void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     if (type == QtWarningMsg
-        && (message.startsWith(QLatin1String("This plugin does not support"))
-            || message.contains(QLatin1String("QPlatformNativeInterface::systemTrayWindowChanged"))))
+        && (message.contains(QLatin1String("OpenType support missing for"))
+            || (g_headless
+                && (message.startsWith(QLatin1String("This plugin does not support"))
+                    || message.contains(QLatin1String("QPlatformNativeInterface::systemTrayWindowChanged"))))))
         return;
     g_defaultHandler(type, context, message);
 }
@@ -29,10 +34,10 @@ int main(int argc, char *argv[])
         if (std::strcmp(argv[i], "--headless") == 0)
             headless = true;
     }
-    if (headless) {
+    if (headless)
         qputenv("QT_QPA_PLATFORM", "offscreen");
-        g_defaultHandler = qInstallMessageHandler(headlessMessageHandler);
-    }
+    g_headless = headless;
+    g_defaultHandler = qInstallMessageHandler(messageHandler);
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vistelle"));
