@@ -12,6 +12,8 @@ namespace {
 constexpr qsizetype kMaxShownVersion = 100;
 // The log shows at most this much of a refused download address.
 constexpr qsizetype kMaxLoggedAddress = 200;
+// The panel's tool tip shows at most this much of the reason a check failed.
+constexpr qsizetype kMaxShownError = 200;
 
 QString fetchText(const QString &url, const HttpOptions &options)
 {
@@ -104,7 +106,7 @@ void UpdateCheck::apply(const Fetched &fetched)
         // The check is abandoned; it stays pending and runs again at the next opportunity. The
         // panel does not go on saying "Checking for updates" meanwhile: it is emptied again and
         // its tool tip says what went wrong.
-        setPanel(QString(), QStringLiteral("Update check failed: ") + oneLine(fetched.error, kMaxLoggedAddress), false);
+        setPanel(QString(), QStringLiteral("Update check failed: ") + oneLine(fetched.error, kMaxShownError), false);
         emit finished(false);
         return;
     }
