@@ -1,4 +1,4 @@
-#include "AlertIcons.h"
+#include "alerts/AlertIcons.h"
 
 namespace AlertIcons {
 

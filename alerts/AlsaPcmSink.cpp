@@ -1,4 +1,4 @@
-#include "AlsaPcmSink.h"
+#include "alerts/AlsaPcmSink.h"
 
 #include <alsa/asoundlib.h>
 

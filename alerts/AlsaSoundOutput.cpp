@@ -1,7 +1,7 @@
-#include "AlsaSoundOutput.h"
+#include "alerts/AlsaSoundOutput.h"
 
-#include "AlsaPcmSink.h"
-#include "SoundPlayer.h"
+#include "alerts/AlsaPcmSink.h"
+#include "alerts/SoundPlayer.h"
 
 #include <QFile>
 

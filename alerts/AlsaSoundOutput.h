@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SoundOutput.h"
+#include "alerts/SoundOutput.h"
 
 #include <QSet>
 

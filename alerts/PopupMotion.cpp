@@ -1,6 +1,6 @@
-#include "PopupMotion.h"
+#include "alerts/PopupMotion.h"
 
-#include "Clock.h"
+#include "core/Clock.h"
 
 #include <algorithm>
 

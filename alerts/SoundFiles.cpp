@@ -1,6 +1,6 @@
-#include "SoundFiles.h"
+#include "alerts/SoundFiles.h"
 
-#include "Paths.h"
+#include "core/Paths.h"
 
 #include <QFileInfo>
 #include <QStandardPaths>

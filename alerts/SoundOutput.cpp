@@ -1,4 +1,4 @@
-#include "SoundOutput.h"
+#include "alerts/SoundOutput.h"
 
 SoundOutput::SoundOutput(QObject *parent)
     : QObject(parent)

@@ -1,6 +1,6 @@
-#include "SoundPlayer.h"
+#include "alerts/SoundPlayer.h"
 
-#include "SoundFiles.h"
+#include "alerts/SoundFiles.h"
 
 #include <sndfile.h>
 

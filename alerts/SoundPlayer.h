@@ -1,6 +1,6 @@
 #pragma once
 
-#include "PcmSink.h"
+#include "alerts/PcmSink.h"
 
 #include <QString>
 

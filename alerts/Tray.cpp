@@ -1,4 +1,4 @@
-#include "Tray.h"
+#include "alerts/Tray.h"
 
 #include <QImage>
 #include <QPainter>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Clock.h"
+#include "core/Clock.h"
 
 #include <QIcon>
 #include <QObject>

@@ -1,7 +1,7 @@
-#include "frmTrayNotification.h"
+#include "alerts/frmTrayNotification.h"
 
-#include "Clock.h"
-#include "Console.h"
+#include "core/Clock.h"
+#include "core/Console.h"
 
 #include <QGuiApplication>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Clock.h"
-#include "PopupMotion.h"
+#include "alerts/PopupMotion.h"
+#include "core/Clock.h"
 
 #include <QWidget>
 

@@ -1,17 +1,17 @@
-#include "Shell.h"
+#include "app/Shell.h"
 
-#include "AlertIcons.h"
-#include "AlsaSoundOutput.h"
-#include "Class1.h"
-#include "HttpRequest.h"
-#include "MessageBox.h"
-#include "SettingsStore.h"
-#include "SingleInstance.h"
-#include "Tray.h"
-#include "frmContainer.h"
-#include "frmMain.h"
-#include "frmTrayNotification.h"
-#include "modMain.h"
+#include "alerts/AlertIcons.h"
+#include "alerts/AlsaSoundOutput.h"
+#include "alerts/Tray.h"
+#include "alerts/frmTrayNotification.h"
+#include "app/SingleInstance.h"
+#include "app/frmContainer.h"
+#include "app/modMain.h"
+#include "capture/frmMain.h"
+#include "core/SettingsStore.h"
+#include "dialogs/MessageBox.h"
+#include "nettools/Class1.h"
+#include "publish/HttpRequest.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -74,15 +74,7 @@ frmMain *Shell::mainWindow()
     services.startup = &m_startup;
     services.listenerLimits = m_services.listenerLimits;
     services.sound = m_services.sound;
-    services.showPopup = [this](const QString &caption, const QString &subcaption) {
-        m_popup->ShowTrayNotification(caption, subcaption);
-    };
-    services.setTrayAlert = [this](bool alert) { setTrayAlert(alert); };
-    services.setTrayBusy = [this](bool busy, const QString &toolTip) { setTrayBusy(busy, toolTip); };
-    services.runStartup = [this] { RunStartup(); };
-    services.openDocument = [this](const QString &path) { OpenDocument(path); };
-    services.restoreWindow = [this] { m_container->restoreFromTray(); };
-    m_main = new frmMain(services);
+    m_main = new frmMain(*this, services);
     m_container->host(m_main);
     connect(m_main, &frmMain::exitRequested, m_container, &QWidget::close);
     m_main->load();
@@ -98,8 +90,8 @@ bool Shell::RunStartup()
     if (!m_locked) {
         if (!m_instance->tryLock()) {
             MessageBox::show(nullptr, QMessageBox::Information, QStringLiteral("Vistelle"),
-                             QStringLiteral("Already running, exiting."), QMessageBox::Ok, QMessageBox::Ok,
-                             [this](QMessageBox::StandardButton) { emit finished(0); });
+                QStringLiteral("Already running, exiting."), QMessageBox::Ok, QMessageBox::Ok,
+                [this](QMessageBox::StandardButton) { emit finished(0); });
             return false;
         }
         m_locked = true;
@@ -184,7 +176,7 @@ void Shell::OpenDocument(const QString &path)
     }
     if (!opened)
         MessageBox::show(m_container, QMessageBox::NoIcon, QStringLiteral("Vistelle"),
-                         QStringLiteral("File Not Found on path ") + path);
+            QStringLiteral("File Not Found on path ") + path);
 }
 
 void Shell::setTrayAlert(bool alert)
@@ -202,4 +194,14 @@ void Shell::setTrayBusy(bool busy, const QString &toolTip)
     m_tray->setTrayToolTip(toolTip);
     m_tray->setTrayImage(busy ? m_container->Picture1 : m_container->picIcon);
     m_tray->Show(true);
+}
+
+void Shell::showPopup(const QString &caption, const QString &subcaption)
+{
+    m_popup->ShowTrayNotification(caption, subcaption);
+}
+
+void Shell::restoreWindow()
+{
+    m_container->restoreFromTray();
 }

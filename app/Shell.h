@@ -1,9 +1,10 @@
 #pragma once
 
-#include "Clock.h"
-#include "ConnectionState.h"
-#include "Listener.h"
-#include "StartupState.h"
+#include "capture/Listener.h"
+#include "capture/MainWindowHost.h"
+#include "core/Clock.h"
+#include "core/ConnectionState.h"
+#include "core/StartupState.h"
 
 #include <QObject>
 #include <QUrl>
@@ -22,10 +23,10 @@ class frmTrayNotification;
 struct ShellServices
 {
     const Clock *clock = &Clock::system();
-    SettingsStore *settings = nullptr;           // null: the program's store
+    SettingsStore *settings = nullptr; // null: the program's store
     std::shared_ptr<ConnectionState> connection; // null: the Linux query (NetworkManager names)
-    QString lockDir;                             // null: the user's runtime folder
-    SoundOutput *sound = nullptr;                // null: ALSA's default device
+    QString lockDir; // null: the user's runtime folder
+    SoundOutput *sound = nullptr; // null: ALSA's default device
     ListenerLimits listenerLimits;
     // Opens an address with the desktop's handler; null: QDesktopServices.
     std::function<bool(const QUrl &)> openUrl;
@@ -33,7 +34,7 @@ struct ShellServices
 
 // The application shell: start-up and shut-down, the single instance, the container window with
 // its tray icon, the main window and the popup. modMain's routines run on the program's one shell.
-class Shell final : public QObject
+class Shell final : public QObject, private IMainWindowHost
 {
     Q_OBJECT
 public:
@@ -67,8 +68,13 @@ signals:
     void finished(int exitCode);
 
 private:
-    void setTrayAlert(bool alert);
-    void setTrayBusy(bool busy, const QString &toolTip);
+    // IMainWindowHost
+    void showPopup(const QString &caption, const QString &subcaption) override;
+    void setTrayAlert(bool alert) override;
+    void setTrayBusy(bool busy, const QString &toolTip) override;
+    void runStartup() override { RunStartup(); }
+    void openDocument(const QString &pathOrUrl) override { OpenDocument(pathOrUrl); }
+    void restoreWindow() override;
     void ensureContainer();
 
     ShellServices m_services;

@@ -1,4 +1,4 @@
-#include "UnixSignals.h"
+#include "app/UnixSignals.h"
 
 #include <QSocketNotifier>
 
@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 namespace {
-int g_pipe[2] = {-1, -1};
+int g_pipe[2] = { -1, -1 };
 
 void handler(int signalNumber)
 {
@@ -28,7 +28,7 @@ UnixSignals::UnixSignals(QObject *parent)
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int s : {SIGTERM, SIGINT, SIGHUP})
+    for (int s : { SIGTERM, SIGINT, SIGHUP })
         ::sigaction(s, &action, nullptr);
 }
 
@@ -36,7 +36,7 @@ UnixSignals::~UnixSignals()
 {
     struct sigaction action = {};
     action.sa_handler = SIG_DFL;
-    for (int s : {SIGTERM, SIGINT, SIGHUP})
+    for (int s : { SIGTERM, SIGINT, SIGHUP })
         ::sigaction(s, &action, nullptr);
     if (g_pipe[0] >= 0) {
         ::close(g_pipe[0]);

@@ -1,8 +1,8 @@
-#include "frmContainer.h"
+#include "app/frmContainer.h"
 
-#include "AlertIcons.h"
-#include "Console.h"
-#include "Tray.h"
+#include "alerts/AlertIcons.h"
+#include "alerts/Tray.h"
+#include "core/Console.h"
 
 #include <QCloseEvent>
 #include <QEvent>
@@ -11,8 +11,9 @@
 #include <QVBoxLayout>
 
 frmContainer::frmContainer(Tray *tray, QWidget *parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                          | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
+    : QWidget(parent,
+        Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint)
     , picIcon(AlertIcons::normalTrayIcon())
     , picIconAlert(AlertIcons::alertTrayIcon())
     , Picture1(QIcon::fromTheme(QStringLiteral("view-refresh"), AlertIcons::alertTrayIcon()))

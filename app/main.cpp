@@ -1,6 +1,6 @@
-#include "Console.h"
-#include "Shell.h"
-#include "UnixSignals.h"
+#include "app/Shell.h"
+#include "app/UnixSignals.h"
+#include "core/Console.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -53,7 +53,8 @@ int main(int argc, char *argv[])
     UnixSignals signalWatcher;
     QObject::connect(&signalWatcher, &UnixSignals::terminationRequested, &shell, &Shell::ShutDown);
     // The desktop session ending quits the application: shut down in order first.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &shell, [&shell](QSessionManager &) { shell.ShutDown(); });
+    QObject::connect(
+        &app, &QGuiApplication::commitDataRequest, &shell, [&shell](QSessionManager &) { shell.ShutDown(); });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &shell, &Shell::ShutDown);
 
     QTimer::singleShot(0, &shell, [&shell] { shell.RunStartup(); });

@@ -1,6 +1,6 @@
-#include "modMain.h"
+#include "app/modMain.h"
 
-#include "Shell.h"
+#include "app/Shell.h"
 
 namespace modMain {
 

@@ -1,8 +1,8 @@
-#include "CountryLookup.h"
+#include "capture/CountryLookup.h"
 
-#include "Conversions.h"
-#include "LineReader.h"
-#include "Paths.h"
+#include "capture/LineReader.h"
+#include "core/Conversions.h"
+#include "core/Paths.h"
 
 #include <QFile>
 

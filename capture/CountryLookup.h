@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Clock.h"
+#include "core/Clock.h"
 
 #include <QString>
 #include <QStringList>
@@ -41,7 +41,8 @@ public:
 
     // No file name: the country file of the program's folder (Paths::findDataFile), looked up
     // again at every check so a file the user adds to the data folder is seen.
-    explicit CountryLookup(QString fileName = QString(), Limits limits = Limits(), const Clock &clock = Clock::system());
+    explicit CountryLookup(
+        QString fileName = QString(), Limits limits = Limits(), const Clock &clock = Clock::system());
 
     // The country name for a dotted address, or the empty text when the address is in no range
     // or the file cannot be read.

@@ -1,4 +1,4 @@
-#include "EventLog.h"
+#include "capture/EventLog.h"
 
 #include <QEvent>
 #include <QPlainTextEdit>
@@ -30,7 +30,7 @@ void EventLog::PutLog(const QString &eventtxt)
 {
     m_format = EventLogFormat::forEntry(eventtxt, m_format);
     const QString line = eventLogLine(m_clock.currentDateTime().time(), eventtxt);
-    m_pending.push_back({line, m_format});
+    m_pending.push_back({ line, m_format });
     ++m_lines;
     // While nobody can see the log (the window sits in the tray), lines wait and go into the
     // document when it is shown; a burst of lines costs one layout pass per turn of the event loop.
@@ -59,7 +59,8 @@ void EventLog::flush(qsizetype maxLines)
     QScrollBar *bar = m_view->verticalScrollBar();
     const bool atBottom = bar->value() >= bar->maximum();
 
-    const qsizetype count = maxLines < 0 ? qsizetype(m_pending.size()) : qMin<qsizetype>(maxLines, qsizetype(m_pending.size()));
+    const qsizetype count
+        = maxLines < 0 ? qsizetype(m_pending.size()) : qMin<qsizetype>(maxLines, qsizetype(m_pending.size()));
     QTextCursor cursor(m_view->document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();

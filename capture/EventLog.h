@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Clock.h"
-#include "EventLogFormat.h"
+#include "capture/EventLogFormat.h"
+#include "core/Clock.h"
 
 #include <QObject>
 
@@ -46,7 +46,7 @@ private:
     QPlainTextEdit *m_view;
     const Clock &m_clock;
     EventLogFormat m_format;
-    int m_lines = 0;           // lines logged since the last clear
+    int m_lines = 0; // lines logged since the last clear
     qsizetype m_inDocument = 0; // of those, lines already in the document
     std::deque<Pending> m_pending;
     bool m_flushPending = false;

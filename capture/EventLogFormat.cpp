@@ -1,4 +1,4 @@
-#include "EventLogFormat.h"
+#include "capture/EventLogFormat.h"
 
 #include <QTime>
 
@@ -17,15 +17,15 @@ struct Rule
 };
 
 constexpr Rule Rules[] = {
-    {u"error", Red, Weight::Bold},
-    {u"visit", Blue, Weight::Normal},
-    {u"updated", Green, Weight::Unchanged},
-    {u"internet", Green, Weight::Unchanged},
-    {u"no connection", Red, Weight::Unchanged},
-    {u"updated", Green, Weight::Unchanged},
-    {u"failed", Red, Weight::Unchanged},
-    {u"aborted", Red, Weight::Bold},
-    {u"listening", Green, Weight::Bold},
+    { u"error", Red, Weight::Bold },
+    { u"visit", Blue, Weight::Normal },
+    { u"updated", Green, Weight::Unchanged },
+    { u"internet", Green, Weight::Unchanged },
+    { u"no connection", Red, Weight::Unchanged },
+    { u"updated", Green, Weight::Unchanged },
+    { u"failed", Red, Weight::Unchanged },
+    { u"aborted", Red, Weight::Bold },
+    { u"listening", Green, Weight::Bold },
 };
 } // namespace
 

@@ -1,4 +1,4 @@
-#include "LineReader.h"
+#include "capture/LineReader.h"
 
 #include <QIODevice>
 

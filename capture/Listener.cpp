@@ -1,4 +1,4 @@
-#include "Listener.h"
+#include "capture/Listener.h"
 
 #include <QHostAddress>
 #include <QSocketNotifier>
@@ -18,8 +18,7 @@ public:
     explicit ListenerServer(Listener *listener)
         : QTcpServer(listener)
         , m_listener(listener)
-    {
-    }
+    { }
 
 protected:
     void incomingConnection(qintptr descriptor) override { m_listener->onAccepted(descriptor); }
@@ -34,7 +33,7 @@ const QByteArray HeaderEnd("\r\n\r\n");
 
 QString peerAddress(int fd)
 {
-    sockaddr_storage storage{};
+    sockaddr_storage storage {};
     socklen_t length = sizeof storage;
     if (::getpeername(fd, reinterpret_cast<sockaddr *>(&storage), &length) != 0)
         return {};
@@ -56,9 +55,8 @@ Listener::Listener(const Clock &clock, ListenerLimits limits, QObject *parent)
 {
     // Browsers of many visitors may connect at the same moment: leave room in the kernel's queue.
     m_server->setListenBacklogSize(1024);
-    connect(m_server, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
-        emit acceptError(m_server->errorString());
-    });
+    connect(m_server, &QTcpServer::acceptError, this,
+        [this](QAbstractSocket::SocketError) { emit acceptError(m_server->errorString()); });
     m_sweepTimer->setInterval(static_cast<int>(m_limits.sweepIntervalMs));
     connect(m_sweepTimer, &QTimer::timeout, this, &Listener::sweepIdle);
 }
@@ -121,9 +119,8 @@ void Listener::onAccepted(qintptr descriptor)
     if (found == m_byDescriptor.constEnd() || found.value() != it)
         return; // already finished
     it->notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(it->notifier, &QSocketNotifier::activated, this, [this](QSocketDescriptor socket) {
-        onReadable(static_cast<int>(qintptr(socket)));
-    });
+    connect(it->notifier, &QSocketNotifier::activated, this,
+        [this](QSocketDescriptor socket) { onReadable(static_cast<int>(qintptr(socket))); });
 }
 
 void Listener::onReadable(int fd)
@@ -137,7 +134,8 @@ void Listener::onReadable(int fd)
     bool closed = false;
     char chunk[16 * 1024];
     while (connection.buffer.size() < m_limits.maxHeaderBytes) {
-        const size_t room = static_cast<size_t>(qMin<qsizetype>(sizeof chunk, m_limits.maxHeaderBytes - connection.buffer.size()));
+        const size_t room
+            = static_cast<size_t>(qMin<qsizetype>(sizeof chunk, m_limits.maxHeaderBytes - connection.buffer.size()));
         const ssize_t got = ::read(fd, chunk, room);
         if (got > 0) {
             connection.buffer.append(chunk, got);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Clock.h"
+#include "core/Clock.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -17,10 +17,10 @@ class ListenerServer;
 struct ListenerLimits
 {
     qsizetype maxHeaderBytes = 64 * 1024; // a longer request header is cut here
-    qint64 idleTimeoutMs = 15'000;        // a connection silent this long is closed
-    int maxConnections = 1000;            // one more closes the connection idle the longest
-    qint64 sweepIntervalMs = 1'000;       // how often idle connections are looked for
-    qint64 tlsNoticeIntervalMs = 60'000;  // at most one TLS notice per this span
+    qint64 idleTimeoutMs = 15'000; // a connection silent this long is closed
+    int maxConnections = 1000; // one more closes the connection idle the longest
+    qint64 sweepIntervalMs = 1'000; // how often idle connections are looked for
+    qint64 tlsNoticeIntervalMs = 60'000; // at most one TLS notice per this span
 };
 
 // Receives visit requests: listens on one TCP port, serves any number of connections at once,

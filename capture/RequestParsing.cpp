@@ -1,4 +1,4 @@
-#include "RequestParsing.h"
+#include "capture/RequestParsing.h"
 
 namespace RequestParsing {
 

@@ -1,18 +1,18 @@
-#include "VisitProcessor.h"
+#include "capture/VisitProcessor.h"
 
-#include "Conversions.h"
-#include "RequestParsing.h"
-#include "SettingsStore.h"
+#include "capture/RequestParsing.h"
+#include "core/Conversions.h"
+#include "core/SettingsStore.h"
 
 #include <QLocale>
 #include <QTimer>
 
-VisitProcessor::VisitProcessor(SettingsStore &settings, VisitList &list, VisitEffects effects, const Clock &clock,
-                               QObject *parent)
+VisitProcessor::VisitProcessor(
+    SettingsStore &settings, IVisitList &list, IVisitEffects &effects, const Clock &clock, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
     , m_list(list)
-    , m_effects(std::move(effects))
+    , m_effects(effects)
     , m_clock(clock)
     , m_trayTimer(new QTimer(this))
 {
@@ -44,8 +44,7 @@ QString VisitProcessor::soundFor(const QString &page) const
 void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP)
 {
     const qint64 now = m_clock.monotonicMs();
-    if (m_effects.setStopRepeat)
-        m_effects.setStopRepeat(false, {});
+    m_effects.setStopRepeat(false, {});
 
     const QString referer = RequestParsing::GetHeaderFromRequest(request, QStringLiteral("referer"));
     if (!referer.isEmpty())
@@ -57,9 +56,9 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP)
     if (m_lastVisitMs && now - *m_lastVisitMs < RepeatWindowMs && !m_lastPopupPage.trimmed().isEmpty()
         && Conversions::trimmedEquals(m_lastPopupPage, m_lastReferer)) {
         const double secondsLeft = (RepeatWindowMs - (now - *m_lastVisitMs)) / 1000.0;
-        if (m_effects.setStopRepeat)
-            m_effects.setStopRepeat(true, QStringLiteral("Stopped Repeat Request: ") + QLocale().toString(secondsLeft, 'g', 7)
-                                              + QStringLiteral(" sec."));
+        m_effects.setStopRepeat(true,
+            QStringLiteral("Stopped Repeat Request: ") + QLocale().toString(secondsLeft, 'g', 7)
+                + QStringLiteral(" sec."));
         return;
     }
     m_lastVisitMs = now;
@@ -74,22 +73,20 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP)
     if (!referer.isEmpty())
         m_visitPage = referer;
 
-    if (m_effects.putLog)
-        m_effects.putLog(QStringLiteral("Visit: ") + visitorIP + QStringLiteral(" -> ") + m_visitPage);
+    m_effects.putLog(QStringLiteral("Visit: ") + visitorIP + QStringLiteral(" -> ") + m_visitPage);
     const int row = m_list.addVisit(m_clock.currentDateTime(), visitorIP, m_visitPage);
 
     const QString sound = soundFor(m_visitPage);
-    if (!sound.isEmpty() && m_effects.playSound)
+    if (!sound.isEmpty())
         m_effects.playSound(sound);
 
-    if (m_effects.setTrayAlert)
-        m_effects.setTrayAlert(true);
+    m_effects.setTrayAlert(true);
     m_trayAlert = true;
     m_lastAlertMs = now;
     m_trayTimer->start(static_cast<int>(TrayAlertMs));
 
     if (settingIsTrue(QStringLiteral("PopupAlert"))) {
-        const std::optional<QString> country = m_effects.country ? m_effects.country(visitorIP) : std::nullopt;
+        const std::optional<QString> country = m_effects.country(visitorIP);
         QString caption;
         if (!country) {
             caption = QStringLiteral("Visitor: ") + visitorIP;
@@ -99,11 +96,10 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP)
         }
         m_lastPopupPage = m_visitPage;
         RequestParsing::sepurl(m_visitPage);
-        if (m_effects.showPopup)
-            m_effects.showPopup(caption, QStringLiteral("Visited page: ") + m_visitPage);
+        m_effects.showPopup(caption, QStringLiteral("Visited page: ") + m_visitPage);
     }
 
-    if (m_visitPage == u"Unknown" && m_effects.putLog) {
+    if (m_visitPage == u"Unknown") {
         m_effects.putLog(QStringLiteral("Wiinsock returned 'Unknown' for page URL"));
         m_effects.putLog(QStringLiteral("The following is complete header received:"));
         m_effects.putLog(request);
@@ -121,6 +117,5 @@ void VisitProcessor::restoreTrayIfDue()
         return;
     }
     m_trayAlert = false;
-    if (m_effects.setTrayAlert)
-        m_effects.setTrayAlert(false);
+    m_effects.setTrayAlert(false);
 }

@@ -1,45 +1,15 @@
 #pragma once
 
-#include "Clock.h"
-#include "LogSink.h"
+#include "capture/VisitEffects.h"
+#include "core/Clock.h"
 
 #include <QObject>
 #include <QString>
 
-#include <functional>
 #include <optional>
 
 class QTimer;
 class SettingsStore;
-
-// The visitor list as the visit processing sees it.
-class VisitList
-{
-public:
-    virtual ~VisitList() = default;
-    // Appends a row (time, address, page), updates the three counters and returns the row.
-    virtual int addVisit(const QDateTime &time, const QString &address, const QString &page) = 0;
-    // The address cell of a row becomes its old text, a blank and the country name.
-    virtual void appendCountry(int row, const QString &country) = 0;
-    virtual void makeNewestRowCurrent() = 0;
-};
-
-// What a visit does outside the list: every effect is a callback, so the processing can be
-// driven and checked without windows, sound or tray.
-struct VisitEffects
-{
-    PutLogFn putLog;
-    // Starts playing a sound file; returns at once.
-    std::function<void(const QString &fileName)> playSound;
-    // Shows the popup with its title and text lines; returns at once.
-    std::function<void(const QString &caption, const QString &subcaption)> showPopup;
-    // true: the tray shows its alert picture; false: its normal picture again.
-    std::function<void(bool alert)> setTrayAlert;
-    // The "Stopped Repeat Request" indicator: visibility and tool tip.
-    std::function<void(bool visible, const QString &toolTip)> setStopRepeat;
-    // The visitor's country; no value when the country file is missing.
-    std::function<std::optional<QString>(const QString &address)> country;
-};
 
 // Turns each finished request into a visit: repeat suppression, the page, the log line, the list
 // row and counters, the sound chosen by the owner's rules, the tray alert, the country and the
@@ -53,8 +23,8 @@ public:
     static constexpr qint64 TrayAlertMs = 2000;
     static constexpr int MaxRuleIndex = 100;
 
-    VisitProcessor(SettingsStore &settings, VisitList &list, VisitEffects effects,
-                   const Clock &clock = Clock::system(), QObject *parent = nullptr);
+    VisitProcessor(SettingsStore &settings, IVisitList &list, IVisitEffects &effects,
+        const Clock &clock = Clock::system(), QObject *parent = nullptr);
 
     // Processes one request: its raw header text and the visitor's address.
     void WS_Close(const QString &request, const QString &visitorIP);
@@ -76,8 +46,8 @@ private:
     bool settingIsTrue(const QString &key) const;
 
     SettingsStore &m_settings;
-    VisitList &m_list;
-    VisitEffects m_effects;
+    IVisitList &m_list;
+    IVisitEffects &m_effects;
     const Clock &m_clock;
     QTimer *m_trayTimer;
 

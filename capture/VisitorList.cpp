@@ -1,7 +1,7 @@
-#include "VisitorList.h"
+#include "capture/VisitorList.h"
 
-#include "Class1.h"
-#include "MessageBox.h"
+#include "dialogs/MessageBox.h"
+#include "nettools/Class1.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -59,12 +59,19 @@ VisitorListWidgets VisitorListWidgets::create(QWidget *parent)
     return w;
 }
 
+namespace {
+class SystemResolver final : public IHostNameResolver
+{
+public:
+    QString AddressToName(const QString &address) override { return Class1().AddressToName(address); }
+};
+} // namespace
+
 VisitorList::VisitorList(const Widgets &widgets, Services services, QObject *parent)
     : QObject(parent)
     , m_widgets(widgets)
     , m_connection(services.connection ? services.connection : std::make_shared<RouteConnectionState>())
-    , m_resolve(
-          services.resolve ? services.resolve : [](const QString &address) { return Class1().AddressToName(address); })
+    , m_resolver(services.resolver ? services.resolver : std::make_shared<SystemResolver>())
     , m_limits(services.limits)
     , m_model(new VisitorListModel(this))
 {
@@ -322,7 +329,8 @@ void VisitorList::startLookup(const QString &address)
         watcher->deleteLater();
         finishLookup(name);
     });
-    watcher->setFuture(QtConcurrent::run(m_resolve, address));
+    watcher->setFuture(
+        QtConcurrent::run([resolver = m_resolver, address] { return resolver->AddressToName(address); }));
 }
 
 void VisitorList::finishLookup(const QString &name)

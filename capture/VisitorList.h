@@ -1,9 +1,9 @@
 #pragma once
 
-#include "VisitProcessor.h"
+#include "capture/VisitProcessor.h"
 
-#include "ConnectionState.h"
-#include "VisitorListModel.h"
+#include "capture/VisitorListModel.h"
+#include "core/ConnectionState.h"
 
 #include <QObject>
 #include <QPointer>
@@ -33,11 +33,18 @@ struct VisitorListWidgets
     static VisitorListWidgets create(QWidget *parent);
 };
 
+// Address to host name for Label6. Called on a worker thread.
+class IHostNameResolver
+{
+public:
+    virtual ~IHostNameResolver() = default;
+    virtual QString AddressToName(const QString &address) = 0;
+};
+
 struct VisitorListServices
 {
     std::shared_ptr<ConnectionState> connection; // null: the Linux route query
-    // Address to host name; runs on a worker thread. Null: Class1::AddressToName.
-    std::function<QString(const QString &)> resolve;
+    std::shared_ptr<IHostNameResolver> resolver; // null: the system's resolver (Class1)
     VisitorListLimits limits;
 };
 
@@ -47,7 +54,7 @@ struct VisitorListServices
 // Nothing here waits: file dialogs and message boxes answer through callbacks, a list file is
 // read on a worker thread, and the reverse lookup for Label6 runs on a worker thread while the
 // window shows the busy pointer. All methods are for the user-interface thread.
-class VisitorList final : public QObject, public VisitList
+class VisitorList final : public QObject, public IVisitList
 {
     Q_OBJECT
 public:
@@ -111,7 +118,7 @@ private:
 
     Widgets m_widgets;
     std::shared_ptr<ConnectionState> m_connection;
-    std::function<QString(const QString &)> m_resolve;
+    std::shared_ptr<IHostNameResolver> m_resolver;
     VisitorListLimits m_limits;
     VisitorListModel *m_model = nullptr;
 

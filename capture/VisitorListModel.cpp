@@ -1,6 +1,6 @@
-#include "VisitorListModel.h"
+#include "capture/VisitorListModel.h"
 
-#include "LineReader.h"
+#include "capture/LineReader.h"
 
 #include <QFile>
 #include <QLocale>

@@ -1,24 +1,24 @@
-#include "frmMain.h"
+#include "capture/frmMain.h"
 
-#include "AddressUpdater.h"
-#include "BackgroundTask.h"
-#include "Class1.h"
-#include "ConnectionMonitor.h"
-#include "Console.h"
-#include "Conversions.h"
-#include "CountryLookup.h"
-#include "DayChangeNote.h"
-#include "EventLog.h"
-#include "OutsideAddresses.h"
-#include "Paths.h"
-#include "RemoteScriptPublisher.h"
-#include "RequestParsing.h"
-#include "SettingsStore.h"
-#include "SoundOutput.h"
-#include "UpdateCheck.h"
-#include "VisitProcessor.h"
-#include "VisitorList.h"
-#include "modXMLHTTP.h"
+#include "alerts/SoundOutput.h"
+#include "capture/CountryLookup.h"
+#include "capture/EventLog.h"
+#include "capture/RequestParsing.h"
+#include "capture/VisitProcessor.h"
+#include "capture/VisitorList.h"
+#include "core/Console.h"
+#include "core/Conversions.h"
+#include "core/Paths.h"
+#include "core/SettingsStore.h"
+#include "nettools/Class1.h"
+#include "publish/AddressUpdater.h"
+#include "publish/BackgroundTask.h"
+#include "publish/ConnectionMonitor.h"
+#include "publish/DayChangeNote.h"
+#include "publish/OutsideAddresses.h"
+#include "publish/RemoteScriptPublisher.h"
+#include "publish/UpdateCheck.h"
+#include "publish/modXMLHTTP.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,14 +65,15 @@ QLabel *iconLabel(QWidget *parent, const char *name, const char *themeIcon, cons
 }
 } // namespace
 
-frmMain::frmMain(Services services, QWidget *parent)
+frmMain::frmMain(IMainWindowHost &host, Services services, QWidget *parent)
     : QWidget(parent)
     , m_clock(services.clock)
     , m_settings(services.settings ? services.settings : &SettingsStore::instance())
     , m_connection(services.connection ? services.connection : std::make_shared<NetworkManagerConnectionState>())
     , m_ownStartup(services.startup ? nullptr : std::make_unique<StartupState>())
     , m_startup(services.startup ? services.startup : m_ownStartup.get())
-    , m_services(services)
+    , m_host(host)
+    , m_sound(services.sound)
 {
     Q_INIT_RESOURCE(icons);
     setObjectName(QStringLiteral("frmMain"));
@@ -139,7 +140,7 @@ void frmMain::buildWindow()
     visitorsLabel->setFont(headingFont);
     visitorsBar->addWidget(visitorsLabel);
     visitorsBar->addStretch();
-    for (QToolButton *b : {widgets.Image3, widgets.Image8, widgets.Image7})
+    for (QToolButton *b : { widgets.Image3, widgets.Image8, widgets.Image7 })
         b->setIconSize(QSize(22, 22));
     widgets.Image3->setIcon(icon("document-save"));
     widgets.Image8->setIcon(icon("document-open"));
@@ -174,10 +175,11 @@ void frmMain::buildWindow()
     layout->addWidget(StatusBar1);
     setFixedSize(780, 600);
 
-    m_visitors = new VisitorList(widgets, {m_connection, {}, {}}, this);
+    m_visitors = new VisitorList(widgets, { m_connection, {}, {} }, this);
     // Room for the locale's short date and time, and for an address followed by its country.
     const QFontMetrics metrics(widgets.iGrid1->font());
-    const QString sampleTime = QLocale().toString(QDateTime(QDate(2026, 12, 28), QTime(23, 59, 59)), QLocale::ShortFormat);
+    const QString sampleTime
+        = QLocale().toString(QDateTime(QDate(2026, 12, 28), QTime(23, 59, 59)), QLocale::ShortFormat);
     widgets.iGrid1->setColumnWidth(0, metrics.horizontalAdvance(sampleTime) + 24);
     widgets.iGrid1->setColumnWidth(1, metrics.horizontalAdvance(QStringLiteral("255.255.255.255 Netherlands")) + 16);
     widgets.iGrid1->setColumnWidth(2, 200); // the last column stretches over the rest
@@ -189,97 +191,35 @@ void frmMain::buildComponents(const Services &services)
     connect(m_log, &EventLog::lineAdded, this, [](const QString &line) { Console::writeLine(line); });
     connect(Image2, &QToolButton::clicked, m_log, &EventLog::clear);
     connect(Image5, &QToolButton::clicked, this, &frmMain::Image5_Click);
-    const PutLogFn putLog = [this](const QString &text) { PutLog(text); };
+    const PutLogFn logFn = [this](const QString &text) { PutLog(text); };
 
     m_listener = new Listener(*m_clock, services.listenerLimits, this);
     connect(m_listener, &Listener::requestFinished, this, &frmMain::onRequestFinished);
     connect(m_listener, &Listener::acceptError, this, &frmMain::onAcceptError);
-    connect(m_listener, &Listener::tlsRefused, this, [this] {
-        PutLog(QStringLiteral("TLS connection refused: no certificate configured"));
-    });
+    connect(m_listener, &Listener::tlsRefused, this,
+        [this] { PutLog(QStringLiteral("TLS connection refused: no certificate configured")); });
 
     m_country = std::make_unique<CountryLookup>(QString(), CountryLookup::Limits(), *m_clock);
-    VisitEffects effects;
-    effects.putLog = putLog;
-    if (services.sound) {
-        SoundOutput *sound = services.sound;
-        effects.playSound = [sound](const QString &file) { sound->playAsync(file); };
-    }
-    effects.showPopup = services.showPopup;
-    effects.setTrayAlert = services.setTrayAlert;
-    effects.setStopRepeat = [this](bool visible, const QString &toolTip) {
-        if (!toolTip.isEmpty())
-            StopRepeat->setToolTip(toolTip);
-        StopRepeat->setVisible(visible);
-    };
-    effects.country = [this](const QString &ip) -> std::optional<QString> {
-        if (!m_country->fileExists())
-            return std::nullopt;
-        return m_country->getcountry(ip);
-    };
-    m_visits = new VisitProcessor(*m_settings, *m_visitors, effects, *m_clock, this);
-
-    ConnectionMonitor::View monitorView;
-    monitorView.putLog = putLog;
-    monitorView.clearLog = [this] { m_log->clear(); };
-    monitorView.showConnection = [this](bool online) { showConnection(online); };
-    monitorView.setAddressLabel = [this](const QString &text) { setAddressLabel(text); };
-    monitorView.setListenToolTip = [this](const QString &text) { Image5->setToolTip(text); };
-    monitorView.enableAddressUpdater = [this](bool on) {
-        if (!on)
-            Timer2->stop();
-        else if (!Timer2->isActive())
-            Timer2->start();
-    };
-    monitorView.runStartup = [this] {
-        if (m_services.runStartup)
-            m_services.runStartup();
-    };
-    monitorView.isListening = [this] { return m_listener->isListening(); };
-    monitorView.localAddress = [] { return Class1().NameToAddress(QString()); };
-    monitorView.dynamicDnsOff = [this] { return dynamicDnsOff(); };
-    monitorView.listenPortText = [this] { return listenPortText(); };
-    monitorView.now = [this] { return m_clock->currentDateTime(); };
-    m_monitor = new ConnectionMonitor(m_connection, *m_startup, monitorView, this);
+    m_visits = new VisitProcessor(*m_settings, *m_visitors, *this, *m_clock, this);
+    m_monitor = new ConnectionMonitor(m_connection, *m_startup, *this, this);
 
     m_updateCheck = new UpdateCheck(m_settings, this);
-    m_updateCheck->setPutLog(putLog);
-    m_updateCheck->setOpenDocument([this](const QUrl &url) {
-        if (m_services.openDocument)
-            m_services.openDocument(url.toString());
-    });
+    m_updateCheck->setPutLog(logFn);
+    m_updateCheck->setOpenDocument([this](const QUrl &url) { m_host.openDocument(url.toString()); });
     connect(m_updateCheck, &UpdateCheck::panelTextChanged, panel5, &QToolButton::setText);
     connect(m_updateCheck, &UpdateCheck::panelToolTipChanged, panel5, &QToolButton::setToolTip);
     connect(m_updateCheck, &UpdateCheck::panelEnabledChanged, panel5, &QToolButton::setEnabled);
     connect(panel5, &QToolButton::clicked, m_updateCheck, &UpdateCheck::Panel_Click);
 
-    AddressUpdater::View updaterView;
-    updaterView.putLog = putLog;
-    updaterView.addressLabel = [this] { return Label8->text(); };
-    updaterView.setAddressLabel = [this](const QString &text) { setAddressLabel(text); };
-    updaterView.setTray = [this](bool busy, const QString &toolTip) {
-        if (m_services.setTrayBusy)
-            m_services.setTrayBusy(busy, toolTip);
-    };
-    updaterView.setBusyCursor = [this](bool busy) {
-        if (busy)
-            setCursor(Qt::BusyCursor);
-        else
-            unsetCursor();
-    };
-    updaterView.listen = [this] { listenOnConfiguredPort(); };
-    m_updater = new AddressUpdater(*m_settings, m_connection, m_updateCheck, updaterView, *m_clock, this);
+    m_updater = new AddressUpdater(*m_settings, m_connection, m_updateCheck, *this, *m_clock, this);
 
     m_publisher = new RemoteScriptPublisher(m_settings, m_connection, this);
-    m_publisher->setPutLog(putLog);
+    m_publisher->setPutLog(logFn);
     connect(this, &frmMain::publisherEnableRequested, m_publisher, &RemoteScriptPublisher::enable);
-    connect(m_publisher, &RemoteScriptPublisher::restoreWindowRequested, this, [this] {
-        if (m_services.restoreWindow)
-            m_services.restoreWindow();
-    });
+    connect(m_publisher, &RemoteScriptPublisher::restoreWindowRequested, this, [this] { m_host.restoreWindow(); });
 
     m_dayNote = new DayChangeNote(*m_clock, this);
-    m_dayNote->setPutLog(putLog);
+    m_dayNote->setPutLog(logFn);
     m_dayNote->timer()->stop(); // runs from the window's loading
 
     Timer1 = new QTimer(this);
@@ -300,7 +240,7 @@ void frmMain::load()
     m_visits->resetLastVisitTime();
     m_updateCheck->setUpdateCheckPending(true);
     PutLog(QStringLiteral("Software Started - ")
-           + QLocale::c().toString(m_clock->currentDateTime().date(), QStringLiteral("dd-MMMM-yyyy")));
+        + QLocale::c().toString(m_clock->currentDateTime().date(), QStringLiteral("dd-MMMM-yyyy")));
 
     m_monitor->onWindowLoad();
     if (dynamicDnsOff()) {
@@ -435,8 +375,7 @@ void frmMain::Image5_Click()
 
 void frmMain::Label10_Click()
 {
-    if (m_services.openDocument)
-        m_services.openDocument(Paths::findDataFile(QStringLiteral("vistelle.htm")));
+    m_host.openDocument(Paths::findDataFile(QStringLiteral("vistelle.htm")));
 }
 
 void frmMain::setAddressLabel(const QString &text)
@@ -451,7 +390,8 @@ bool frmMain::dynamicDnsOff() const
 
 QString frmMain::listenPortText() const
 {
-    const double value = Conversions::leadingNumber(m_settings->GetSetting(QStringLiteral("ListenPort"), QStringLiteral("80")));
+    const double value
+        = Conversions::leadingNumber(m_settings->GetSetting(QStringLiteral("ListenPort"), QStringLiteral("80")));
     return QString::number(value, 'g', 15);
 }
 
@@ -459,4 +399,95 @@ void frmMain::showConnection(bool online)
 {
     Connectionon->setVisible(online);
     Connectionoff->setVisible(!online);
+}
+
+void frmMain::playSound(const QString &fileName)
+{
+    if (m_sound)
+        m_sound->playAsync(fileName);
+}
+
+void frmMain::showPopup(const QString &caption, const QString &subcaption)
+{
+    m_host.showPopup(caption, subcaption);
+}
+
+void frmMain::setTrayAlert(bool alert)
+{
+    m_host.setTrayAlert(alert);
+}
+
+void frmMain::setStopRepeat(bool visible, const QString &toolTip)
+{
+    if (!toolTip.isEmpty())
+        StopRepeat->setToolTip(toolTip);
+    StopRepeat->setVisible(visible);
+}
+
+std::optional<QString> frmMain::country(const QString &address)
+{
+    if (!m_country->fileExists())
+        return std::nullopt;
+    return m_country->getcountry(address);
+}
+
+void frmMain::clearLog()
+{
+    m_log->clear();
+}
+
+void frmMain::setListenToolTip(const QString &text)
+{
+    Image5->setToolTip(text);
+}
+
+void frmMain::enableAddressUpdater(bool on)
+{
+    if (!on)
+        Timer2->stop();
+    else if (!Timer2->isActive())
+        Timer2->start();
+}
+
+void frmMain::runStartup()
+{
+    m_host.runStartup();
+}
+
+bool frmMain::isListening() const
+{
+    return m_listener->isListening();
+}
+
+QString frmMain::localAddress() const
+{
+    return Class1().NameToAddress(QString());
+}
+
+QDateTime frmMain::now() const
+{
+    return m_clock->currentDateTime();
+}
+
+QString frmMain::addressLabel() const
+{
+    return Label8->text();
+}
+
+void frmMain::setTray(bool busy, const QString &toolTip)
+{
+    m_host.setTrayBusy(busy, toolTip);
+}
+
+void frmMain::setBusyCursor(bool busy)
+{
+    if (busy)
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
+}
+
+void frmMain::listen()
+{
+    listenOnConfiguredPort();
 }

@@ -1,17 +1,18 @@
 #pragma once
 
-#include "ConnectionState.h"
-#include "Listener.h"
-#include "LogSink.h"
-#include "StartupState.h"
+#include "capture/Listener.h"
+#include "capture/MainWindowHost.h"
+#include "capture/VisitEffects.h"
+#include "core/ConnectionState.h"
+#include "core/LogSink.h"
+#include "core/StartupState.h"
+#include "publish/AddressUpdater.h"
+#include "publish/ConnectionMonitor.h"
 
 #include <QWidget>
 
-#include <functional>
 #include <memory>
 
-class AddressUpdater;
-class ConnectionMonitor;
 class CountryLookup;
 class DayChangeNote;
 class EventLog;
@@ -28,41 +29,28 @@ class UpdateCheck;
 class VisitProcessor;
 class VisitorList;
 
-// What the main window works with. Tests replace the clock, the store and the connection query;
-// the shell gives the effects that live outside the window (tray, popup, sound, desktop).
+// What the main window works with. Tests replace the clock, the store and the connection query.
 struct frmMainServices
 {
     const Clock *clock = &Clock::system();
-    SettingsStore *settings = nullptr;           // null: the program's store
+    SettingsStore *settings = nullptr; // null: the program's store
     std::shared_ptr<ConnectionState> connection; // null: the Linux route query
-    StartupState *startup = nullptr;             // null: the window's own
+    StartupState *startup = nullptr; // null: the window's own
     ListenerLimits listenerLimits;
-
     SoundOutput *sound = nullptr; // null: visits play no sound
-    std::function<void(const QString &caption, const QString &subcaption)> showPopup;
-    // true: the tray shows the alert picture; false: the normal one.
-    std::function<void(bool alert)> setTrayAlert;
-    // true: the tray shows the busy picture and the tool tip; false: the normal picture and tip.
-    std::function<void(bool busy, const QString &toolTip)> setTrayBusy;
-    // The start-up routine, run again by the connection monitor on reconnection.
-    std::function<void()> runStartup;
-    // Opens a document or web address with the desktop's handler.
-    std::function<void(const QString &)> openDocument;
-    // The window asks to be restored from minimised (after a failed address-script call).
-    std::function<void()> restoreWindow;
 };
 
 // The main visitor-monitor window. It owns the components that do the work (listener, visit
 // processing, visitor list, event log, country lookup, connection monitor, address updater,
 // update check, address-script publisher, day-change note) and offers the public methods other
 // windows call, delegating to those components.
-class frmMain final : public QWidget
+class frmMain final : public QWidget, private IVisitEffects, private IConnectionMonitorView, private IAddressUpdaterView
 {
     Q_OBJECT
 public:
     using Services = frmMainServices;
 
-    explicit frmMain(Services services = {}, QWidget *parent = nullptr);
+    explicit frmMain(IMainWindowHost &host, Services services = {}, QWidget *parent = nullptr);
     ~frmMain() override;
 
     // The load sequence: start line, connection state, address label, first address-updater
@@ -117,31 +105,53 @@ private:
     void onAcceptError(const QString &description);
     void Image5_Click();
     void Label10_Click();
-    void setAddressLabel(const QString &text);
-    bool dynamicDnsOff() const;
-    QString listenPortText() const;
-    void showConnection(bool online);
+
+    // IVisitEffects
+    void putLog(const QString &line) override { PutLog(line); }
+    void playSound(const QString &fileName) override;
+    void showPopup(const QString &caption, const QString &subcaption) override;
+    void setTrayAlert(bool alert) override;
+    void setStopRepeat(bool visible, const QString &toolTip) override;
+    std::optional<QString> country(const QString &address) override;
+    // IConnectionMonitorView
+    void clearLog() override;
+    void showConnection(bool online) override;
+    void setAddressLabel(const QString &text) override;
+    void setListenToolTip(const QString &text) override;
+    void enableAddressUpdater(bool on) override;
+    void runStartup() override;
+    bool isListening() const override;
+    QString localAddress() const override;
+    bool dynamicDnsOff() const override;
+    QString listenPortText() const override;
+    QDateTime now() const override;
+    // IAddressUpdaterView
+    QString addressLabel() const override;
+    void setTray(bool busy, const QString &toolTip) override;
+    void setBusyCursor(bool busy) override;
+    void listen() override;
 
     const Clock *m_clock;
     SettingsStore *m_settings;
     std::shared_ptr<ConnectionState> m_connection;
     std::unique_ptr<StartupState> m_ownStartup;
     StartupState *m_startup;
-    Services m_services;
+    IMainWindowHost &m_host;
+    SoundOutput *m_sound;
     bool m_loaded = false;
 
     // Controls, named as the other windows and the tests know them.
-    QLabel *Label8 = nullptr;        // " Current IP:" and the address
-    QLabel *Connectionon = nullptr;  // shown while online
+    QLabel *Label8 = nullptr; // " Current IP:" and the address
+    QLabel *Connectionon = nullptr; // shown while online
     QLabel *Connectionoff = nullptr; // shown while offline
-    QLabel *StopRepeat = nullptr;    // "Stopped Repeat Request"
-    QLabel *lblEvents = nullptr;     // "Latest Events"
-    QToolButton *Image2 = nullptr;   // "Clear Event Log"
-    QToolButton *Image5 = nullptr;   // "Listen on port"
+    QLabel *StopRepeat = nullptr; // "Stopped Repeat Request"
+    QLabel *lblEvents = nullptr; // "Latest Events"
+    QToolButton *Image2 = nullptr; // "Clear Event Log"
+    QToolButton *Image5 = nullptr; // "Listen on port"
     QPlainTextEdit *txtLog = nullptr;
     QStatusBar *StatusBar1 = nullptr;
-    QToolButton *panel5 = nullptr;   // the update panel (key "download")
-    QLabel *Label10 = nullptr;       // "Help"
+    QToolButton *panel5 = nullptr; // the update panel (key "download")
+    QLabel *Label10 = nullptr; // "Help"
     QPushButton *Send_Query_Button1 = nullptr; // "Exit"
     QTimer *Timer1 = nullptr;
     QTimer *Timer2 = nullptr;

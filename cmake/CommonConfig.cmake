@@ -5,7 +5,11 @@ option(VISTELLE_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanit
 
 add_library(vistelle_common INTERFACE)
 target_compile_features(vistelle_common INTERFACE cxx_std_20)
-target_compile_options(vistelle_common INTERFACE -Wall -Wextra -Wpedantic -Wno-missing-field-initializers)
+target_compile_options(vistelle_common INTERFACE
+    -Wall -Wextra -Wpedantic -Wno-missing-field-initializers
+    -Wold-style-cast -Wcast-qual -Wcast-align -Woverloaded-virtual -Wnon-virtual-dtor -Wshadow)
+# qDebug() output is for development builds only.
+target_compile_definitions(vistelle_common INTERFACE $<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:QT_NO_DEBUG_OUTPUT>)
 if(VISTELLE_WERROR)
     target_compile_options(vistelle_common INTERFACE -Werror)
 endif()

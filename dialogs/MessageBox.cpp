@@ -1,6 +1,6 @@
-#include "MessageBox.h"
+#include "dialogs/MessageBox.h"
 
-#include "Console.h"
+#include "core/Console.h"
 
 #include <optional>
 
@@ -11,7 +11,7 @@ QString g_lastText;
 } // namespace
 
 void show(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
-          QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton, AnswerFn onAnswer)
+    QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton, AnswerFn onAnswer)
 {
     g_lastText = text;
     if (g_nextAnswer || Console::isHeadless()) {

@@ -16,8 +16,8 @@ namespace MessageBox {
 using AnswerFn = std::function<void(QMessageBox::StandardButton)>;
 
 void show(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
-          QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-          QMessageBox::StandardButton defaultButton = QMessageBox::Ok, AnswerFn onAnswer = {});
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok, QMessageBox::StandardButton defaultButton = QMessageBox::Ok,
+    AnswerFn onAnswer = {});
 
 inline void information(QWidget *parent, const QString &title, const QString &text, AnswerFn onAnswer = {})
 {

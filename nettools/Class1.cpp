@@ -1,6 +1,6 @@
-#include "Class1.h"
+#include "nettools/Class1.h"
 
-#include "ConnectionState.h"
+#include "core/ConnectionState.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -12,8 +12,7 @@
 
 Class1::Class1(bool resolverReady)
     : m_ready(resolverReady)
-{
-}
+{ }
 
 QString Class1::NameToAddress(const QString &strName) const
 {
@@ -33,7 +32,7 @@ QString Class1::AddressToName(const QString &strIP) const
 
 QString Class1::ResolveName(const QString &name) const
 {
-    addrinfo hints{};
+    addrinfo hints {};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo *result = nullptr;
@@ -57,12 +56,13 @@ QString Class1::ResolveAddress(const QString &address) const
 {
     if (!IsDottedAddress(address))
         return {};
-    sockaddr_in in{};
+    sockaddr_in in {};
     in.sin_family = AF_INET;
     const qint32 packed = DottedToLong(address);
     std::memcpy(&in.sin_addr.s_addr, &packed, 4);
     char host[NI_MAXHOST] = {};
-    if (::getnameinfo(reinterpret_cast<const sockaddr *>(&in), sizeof in, host, sizeof host, nullptr, 0, NI_NAMEREQD) != 0)
+    if (::getnameinfo(reinterpret_cast<const sockaddr *>(&in), sizeof in, host, sizeof host, nullptr, 0, NI_NAMEREQD)
+        != 0)
         return {};
     host[255] = '\0';
     return StripAtNul(QString::fromUtf8(host, static_cast<qsizetype>(qstrnlen(host, 255))));
@@ -97,8 +97,8 @@ qint32 Class1::DottedToLong(const QString &text)
     const quint32 p3 = parts[2].toUInt() & 0xff;
     const quint32 p4 = parts[3].toUInt() & 0xff;
     // Built from the bytes, so the value's memory holds p1..p4 whatever the machine's byte order.
-    const unsigned char bytes[4] = {static_cast<unsigned char>(p1), static_cast<unsigned char>(p2),
-                                    static_cast<unsigned char>(p3), static_cast<unsigned char>(p4)};
+    const unsigned char bytes[4] = { static_cast<unsigned char>(p1), static_cast<unsigned char>(p2),
+        static_cast<unsigned char>(p3), static_cast<unsigned char>(p4) };
     qint32 value = 0;
     std::memcpy(&value, bytes, 4);
     return value;

@@ -1,12 +1,12 @@
-#include "AddressUpdater.h"
+#include "publish/AddressUpdater.h"
 
-#include "BackgroundTask.h"
-#include "Conversions.h"
-#include "OutsideAddresses.h"
-#include "SettingsStore.h"
-#include "UpdateCheck.h"
-#include "clsDyndns.h"
-#include "modXMLHTTP.h"
+#include "core/Conversions.h"
+#include "core/SettingsStore.h"
+#include "publish/BackgroundTask.h"
+#include "publish/OutsideAddresses.h"
+#include "publish/UpdateCheck.h"
+#include "publish/clsDyndns.h"
+#include "publish/modXMLHTTP.h"
 
 #include <QLocale>
 #include <QTimer>
@@ -44,14 +44,14 @@ struct LoginResult
 } // namespace
 
 AddressUpdater::AddressUpdater(SettingsStore &settings, std::shared_ptr<const ConnectionState> connection,
-                               UpdateCheck *updateCheck, View view, const Clock &clock, QObject *parent)
+    UpdateCheck *updateCheck, IAddressUpdaterView &view, const Clock &clock, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
     , m_connection(std::move(connection))
     , m_updateCheck(updateCheck)
-    , m_view(std::move(view))
+    , m_view(view)
     , m_clock(clock)
-    , m_client(std::make_shared<clsDyndns>(clsDyndns::Endpoints{}, m_connection))
+    , m_client(std::make_shared<clsDyndns>(clsDyndns::Endpoints {}, m_connection))
     , m_waitTimer(new QTimer(this))
 {
     m_waitTimer->setSingleShot(true);
@@ -62,9 +62,9 @@ AddressUpdater::~AddressUpdater() = default;
 
 bool AddressUpdater::isFinalAnswer(const QString &word)
 {
-    static const QStringList Final = {QStringLiteral("badauth"), QStringLiteral("nohost"), QStringLiteral("notfqdn"),
-                                      QStringLiteral("numhost"), QStringLiteral("abuse"), QStringLiteral("badagent"),
-                                      QStringLiteral("!donator"), QStringLiteral("badsys")};
+    static const QStringList Final = { QStringLiteral("badauth"), QStringLiteral("nohost"), QStringLiteral("notfqdn"),
+        QStringLiteral("numhost"), QStringLiteral("abuse"), QStringLiteral("badagent"), QStringLiteral("!donator"),
+        QStringLiteral("badsys") };
     return Final.contains(word);
 }
 
@@ -75,8 +75,7 @@ bool AddressUpdater::isWaitAnswer(const QString &word)
 
 void AddressUpdater::log(const QString &text) const
 {
-    if (m_view.putLog)
-        m_view.putLog(text);
+    m_view.putLog(text);
 }
 
 bool AddressUpdater::dynamicDnsOff() const
@@ -88,9 +87,8 @@ bool AddressUpdater::dynamicDnsOff() const
 QStringList AddressUpdater::settingsSnapshot() const
 {
     QStringList values;
-    for (const QString &key : {QStringLiteral("usedyndns"), QStringLiteral("dyuser"), QStringLiteral("dypass"),
-                               QStringLiteral("dyname"), OutsideAddresses::AccountSiteURLKey,
-                               OutsideAddresses::UpdateHostURLKey})
+    for (const QString &key : { QStringLiteral("usedyndns"), QStringLiteral("dyuser"), QStringLiteral("dypass"),
+             QStringLiteral("dyname"), OutsideAddresses::AccountSiteURLKey, OutsideAddresses::UpdateHostURLKey })
         values << m_settings.GetSetting(key);
     return values;
 }
@@ -112,8 +110,7 @@ void AddressUpdater::Timer2_Timer()
         return;
     }
     if (m_updateTicks == 1) {
-        if (m_view.listen)
-            m_view.listen();
+        m_view.listen();
         finishTick();
         return;
     }
@@ -137,8 +134,7 @@ void AddressUpdater::Timer2_Timer()
 void AddressUpdater::compareAndUpdate()
 {
     m_busy = true;
-    if (m_view.setBusyCursor)
-        m_view.setBusyCursor(true);
+    m_view.setBusyCursor(true);
     m_user = m_settings.GetSetting(QStringLiteral("dyuser"));
     m_password = m_settings.GetSetting(QStringLiteral("dypass"));
     m_hostName = m_settings.GetSetting(QStringLiteral("dyname"));
@@ -148,7 +144,7 @@ void AddressUpdater::compareAndUpdate()
     m_echoPageUrl = addresses.echoPageUrl;
     m_httpOptions = addresses.httpOptions();
     m_httpOptions.timeoutMs = m_timeoutMs;
-    m_client->setEndpoints({addresses.accountSiteUrl, addresses.updateHostUrl, m_echoPageUrl, m_httpOptions});
+    m_client->setEndpoints({ addresses.accountSiteUrl, addresses.updateHostUrl, m_echoPageUrl, m_httpOptions });
 
     const QString echo = m_echoPageUrl;
     const HttpOptions options = m_httpOptions;
@@ -160,12 +156,11 @@ void AddressUpdater::compareAndUpdate()
 
 void AddressUpdater::onPublicAddress(const QString &address)
 {
-    if (m_view.addressLabel && m_view.addressLabel() == CurrentIp + address) {
+    if (m_view.addressLabel() == CurrentIp + address) {
         finishTick();
         return;
     }
-    if (m_view.setTray)
-        m_view.setTray(true, QStringLiteral("Updating ") + m_providerName + QStringLiteral(" IP"));
+    m_view.setTray(true, QStringLiteral("Updating ") + m_providerName + QStringLiteral(" IP"));
     m_attemptStartMs = m_clock.monotonicMs();
     log(QStringLiteral("Checking IP..."));
     m_view.setAddressLabel(QStringLiteral("Updating IP. Logging in. Please wait..."));
@@ -266,17 +261,14 @@ void AddressUpdater::checkUpdateWait()
 void AddressUpdater::onUpdated()
 {
     log(QStringLiteral("Updated IP:") + QLocale().toString(m_clock.currentDateTime(), QLocale::ShortFormat));
-    if (m_view.listen)
-        m_view.listen();
+    m_view.listen();
     finishTick();
 }
 
 void AddressUpdater::finishTick()
 {
-    if (m_view.setTray)
-        m_view.setTray(false, QStringLiteral("Vistelle"));
-    if (m_view.setBusyCursor)
-        m_view.setBusyCursor(false);
+    m_view.setTray(false, QStringLiteral("Vistelle"));
+    m_view.setBusyCursor(false);
     m_busy = false;
     emit tickFinished();
 }

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "Clock.h"
-#include "ConnectionState.h"
-#include "HttpRequest.h"
-#include "LogSink.h"
+#include "core/Clock.h"
+#include "core/ConnectionState.h"
+#include "core/LogSink.h"
+#include "publish/HttpRequest.h"
 
 #include <QObject>
 #include <QStringList>
@@ -15,6 +15,22 @@ class clsDyndns;
 class QTimer;
 class SettingsStore;
 class UpdateCheck;
+
+// The parts of the main window that the address updater touches. The main window implements it.
+class IAddressUpdaterView
+{
+public:
+    virtual ~IAddressUpdaterView() = default;
+    virtual void putLog(const QString &line) = 0;
+    virtual QString addressLabel() const = 0;
+    virtual void setAddressLabel(const QString &text) = 0;
+    // true: the tray shows the busy picture and this tool tip; false: the normal picture and
+    // the tool tip "Vistelle".
+    virtual void setTray(bool busy, const QString &toolTip) = 0;
+    virtual void setBusyCursor(bool busy) = 0;
+    // ListenOnPort with the configured port.
+    virtual void listen() = 0;
+};
 
 // The main window's address updater (Timer2, every 60 s, and once from the window's loading):
 // runs the once-per-run update check and, with dynamic DNS on, compares the shown address with
@@ -37,21 +53,8 @@ public:
     static constexpr qint64 MaxBackoffMs = 4 * 60 * 60'000;
     static constexpr qint64 UpdateWaitMs = 2000;
 
-    struct View
-    {
-        PutLogFn putLog;
-        std::function<QString()> addressLabel;
-        std::function<void(const QString &)> setAddressLabel;
-        // true: the tray shows the busy picture and this tool tip; false: the normal picture and
-        // the tool tip "Vistelle".
-        std::function<void(bool busy, const QString &toolTip)> setTray;
-        std::function<void(bool busy)> setBusyCursor;
-        // ListenOnPort with the configured port.
-        std::function<void()> listen;
-    };
-
     AddressUpdater(SettingsStore &settings, std::shared_ptr<const ConnectionState> connection, UpdateCheck *updateCheck,
-                   View view, const Clock &clock = Clock::system(), QObject *parent = nullptr);
+        IAddressUpdaterView &view, const Clock &clock = Clock::system(), QObject *parent = nullptr);
     ~AddressUpdater() override;
 
     void Timer2_Timer();
@@ -93,7 +96,7 @@ private:
     SettingsStore &m_settings;
     std::shared_ptr<const ConnectionState> m_connection;
     UpdateCheck *m_updateCheck;
-    View m_view;
+    IAddressUpdaterView &m_view;
     const Clock &m_clock;
     std::shared_ptr<clsDyndns> m_client; // the program-wide client, used on one worker at a time
     QTimer *m_waitTimer;

@@ -1,16 +1,15 @@
-#include "ConnectionMonitor.h"
+#include "publish/ConnectionMonitor.h"
 
 #include <QDateTime>
 #include <QLocale>
 
-ConnectionMonitor::ConnectionMonitor(std::shared_ptr<ConnectionState> connection, StartupState &startup, View view,
-                                     QObject *parent)
+ConnectionMonitor::ConnectionMonitor(
+    std::shared_ptr<ConnectionState> connection, StartupState &startup, IConnectionMonitorView &view, QObject *parent)
     : QObject(parent)
     , m_connection(std::move(connection))
     , m_startup(startup)
-    , m_view(std::move(view))
-{
-}
+    , m_view(view)
+{ }
 
 ConnectionState::Result ConnectionMonitor::query()
 {
@@ -61,7 +60,8 @@ void ConnectionMonitor::Timer1_Timer()
     m_view.enableAddressUpdater(false);
     m_view.clearLog();
     const QString date = QLocale::c().toString(m_view.now().date(), QStringLiteral("dd-MMMM-yyyy"));
-    m_view.putLog(QStringLiteral("No Connection Detected. [") + QString::number(second.flags) + QStringLiteral("] ") + date);
+    m_view.putLog(
+        QStringLiteral("No Connection Detected. [") + QString::number(second.flags) + QStringLiteral("] ") + date);
     m_connectedTicks = 0;
     m_startup.runCounter = 1;
 }

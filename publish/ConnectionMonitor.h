@@ -1,46 +1,48 @@
 #pragma once
 
-#include "ConnectionState.h"
-#include "LogSink.h"
-#include "StartupState.h"
+#include "core/ConnectionState.h"
+#include "core/StartupState.h"
 
+#include <QDateTime>
 #include <QObject>
 
-#include <functional>
 #include <memory>
+
+// The parts of the main window that the connection monitor touches. The main window implements it.
+class IConnectionMonitorView
+{
+public:
+    virtual ~IConnectionMonitorView() = default;
+    virtual void putLog(const QString &line) = 0;
+    virtual void clearLog() = 0;
+    // Connectionon visible (tool tip "Connected") or Connectionoff (tool tip "Disconnected").
+    virtual void showConnection(bool online) = 0;
+    virtual void setAddressLabel(const QString &text) = 0;
+    virtual void setListenToolTip(const QString &text) = 0;
+    virtual void enableAddressUpdater(bool on) = 0;
+    virtual void runStartup() = 0;
+    // The listening socket is not closed.
+    virtual bool isListening() const = 0;
+    // This machine's own address (the empty host name resolved).
+    virtual QString localAddress() const = 0;
+    // The stored usedyndns text, trimmed, equals "0".
+    virtual bool dynamicDnsOff() const = 0;
+    // The numeric value of ListenPort (default "80").
+    virtual QString listenPortText() const = 0;
+    virtual QDateTime now() const = 0;
+};
 
 // The main window's connection monitor (Timer1, every 5 s): watches whether the machine is online,
 // shows it, switches the address updater on and off and runs the start-up again when the
-// connection comes back after an outage. The window's parts it touches are callbacks.
+// connection comes back after an outage.
 class ConnectionMonitor final : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int IntervalMs = 5000;
 
-    struct View
-    {
-        PutLogFn putLog;
-        std::function<void()> clearLog;
-        // Connectionon visible (tool tip "Connected") or Connectionoff (tool tip "Disconnected").
-        std::function<void(bool online)> showConnection;
-        std::function<void(const QString &)> setAddressLabel;
-        std::function<void(const QString &)> setListenToolTip;
-        std::function<void(bool)> enableAddressUpdater;
-        std::function<void()> runStartup;
-        // The listening socket is not closed.
-        std::function<bool()> isListening;
-        // This machine's own address (the empty host name resolved).
-        std::function<QString()> localAddress;
-        // The stored usedyndns text, trimmed, equals "0".
-        std::function<bool()> dynamicDnsOff;
-        // The numeric value of ListenPort (default "80").
-        std::function<QString()> listenPortText;
-        std::function<QDateTime()> now;
-    };
-
-    ConnectionMonitor(std::shared_ptr<ConnectionState> connection, StartupState &startup, View view,
-                      QObject *parent = nullptr);
+    ConnectionMonitor(std::shared_ptr<ConnectionState> connection, StartupState &startup, IConnectionMonitorView &view,
+        QObject *parent = nullptr);
 
     // The connection part of the main window's loading; returns whether the machine is online.
     bool onWindowLoad();
@@ -56,7 +58,7 @@ private:
 
     std::shared_ptr<ConnectionState> m_connection;
     StartupState &m_startup;
-    View m_view;
+    IConnectionMonitorView &m_view;
     bool m_firstConnectedTick = false;
     int m_connectedTicks = 0;
 };

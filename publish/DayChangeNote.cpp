@@ -1,4 +1,4 @@
-#include "DayChangeNote.h"
+#include "publish/DayChangeNote.h"
 
 #include <QLocale>
 #include <QTimer>

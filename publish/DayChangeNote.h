@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Clock.h"
-#include "LogSink.h"
+#include "core/Clock.h"
+#include "core/LogSink.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "HttpRequest.h"
+#include "publish/HttpRequest.h"
 
 #include <atomic>
 
@@ -45,7 +45,7 @@ HttpError::HttpError(HttpErrorKind kind, const QString &description)
 
 namespace {
 // Set once at shut-down: every exchange still running ends at its next progress report.
-std::atomic<bool> g_abortAll{false};
+std::atomic<bool> g_abortAll { false };
 } // namespace
 
 void HttpRequest::abortAll()
@@ -56,10 +56,7 @@ void HttpRequest::abortAll()
 // The libcurl callbacks; a friend so they can fill the request's answer.
 struct HttpRequestCallbacks
 {
-    static int onProgress(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-    {
-        return g_abortAll ? 1 : 0;
-    }
+    static int onProgress(void *, curl_off_t, curl_off_t, curl_off_t, curl_off_t) { return g_abortAll ? 1 : 0; }
 
     static size_t onBody(char *data, size_t size, size_t count, void *user)
     {

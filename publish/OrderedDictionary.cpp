@@ -1,4 +1,4 @@
-#include "OrderedDictionary.h"
+#include "publish/OrderedDictionary.h"
 
 #include <QStringList>
 

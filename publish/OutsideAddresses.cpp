@@ -1,6 +1,6 @@
-#include "OutsideAddresses.h"
+#include "publish/OutsideAddresses.h"
 
-#include "SettingsStore.h"
+#include "core/SettingsStore.h"
 
 const QString OutsideAddresses::EchoPageURLKey = QStringLiteral("EchoPageURL");
 const QString OutsideAddresses::AccountSiteURLKey = QStringLiteral("AccountSiteURL");

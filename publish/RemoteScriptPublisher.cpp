@@ -1,12 +1,12 @@
-#include "RemoteScriptPublisher.h"
+#include "publish/RemoteScriptPublisher.h"
 
-#include "BackgroundTask.h"
-#include "ConnectionState.h"
-#include "Conversions.h"
-#include "HttpRequest.h"
-#include "OutsideAddresses.h"
-#include "SettingsStore.h"
-#include "modXMLHTTP.h"
+#include "core/ConnectionState.h"
+#include "core/Conversions.h"
+#include "core/SettingsStore.h"
+#include "publish/BackgroundTask.h"
+#include "publish/HttpRequest.h"
+#include "publish/OutsideAddresses.h"
+#include "publish/modXMLHTTP.h"
 
 #include <QTimer>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "LogSink.h"
+#include "core/LogSink.h"
 
 #include <QObject>
 #include <QString>

@@ -1,10 +1,10 @@
-#include "UpdateCheck.h"
+#include "publish/UpdateCheck.h"
 
-#include "BackgroundTask.h"
-#include "HttpRequest.h"
-#include "OutsideAddresses.h"
-#include "SettingsStore.h"
-#include "modXMLHTTP.h"
+#include "core/SettingsStore.h"
+#include "publish/BackgroundTask.h"
+#include "publish/HttpRequest.h"
+#include "publish/OutsideAddresses.h"
+#include "publish/modXMLHTTP.h"
 
 namespace {
 

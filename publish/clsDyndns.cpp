@@ -1,7 +1,7 @@
-#include "clsDyndns.h"
+#include "publish/clsDyndns.h"
 
-#include "ConnectionState.h"
-#include "modXMLHTTP.h"
+#include "core/ConnectionState.h"
+#include "publish/modXMLHTTP.h"
 
 #include <QRegularExpression>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "HttpRequest.h"
-#include "OrderedDictionary.h"
+#include "publish/HttpRequest.h"
+#include "publish/OrderedDictionary.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "modXMLHTTP.h"
+#include "publish/modXMLHTTP.h"
 
-#include "ConnectionState.h"
+#include "core/ConnectionState.h"
 
 #include <QRegularExpression>
 

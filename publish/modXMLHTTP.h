@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HttpRequest.h"
+#include "publish/HttpRequest.h"
 
 #include <QString>
 

@@ -15,7 +15,7 @@ BorderSize::BorderSize(QWidget *parent)
     : QWidget(parent)
     , lblBorder(new QLabel(QStringLiteral("Border Width: (pixels)"), this))
     , lblBorderWidth(new QLabel(QStringLiteral("10"), this))
-    , butAddMinus{new QPushButton(QStringLiteral("-"), this), new QPushButton(QStringLiteral("+"), this)}
+    , butAddMinus { new QPushButton(QStringLiteral("-"), this), new QPushButton(QStringLiteral("+"), this) }
     , picBorder(new DrawSurface(this))
 {
     setObjectName(QStringLiteral("BorderSize"));

@@ -69,7 +69,7 @@ inline quint32 holes16(const uchar *row, int x, int bpp, const Key &k)
 
 QList<QRect> scanMaskRuns(const QImage &image, int bytesPerPixel, uchar key0, uchar key1, uchar key2)
 {
-    Key k{key0, key1, key2, quint32(key0) | (quint32(key1) << 8) | (quint32(key2) << 16)};
+    Key k { key0, key1, key2, quint32(key0) | (quint32(key1) << 8) | (quint32(key2) << 16) };
 #if defined(__SSE2__)
     k.key32 = _mm_set1_epi32(int(k.word));
     k.low24 = _mm_set1_epi32(0x00FFFFFF);

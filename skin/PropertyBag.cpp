@@ -26,7 +26,8 @@ bool sameValue(const QVariant &a, const QVariant &b)
 {
     if (isPicture(a) || isPicture(b)) {
         if (!isPicture(a) || !isPicture(b))
-            return !a.isValid() ? b.value<VeilixPicture>().isNone() : (!b.isValid() && a.value<VeilixPicture>().isNone());
+            return !a.isValid() ? b.value<VeilixPicture>().isNone()
+                                : (!b.isValid() && a.value<VeilixPicture>().isNone());
         return a.value<VeilixPicture>() == b.value<VeilixPicture>();
     }
     if (a.metaType() == QMetaType::fromType<QFont>() && b.metaType() == QMetaType::fromType<QFont>())
@@ -49,13 +50,20 @@ QJsonObject encode(const QString &name, const QVariant &value)
         o.insert(QStringLiteral("type"), QStringLiteral("bool"));
         o.insert(QStringLiteral("value"), value.toBool());
         return o;
-    case QMetaType::Short: case QMetaType::UShort: case QMetaType::Int: case QMetaType::UInt:
-    case QMetaType::Long: case QMetaType::LongLong: case QMetaType::Char: case QMetaType::SChar:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+    case QMetaType::Char:
+    case QMetaType::SChar:
     case QMetaType::UChar:
         o.insert(QStringLiteral("type"), QStringLiteral("int"));
         o.insert(QStringLiteral("value"), value.toLongLong());
         return o;
-    case QMetaType::Float: case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Double:
         o.insert(QStringLiteral("type"), QStringLiteral("double"));
         o.insert(QStringLiteral("value"), value.toDouble());
         return o;
@@ -63,7 +71,8 @@ QJsonObject encode(const QString &name, const QVariant &value)
         o.insert(QStringLiteral("type"), QStringLiteral("font"));
         o.insert(QStringLiteral("value"), value.value<QFont>().toString());
         return o;
-    default: break;
+    default:
+        break;
     }
     if (isPicture(value)) {
         o.insert(QStringLiteral("type"), QStringLiteral("picture"));
@@ -152,7 +161,7 @@ void PropertyBag::WriteProperty(const QString &name, const QVariant &value, cons
     if (i >= 0)
         m_entries[i].second = value;
     else
-        m_entries.append({name, value});
+        m_entries.append({ name, value });
 }
 
 QVariant PropertyBag::ReadProperty(const QString &name, const QVariant &defaultValue) const
@@ -201,7 +210,8 @@ std::optional<PropertyBag> PropertyBag::fromJson(const QByteArray &json, const Q
         return std::nullopt;
     }
     const QJsonObject root = doc.object();
-    if (root.value(QStringLiteral("VeilixPropertyBag")).toInt() != 1 || !root.value(QStringLiteral("properties")).isArray()) {
+    if (root.value(QStringLiteral("VeilixPropertyBag")).toInt() != 1
+        || !root.value(QStringLiteral("properties")).isArray()) {
         setError(error, QStringLiteral("not a property bag"));
         return std::nullopt;
     }
@@ -221,7 +231,7 @@ std::optional<PropertyBag> PropertyBag::fromJson(const QByteArray &json, const Q
         if (i >= 0)
             bag.m_entries[i].second = *value;
         else
-            bag.m_entries.append({name, *value});
+            bag.m_entries.append({ name, *value });
     }
     return bag;
 }
@@ -265,7 +275,8 @@ bool operator==(const PropertyBag &a, const PropertyBag &b)
     if (a.m_entries.size() != b.m_entries.size())
         return false;
     for (qsizetype i = 0; i < a.m_entries.size(); ++i) {
-        if (a.m_entries.at(i).first != b.m_entries.at(i).first || !sameValue(a.m_entries.at(i).second, b.m_entries.at(i).second))
+        if (a.m_entries.at(i).first != b.m_entries.at(i).first
+            || !sameValue(a.m_entries.at(i).second, b.m_entries.at(i).second))
             return false;
     }
     return true;

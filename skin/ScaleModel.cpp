@@ -8,15 +8,24 @@ namespace {
 double standardFactor(int mode, bool vertical)
 {
     switch (mode) {
-    case 1: return 15.0;
-    case 2: return 0.75;
-    case 3: return 1.0;
-    case 4: return vertical ? 1.0 / 16.0 : 1.0 / 8.0; // 240 twips high, 120 twips wide
-    case 5: return 1.0 / 96.0;
-    case 6: return 25.4 / 96.0;
-    case 7: return 2.54 / 96.0;
-    case 8: return 2540.0 / 96.0;
-    default: return 0;
+    case 1:
+        return 15.0;
+    case 2:
+        return 0.75;
+    case 3:
+        return 1.0;
+    case 4:
+        return vertical ? 1.0 / 16.0 : 1.0 / 8.0; // 240 twips high, 120 twips wide
+    case 5:
+        return 1.0 / 96.0;
+    case 6:
+        return 25.4 / 96.0;
+    case 7:
+        return 2.54 / 96.0;
+    case 8:
+        return 2540.0 / 96.0;
+    default:
+        return 0;
     }
 }
 

@@ -23,8 +23,8 @@ void showMessage(QWidget *parent, const QString &text)
         messageFn()(parent, text);
         return;
     }
-    auto *box = new QMessageBox(QMessageBox::Warning, QGuiApplication::applicationDisplayName(), text,
-                                QMessageBox::Ok, parent);
+    auto *box = new QMessageBox(
+        QMessageBox::Warning, QGuiApplication::applicationDisplayName(), text, QMessageBox::Ok, parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setTextFormat(Qt::PlainText);
     box->open();

@@ -8,8 +8,8 @@
 #include "VeilixControl/modUniversal.h"
 
 #include <QApplication>
-#include <QGuiApplication>
 #include <QFocusEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
@@ -119,7 +119,8 @@ bool VeilixButton::PaintButton()
             changed(QStringLiteral("BorderWidth"));
     }
     const qint16 before = m_borderWidth;
-    if (modUniversal::PaintCaption(m_picBut, m_caption, m_hasFocus, m_showFocusRect, offset, m_alignment, m_borderWidth))
+    if (modUniversal::PaintCaption(
+            m_picBut, m_caption, m_hasFocus, m_showFocusRect, offset, m_alignment, m_borderWidth))
         modUniversal::Yield();
     if (m_borderWidth != before)
         changed(QStringLiteral("BorderWidth"));
@@ -481,13 +482,13 @@ bool VeilixButton::eventFilter(QObject *watched, QEvent *event)
         m_pressInside = e->button() == Qt::LeftButton || e->button() == Qt::RightButton;
         m_afterDoubleClick = false;
         surfaceMouseDown(VeilixInternal::buttonCode(e->button()), VeilixInternal::shiftCode(e->modifiers()),
-                         float(e->position().x()), float(e->position().y()));
+            float(e->position().x()), float(e->position().y()));
         return true;
     }
     case QEvent::MouseMove: {
         auto *e = static_cast<QMouseEvent *>(event);
         surfaceMouseMove(VeilixInternal::buttonsCode(e->buttons()), VeilixInternal::shiftCode(e->modifiers()),
-                         float(e->position().x()), float(e->position().y()));
+            float(e->position().x()), float(e->position().y()));
         return true;
     }
     case QEvent::MouseButtonRelease: {
@@ -496,7 +497,7 @@ bool VeilixButton::eventFilter(QObject *watched, QEvent *event)
         m_pressInside = false;
         m_afterDoubleClick = false;
         surfaceMouseUp(VeilixInternal::buttonCode(e->button()), VeilixInternal::shiftCode(e->modifiers()),
-                       float(e->position().x()), float(e->position().y()));
+            float(e->position().x()), float(e->position().y()));
         if (click)
             surfaceClick();
         return true;

@@ -26,11 +26,16 @@ VeilixDragBar::SystemMoveFn &systemMoveFn()
 int compositionFor(int opcode)
 {
     switch (opcode) {
-    case 0x8800C6: return QPainter::RasterOp_SourceAndDestination;
-    case 0xEE0086: return QPainter::RasterOp_SourceOrDestination;
-    case 0x660046: return QPainter::RasterOp_SourceXorDestination;
-    case 0x330008: return QPainter::RasterOp_NotSource;
-    default: return QPainter::CompositionMode_SourceOver;
+    case 0x8800C6:
+        return QPainter::RasterOp_SourceAndDestination;
+    case 0xEE0086:
+        return QPainter::RasterOp_SourceOrDestination;
+    case 0x660046:
+        return QPainter::RasterOp_SourceXorDestination;
+    case 0x330008:
+        return QPainter::RasterOp_NotSource;
+    default:
+        return QPainter::CompositionMode_SourceOver;
     }
 }
 
@@ -180,21 +185,19 @@ void VeilixDragBar::setScaleHeight(double height)
     changed(QStringLiteral("ScaleHeight"));
 }
 
-void VeilixDragBar::PaintPicture(const VeilixPicture &picture, double X1, double Y1,
-                                 std::optional<double> Width1, std::optional<double> Height1,
-                                 std::optional<double> X2, std::optional<double> Y2,
-                                 std::optional<double> Width2, std::optional<double> Height2,
-                                 std::optional<int> Opcode)
+void VeilixDragBar::PaintPicture(const VeilixPicture &picture, double X1, double Y1, std::optional<double> Width1,
+    std::optional<double> Height1, std::optional<double> X2, std::optional<double> Y2, std::optional<double> Width2,
+    std::optional<double> Height2, std::optional<int> Opcode)
 {
     if (!picture.hasImage())
         return; // nothing to draw; errors are ignored
     const double pw = picture.width();
     const double ph = picture.height();
     const ScaleModel &s = *m_scale;
-    const QRectF dest(s.toPixelsX(X1), s.toPixelsY(Y1),
-                      Width1 ? s.toPixelsX(*Width1) : pw, Height1 ? s.toPixelsY(*Height1) : ph);
-    const QRectF source(X2 ? s.toPixelsX(*X2) : 0, Y2 ? s.toPixelsY(*Y2) : 0,
-                        Width2 ? s.toPixelsX(*Width2) : pw, Height2 ? s.toPixelsY(*Height2) : ph);
+    const QRectF dest(
+        s.toPixelsX(X1), s.toPixelsY(Y1), Width1 ? s.toPixelsX(*Width1) : pw, Height1 ? s.toPixelsY(*Height1) : ph);
+    const QRectF source(X2 ? s.toPixelsX(*X2) : 0, Y2 ? s.toPixelsY(*Y2) : 0, Width2 ? s.toPixelsX(*Width2) : pw,
+        Height2 ? s.toPixelsY(*Height2) : ph);
     m_surface->PaintPicture(picture.image(), dest, source, compositionFor(Opcode.value_or(0xCC0020)));
     modUniversal::Yield();
 }
@@ -219,10 +222,17 @@ void VeilixDragBar::LayoutCaption()
     const double top = scaleHeight / 2 - labelHeight / 2;
     double left = s.width(m_lblCaption->x());
     switch (m_alignment) {
-    case 0: left = 4; break;
-    case 1: left = scaleWidth - (labelWidth + 4); break;
-    case 2: left = scaleWidth / 2 - labelWidth / 2; break;
-    default: break;
+    case 0:
+        left = 4;
+        break;
+    case 1:
+        left = scaleWidth - (labelWidth + 4);
+        break;
+    case 2:
+        left = scaleWidth / 2 - labelWidth / 2;
+        break;
+    default:
+        break;
     }
     m_lblCaption->move(int(std::lround(s.toPixelsX(left))), int(std::lround(s.toPixelsY(top))));
 }
@@ -317,7 +327,8 @@ bool VeilixDragBar::eventFilter(QObject *watched, QEvent *event)
             return true;
         case QEvent::MouseButtonDblClick:
             return true;
-        default: break;
+        default:
+            break;
         }
     }
     return QWidget::eventFilter(watched, event);
@@ -326,7 +337,8 @@ bool VeilixDragBar::eventFilter(QObject *watched, QEvent *event)
 void VeilixDragBar::writeProperties(PropertyBag &bag) const
 {
     bag.WriteProperty(QStringLiteral("MousePointer"), m_mousePointer, 0);
-    bag.WriteProperty(QStringLiteral("MouseIcon"), QVariant::fromValue(m_mouseIcon), QVariant::fromValue(VeilixPicture()));
+    bag.WriteProperty(
+        QStringLiteral("MouseIcon"), QVariant::fromValue(m_mouseIcon), QVariant::fromValue(VeilixPicture()));
     bag.WriteProperty(QStringLiteral("Enabled"), isEnabled(), true);
     bag.WriteProperty(QStringLiteral("ScaleMode"), ScaleMode(), 1);
     bag.WriteProperty(QStringLiteral("Font"), Font(), ambientFont(this));
@@ -340,7 +352,8 @@ void VeilixDragBar::writeProperties(PropertyBag &bag) const
 void VeilixDragBar::readProperties(const PropertyBag &bag)
 {
     setMousePointer(bag.ReadProperty(QStringLiteral("MousePointer"), 0).toInt());
-    setMouseIcon(bag.ReadProperty(QStringLiteral("MouseIcon"), QVariant::fromValue(VeilixPicture())).value<VeilixPicture>());
+    setMouseIcon(
+        bag.ReadProperty(QStringLiteral("MouseIcon"), QVariant::fromValue(VeilixPicture())).value<VeilixPicture>());
     setEnabledProperty(bag.ReadProperty(QStringLiteral("Enabled"), true).toBool());
     setScaleMode(bag.ReadProperty(QStringLiteral("ScaleMode"), 1).toInt());
     setFontProperty(bag.ReadProperty(QStringLiteral("Font"), ambientFont(this)).value<QFont>());

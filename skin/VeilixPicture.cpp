@@ -5,14 +5,12 @@
 VeilixPicture::VeilixPicture(const QImage &image)
     : m_object(true)
     , m_image(image)
-{
-}
+{ }
 
 VeilixPicture::VeilixPicture(const QPixmap &pixmap)
     : m_object(true)
     , m_image(pixmap.toImage())
-{
-}
+{ }
 
 VeilixPicture VeilixPicture::empty()
 {

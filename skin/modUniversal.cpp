@@ -40,8 +40,8 @@ bool isPictureBox(const QWidget *w)
 
 bool isColouredControl(const QWidget *w)
 {
-    return qobject_cast<const QLabel *>(w) || qobject_cast<const QCheckBox *>(w)
-        || qobject_cast<const QGroupBox *>(w) || qobject_cast<const QRadioButton *>(w);
+    return qobject_cast<const QLabel *>(w) || qobject_cast<const QCheckBox *>(w) || qobject_cast<const QGroupBox *>(w)
+        || qobject_cast<const QRadioButton *>(w);
 }
 
 // The form's controls in the form's own order: children first to last, descending into plain
@@ -65,8 +65,7 @@ void paintPictureBox(QFrame *box, const QImage &formPicture, const QPoint &offse
     face.fill(OleColor::toQColor(modUniversal::ControlBackColor(box), box->palette()));
     if (!formPicture.isNull()) {
         QPainter p(&face);
-        p.drawImage(contents.topLeft(), formPicture,
-                    QRect(offset + contents.topLeft(), contents.size()));
+        p.drawImage(contents.topLeft(), formPicture, QRect(offset + contents.topLeft(), contents.size()));
     }
     QPalette pal = box->palette();
     pal.setBrush(QPalette::Window, QBrush(face));
@@ -79,7 +78,7 @@ void setRoles(QWidget *w, std::initializer_list<QPalette::ColorRole> roles, cons
 {
     QPalette pal = w->palette();
     for (QPalette::ColorRole role : roles) {
-        for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive})
+        for (QPalette::ColorGroup g : { QPalette::Active, QPalette::Inactive })
             pal.setColor(g, role, color);
     }
     w->setPalette(pal);
@@ -108,13 +107,18 @@ std::optional<QList<QRect>> maskRects(const QImage &source, qint32 maskColor)
         return scanMaskRuns(img, 3, r, g, b);
     case QImage::Format_BGR888:
         return scanMaskRuns(img, 3, b, g, r);
-    case QImage::Format_RGBX8888: case QImage::Format_RGBA8888: case QImage::Format_RGBA8888_Premultiplied:
+    case QImage::Format_RGBX8888:
+    case QImage::Format_RGBA8888:
+    case QImage::Format_RGBA8888_Premultiplied:
         return scanMaskRuns(img, 4, r, g, b);
-    case QImage::Format_RGB32: case QImage::Format_ARGB32: case QImage::Format_ARGB32_Premultiplied:
+    case QImage::Format_RGB32:
+    case QImage::Format_ARGB32:
+    case QImage::Format_ARGB32_Premultiplied:
         break; // 0xAARRGGBB words: bytes blue, green, red, alpha
     default:
         // The remaining 24- and 32-bit formats are read through their plain equivalent.
-        img = img.depth() == 24 ? img.convertToFormat(QImage::Format_RGB888) : img.convertToFormat(QImage::Format_RGB32);
+        img = img.depth() == 24 ? img.convertToFormat(QImage::Format_RGB888)
+                                : img.convertToFormat(QImage::Format_RGB32);
         if (img.format() == QImage::Format_RGB888)
             return scanMaskRuns(img, 3, r, g, b);
         break;
@@ -199,7 +203,7 @@ void SetControlForeColor(QWidget *control, qint32 ole)
 {
     control->setProperty(ForeColorKey, ole);
     const QColor c = OleColor::toQColor(ole, QApplication::palette(control));
-    setRoles(control, {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}, c);
+    setRoles(control, { QPalette::WindowText, QPalette::Text, QPalette::ButtonText }, c);
 }
 
 void SetControlBackColor(QWidget *control, qint32 ole)
@@ -207,10 +211,10 @@ void SetControlBackColor(QWidget *control, qint32 ole)
     control->setProperty(BackColorKey, ole);
     const QColor c = OleColor::toQColor(ole, QApplication::palette(control));
     if (qobject_cast<QPushButton *>(control)) {
-        setRoles(control, {QPalette::Button}, c);
+        setRoles(control, { QPalette::Button }, c);
         return;
     }
-    setRoles(control, {QPalette::Window}, c);
+    setRoles(control, { QPalette::Window }, c);
     // The default colour gives a label its usual look: no background of its own.
     control->setAutoFillBackground(ole != OleColor::ButtonFace);
 }
@@ -228,8 +232,8 @@ bool PaintControls(QWidget *form, bool painting, qint32 foreColor, qint32 backCo
             bar->setScaleMode(3);
             if (!picture.isNull()) {
                 const QPoint at = bar->mapTo(form, QPoint(0, 0));
-                bar->PaintPicture(VeilixPicture(picture), 0, 0, bar->ScaleWidth(), bar->ScaleHeight(),
-                                  at.x(), at.y(), bar->width(), bar->height());
+                bar->PaintPicture(VeilixPicture(picture), 0, 0, bar->ScaleWidth(), bar->ScaleHeight(), at.x(), at.y(),
+                    bar->width(), bar->height());
             } else {
                 bar->Cls();
             }
@@ -302,20 +306,20 @@ bool PaintSkin(DrawSurface *surface, const VeilixPicture &picture, qint16 &borde
     auto piece = [&](int dx, int dy, int dw, int dh, int sx, int sy, int sw, int sh) {
         surface->PaintPicture(img, QRectF(dx, dy, dw, dh), QRectF(sx, sy, sw, sh));
     };
-    piece(0, 0, b, b, 0, 0, b, b);                                  // top-left corner
-    piece(0, b, b, H - 2 * b, 0, b, b, h - 2 * b);                  // left edge
-    piece(0, H - b, b, b, 0, h - b, b, b);                          // bottom-left corner
-    piece(b, 0, W - 2 * b, b, b, 0, w - 2 * b, b);                  // top edge
-    piece(b, H - b, W - 2 * b, b, b, h - b, w - 2 * b, b);          // bottom edge
-    piece(W - b, 0, b, b, w - b, 0, b, b);                          // top-right corner
-    piece(W - b, H - b, b, b, w - b, h - b, b, b);                  // bottom-right corner
-    piece(W - b, b, b, H - 2 * b, w - b, b, b, h - 2 * b);          // right edge
-    piece(b, b, W - 2 * b, H - 2 * b, b, b, w - 2 * b, h - 2 * b);  // centre
+    piece(0, 0, b, b, 0, 0, b, b); // top-left corner
+    piece(0, b, b, H - 2 * b, 0, b, b, h - 2 * b); // left edge
+    piece(0, H - b, b, b, 0, h - b, b, b); // bottom-left corner
+    piece(b, 0, W - 2 * b, b, b, 0, w - 2 * b, b); // top edge
+    piece(b, H - b, W - 2 * b, b, b, h - b, w - 2 * b, b); // bottom edge
+    piece(W - b, 0, b, b, w - b, 0, b, b); // top-right corner
+    piece(W - b, H - b, b, b, w - b, h - b, b, b); // bottom-right corner
+    piece(W - b, b, b, H - 2 * b, w - b, b, b, h - 2 * b); // right edge
+    piece(b, b, W - 2 * b, H - 2 * b, b, b, w - 2 * b, h - 2 * b); // centre
     return true;
 }
 
-bool PaintCaption(DrawSurface *surface, const QString &caption, bool hasFocus, bool showFocusRect,
-                  int offset, int alignment, qint16 &border)
+bool PaintCaption(DrawSurface *surface, const QString &caption, bool hasFocus, bool showFocusRect, int offset,
+    int alignment, qint16 &border)
 {
     if (caption.trimmed().isEmpty())
         return true;
@@ -327,10 +331,17 @@ bool PaintCaption(DrawSurface *surface, const QString &caption, bool hasFocus, b
     qint16 x = 0;
     qint16 y = 0;
     switch (alignment) {
-    case 0: x = roundToInt16(b + 1); break;
-    case 1: x = roundToInt16(W - (b + tw + 1)); break;
-    case 2: x = roundToInt16(W / 2 - tw / 2); break;
-    default: break;
+    case 0:
+        x = roundToInt16(b + 1);
+        break;
+    case 1:
+        x = roundToInt16(W - (b + tw + 1));
+        break;
+    case 2:
+        x = roundToInt16(W / 2 - tw / 2);
+        break;
+    default:
+        break;
     }
     if (alignment >= 0 && alignment <= 2)
         y = roundToInt16(H / 2 - th / 2);

@@ -4,9 +4,9 @@
 //
 //   bench_country [--csv FILE] [--mmdb FILE] [--lookups N] [--linear N]
 
-#include "Conversions.h"
-#include "CountryLookup.h"
-#include "Paths.h"
+#include "capture/CountryLookup.h"
+#include "core/Conversions.h"
+#include "core/Paths.h"
 
 #include <QCoreApplication>
 #include <QFile>

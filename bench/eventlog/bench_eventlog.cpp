@@ -2,7 +2,7 @@
 // the last 10,000 appends, each line put into the document at once (the worst case: one line per
 // turn of the event loop) and in batches of 50 (a burst). The baseline, in the same run, is the
 // obvious alternative: a rich-text QTextEdit with append(), measured the same way on fewer lines.
-#include "EventLog.h"
+#include "capture/EventLog.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -26,8 +26,7 @@ QString entry(int i)
     }
 }
 
-template<typename Append>
-void measure(const char *label, int total, int window, Append append)
+template <typename Append> void measure(const char *label, int total, int window, Append append)
 {
     QElapsedTimer timer;
     double firstRate = 0;
@@ -45,14 +44,15 @@ void measure(const char *label, int total, int window, Append append)
     }
     lastRate = window / (timer.nsecsElapsed() / 1e9);
     std::printf("%-34s %8d lines: first %6d: %9.0f lines/s   last %6d: %9.0f lines/s   last/first %.2f\n", label, total,
-                window, firstRate, window, lastRate, lastRate / firstRate);
+        window, firstRate, window, lastRate, lastRate / firstRate);
     std::fflush(stdout);
 }
 } // namespace
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
+    qputenv(
+        "QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
 
     QPlainTextEdit view;

@@ -12,7 +12,7 @@ build=${BUILD_DIR:-$root/build-bench}
 requests=${1:-10000}
 clients=${2:-50}
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVISTELLE_BUILD_TESTS=OFF >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVISTELLE_BUILD_TESTS=OFF -DVISTELLE_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" --target vistelle bench_intake_client >/dev/null
 program="$build/app/vistelle"
 client="$build/bench/intake/bench_intake_client"

@@ -69,17 +69,21 @@ bool run(const char *label, QImage::Format format, int rounds)
     const double qtMs = medianMs(rounds, [&] { qt = QRegion(QBitmap::fromImage(mono)); });
     const QRegion qtFromMono = qt;
     const double qtFullMs = medianMs(rounds, [&] {
-        qt = QRegion(QBitmap::fromImage(mask.convertToFormat(QImage::Format_RGB32).createMaskFromColor(Magenta, Qt::MaskInColor)));
+        qt = QRegion(QBitmap::fromImage(
+            mask.convertToFormat(QImage::Format_RGB32).createMaskFromColor(Magenta, Qt::MaskInColor)));
     });
     // Equal as point sets; Qt merges some rows of equal runs into taller rectangles, so the
     // rectangle lists themselves may differ.
-    const bool equal = (ours ^ qt).isEmpty() && (ours ^ qtFromMono).isEmpty() && ours.boundingRect() == qt.boundingRect();
+    const bool equal
+        = (ours ^ qt).isEmpty() && (ours ^ qtFromMono).isEmpty() && ours.boundingRect() == qt.boundingRect();
     std::printf("%s mask 1920x1080, %d rounds (median)\n", label, rounds);
-    std::printf("  ours  BuildMaskRegion(mask)                                : %8.3f ms  (%d rectangles)\n", oursMs, ours.rectCount());
-    std::printf("  Qt    QRegion(QBitmap::fromImage(createMaskFromColor(mask))) : %8.3f ms  (%d rectangles)\n", qtFullMs, qt.rectCount());
+    std::printf("  ours  BuildMaskRegion(mask)                                : %8.3f ms  (%d rectangles)\n", oursMs,
+        ours.rectCount());
+    std::printf("  Qt    QRegion(QBitmap::fromImage(createMaskFromColor(mask))) : %8.3f ms  (%d rectangles)\n",
+        qtFullMs, qt.rectCount());
     std::printf("  Qt    bitmap step alone, mono mask prepared beforehand     : %8.3f ms\n", qtMs);
     std::printf("  ratio ours / Qt (same colour mask) = %.3f   [ours / Qt's bitmap step alone = %.3f]\n",
-                oursMs / qtFullMs, oursMs / qtMs);
+        oursMs / qtFullMs, oursMs / qtMs);
     std::printf("  regions equal (same pixels): %s\n", equal ? "yes" : "NO");
     return equal;
 }

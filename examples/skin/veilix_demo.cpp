@@ -123,7 +123,8 @@ int main(int argc, char **argv)
 
     auto *text = new QLabel(QStringLiteral("A shaped window: its corners, ear and hole\n"
                                            "come from a mask picture. The title bar\n"
-                                           "moves it; the buttons are skinned pictures."), &form);
+                                           "moves it; the buttons are skinned pictures."),
+        &form);
     text->setTextFormat(Qt::PlainText);
     text->setGeometry(38, 84, 276, 56);
     auto *picBox = new QFrame(&form);
@@ -136,9 +137,12 @@ int main(int argc, char **argv)
     auto *cmdMinimize = new VeilixButton(&form);
     cmdMinimize->setObjectName(QStringLiteral("cmdMinimize"));
     cmdMinimize->setGeometry(60, 184, 110, 36);
-    cmdMinimize->setPictureNormal(VeilixPicture(buttonFace(QColor(0x4a, 0x7a, 0xa0), QColor(0x24, 0x46, 0x66), QColor(0x9f, 0xd8, 0xf0))));
-    cmdMinimize->setPictureOver(VeilixPicture(buttonFace(QColor(0x6a, 0xa6, 0xd0), QColor(0x33, 0x66, 0x8c), QColor(0xff, 0xff, 0xff))));
-    cmdMinimize->setPictureDown(VeilixPicture(buttonFace(QColor(0x1c, 0x3a, 0x56), QColor(0x38, 0x5e, 0x80), QColor(0x9f, 0xd8, 0xf0))));
+    cmdMinimize->setPictureNormal(
+        VeilixPicture(buttonFace(QColor(0x4a, 0x7a, 0xa0), QColor(0x24, 0x46, 0x66), QColor(0x9f, 0xd8, 0xf0))));
+    cmdMinimize->setPictureOver(
+        VeilixPicture(buttonFace(QColor(0x6a, 0xa6, 0xd0), QColor(0x33, 0x66, 0x8c), QColor(0xff, 0xff, 0xff))));
+    cmdMinimize->setPictureDown(
+        VeilixPicture(buttonFace(QColor(0x1c, 0x3a, 0x56), QColor(0x38, 0x5e, 0x80), QColor(0x9f, 0xd8, 0xf0))));
     cmdMinimize->setBorderWidth(9);
     cmdMinimize->setForeColor(OleColor::fromRgb(255, 255, 255));
     cmdMinimize->setForeColorOver(OleColor::fromRgb(255, 230, 140));
@@ -172,11 +176,12 @@ int main(int argc, char **argv)
 
     QObject::connect(cmdExit, &VeilixButton::Click, &app, &QApplication::quit);
     QObject::connect(cmdMinimize, &VeilixButton::Click, &form, &QWidget::showMinimized);
-    QObject::connect(cmdMinimize, &VeilixButton::MouseIn, status, [status] { status->setText(QStringLiteral("Minimize the window.")); });
-    QObject::connect(cmdExit, &VeilixButton::MouseIn, status, [status] { status->setText(QStringLiteral("Close the demo.")); });
-    QObject::connect(bar, &VeilixDragBar::MouseUp, status, [status](qint16 &, qint16 &, float &, float &) {
-        status->setText(QStringLiteral("Moved by the title bar."));
-    });
+    QObject::connect(cmdMinimize, &VeilixButton::MouseIn, status,
+        [status] { status->setText(QStringLiteral("Minimize the window.")); });
+    QObject::connect(
+        cmdExit, &VeilixButton::MouseIn, status, [status] { status->setText(QStringLiteral("Close the demo.")); });
+    QObject::connect(bar, &VeilixDragBar::MouseUp, status,
+        [status](qint16 &, qint16 &, float &, float &) { status->setText(QStringLiteral("Moved by the title bar.")); });
 
     form.move(170, 130);
     form.show();

@@ -27,7 +27,7 @@ QAction *VeilixButtonTaskMenu::preferredEditAction() const
 
 QList<QAction *> VeilixButtonTaskMenu::taskActions() const
 {
-    return {m_editAction};
+    return { m_editAction };
 }
 
 void VeilixButtonTaskMenu::openPage()
@@ -35,7 +35,7 @@ void VeilixButtonTaskMenu::openPage()
     if (!m_button)
         return;
     QDesignerFormWindowInterface *formWindow = QDesignerFormWindowInterface::findFormWindow(m_button);
-    QList<VeilixButton *> selection{m_button};
+    QList<VeilixButton *> selection { m_button };
     if (formWindow) {
         QDesignerFormWindowCursorInterface *cursor = formWindow->cursor();
         for (int i = 0; i < cursor->selectedWidgetCount(); ++i) {
@@ -50,7 +50,8 @@ void VeilixButtonTaskMenu::openPage()
     dialog->setWindowTitle(QStringLiteral("Border Size"));
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     auto *page = new BorderSize(dialog);
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Apply | QDialogButtonBox::Cancel, dialog);
+    auto *buttons
+        = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Apply | QDialogButtonBox::Cancel, dialog);
     auto *layout = new QVBoxLayout(dialog);
     layout->addWidget(page);
     layout->addWidget(buttons);

@@ -13,8 +13,8 @@ public:
     using Factory = std::function<QWidget *(QWidget *parent)>;
     using Initializer = std::function<void(QDesignerFormEditorInterface *core, QObject *owner)>;
 
-    VeilixWidgetPlugin(const QString &name, const QString &toolTip, const QString &domXml,
-                       Factory factory, Initializer initializer, QObject *parent);
+    VeilixWidgetPlugin(const QString &name, const QString &toolTip, const QString &domXml, Factory factory,
+        Initializer initializer, QObject *parent);
 
     QString name() const override { return m_name; }
     QString group() const override { return QStringLiteral("VeilixControl"); }

@@ -1,7 +1,8 @@
-#include "AlertIcons.h"
-#include "Clock.h"
-#include "Tray.h"
-#include "frmTrayNotification.h"
+#include "alerts/AlertIcons.h"
+#include "alerts/Tray.h"
+#include "alerts/frmTrayNotification.h"
+#include "core/Clock.h"
+#include "tests/mock/ManualClock.h"
 
 #include <QApplication>
 #include <QGuiApplication>

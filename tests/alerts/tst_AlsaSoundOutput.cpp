@@ -1,8 +1,8 @@
-#include "AlsaSoundOutput.h"
-#include "Paths.h"
-#include "SoundFiles.h"
-#include "TestUtil.h"
-#include "WavFiles.h"
+#include "alerts/AlsaSoundOutput.h"
+#include "alerts/SoundFiles.h"
+#include "core/Paths.h"
+#include "tests/alerts/WavFiles.h"
+#include "tests/common/TestUtil.h"
 
 #include <sndfile.h>
 

@@ -1,5 +1,6 @@
-#include "Clock.h"
-#include "PopupMotion.h"
+#include "alerts/PopupMotion.h"
+#include "core/Clock.h"
+#include "tests/mock/ManualClock.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
-#include "Paths.h"
-#include "SoundFiles.h"
-#include "SoundPlayer.h"
-#include "TestUtil.h"
-#include "WavFiles.h"
+#include "alerts/SoundFiles.h"
+#include "alerts/SoundPlayer.h"
+#include "core/Paths.h"
+#include "tests/alerts/WavFiles.h"
+#include "tests/common/TestUtil.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,6 +1,7 @@
-#include "AlertIcons.h"
-#include "Clock.h"
-#include "Tray.h"
+#include "alerts/AlertIcons.h"
+#include "alerts/Tray.h"
+#include "core/Clock.h"
+#include "tests/mock/ManualClock.h"
 
 #include <QPainter>
 #include <QPixmap>

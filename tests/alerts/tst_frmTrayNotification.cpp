@@ -1,6 +1,7 @@
-#include "Clock.h"
-#include "Console.h"
-#include "frmTrayNotification.h"
+#include "alerts/frmTrayNotification.h"
+#include "core/Clock.h"
+#include "core/Console.h"
+#include "tests/mock/ManualClock.h"
 
 #include <QGuiApplication>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "ConnectionState.h"
+#include "core/ConnectionState.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,15 +14,14 @@ void writeFile(const QString &path, const QByteArray &content)
     file.write(content);
 }
 
-const QByteArray RouteHeader =
-    "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+const QByteArray RouteHeader = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
 const QByteArray DefaultViaEth0 = "eth0\t00000000\t0101A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n";
 const QByteArray LanOnlyEth0 = "eth0\t0001A8C0\t00000000\t0001\t0\t0\t100\t00FFFFFF\t0\t0\t0\n";
 const QByteArray DefaultViaPpp0 = "ppp0\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n";
-const QByteArray V6Default =
-    "00000000000000000000000000000000 00 00000000000000000000000000000000 00 fe800000000000000000000000000001 00000400 00000001 00000000 00000003  wlan0\n";
-const QByteArray V6LoReject =
-    "00000000000000000000000000000000 00 00000000000000000000000000000000 00 00000000000000000000000000000000 ffffffff 00000001 00000000 00200200       lo\n";
+const QByteArray V6Default = "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
+                             "fe800000000000000000000000000001 00000400 00000001 00000000 00000003  wlan0\n";
+const QByteArray V6LoReject = "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
+                              "00000000000000000000000000000000 ffffffff 00000001 00000000 00200200       lo\n";
 } // namespace
 
 class tst_ConnectionState : public QObject
@@ -43,18 +42,19 @@ void tst_ConnectionState::query_data()
     QTest::addColumn<uint>("flags");
 
     const QStringList none;
-    QTest::newRow("default route on eth0") << RouteHeader + DefaultViaEth0 << QByteArray() << QStringList{u"eth0"_qs}
-                                           << true << "eth0" << uint(ConnectionState::Lan | ConnectionState::Configured);
-    QTest::newRow("default route on a down interface") << RouteHeader + DefaultViaEth0 << QByteArray() << none << false
-                                                       << "" << uint(ConnectionState::Offline);
-    QTest::newRow("local network only") << RouteHeader + LanOnlyEth0 << QByteArray() << QStringList{u"eth0"_qs} << false
-                                        << "" << uint(ConnectionState::Offline | ConnectionState::Configured);
-    QTest::newRow("modem") << RouteHeader + DefaultViaPpp0 << QByteArray() << QStringList{u"ppp0"_qs} << true << "ppp0"
-                           << uint(ConnectionState::Modem | ConnectionState::Configured);
-    QTest::newRow("ipv6 only") << RouteHeader << V6LoReject + V6Default << QStringList{u"wlan0"_qs, u"lo"_qs} << true
+    QTest::newRow("default route on eth0")
+        << RouteHeader + DefaultViaEth0 << QByteArray() << QStringList { u"eth0"_qs } << true << "eth0"
+        << uint(ConnectionState::Lan | ConnectionState::Configured);
+    QTest::newRow("default route on a down interface")
+        << RouteHeader + DefaultViaEth0 << QByteArray() << none << false << "" << uint(ConnectionState::Offline);
+    QTest::newRow("local network only") << RouteHeader + LanOnlyEth0 << QByteArray() << QStringList { u"eth0"_qs }
+                                        << false << "" << uint(ConnectionState::Offline | ConnectionState::Configured);
+    QTest::newRow("modem") << RouteHeader + DefaultViaPpp0 << QByteArray() << QStringList { u"ppp0"_qs } << true
+                           << "ppp0" << uint(ConnectionState::Modem | ConnectionState::Configured);
+    QTest::newRow("ipv6 only") << RouteHeader << V6LoReject + V6Default << QStringList { u"wlan0"_qs, u"lo"_qs } << true
                                << "wlan0" << uint(ConnectionState::Lan | ConnectionState::Configured);
-    QTest::newRow("loopback reject entry is not a route") << RouteHeader << V6LoReject << QStringList{u"lo"_qs} << false
-                                                          << "" << uint(ConnectionState::Offline);
+    QTest::newRow("loopback reject entry is not a route")
+        << RouteHeader << V6LoReject << QStringList { u"lo"_qs } << false << "" << uint(ConnectionState::Offline);
     QTest::newRow("no files") << QByteArray() << QByteArray() << none << false << "" << uint(ConnectionState::Offline);
 }
 
@@ -70,9 +70,9 @@ void tst_ConnectionState::query()
         writeFile(proc + QStringLiteral("/net/route"), route);
     if (!ipv6Route.isEmpty())
         writeFile(proc + QStringLiteral("/net/ipv6_route"), ipv6Route);
-    for (const QString &name : {u"eth0"_qs, u"ppp0"_qs, u"wlan0"_qs, u"lo"_qs})
+    for (const QString &name : { u"eth0"_qs, u"ppp0"_qs, u"wlan0"_qs, u"lo"_qs })
         writeFile(sys + QStringLiteral("/class/net/") + name + QStringLiteral("/flags"),
-                  upInterfaces.contains(name) ? "0x1003\n" : "0x1002\n");
+            upInterfaces.contains(name) ? "0x1003\n" : "0x1002\n");
 
     const ConnectionState::Result result = RouteConnectionState(proc, sys).query();
     QTEST(result.online, "online");

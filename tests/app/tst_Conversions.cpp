@@ -1,4 +1,4 @@
-#include "Conversions.h"
+#include "core/Conversions.h"
 
 #include <QTest>
 

@@ -1,4 +1,4 @@
-#include "SettingsStore.h"
+#include "core/SettingsStore.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -36,9 +36,15 @@ void tst_SettingsStore::keysIgnoreCase_data()
     QTest::addColumn<QString>("written");
     QTest::addColumn<QString>("rewritten");
     QTest::addColumn<QString>("read");
-    QTest::newRow("same case") << "Contains0" << "Contains0" << "Contains0";
-    QTest::newRow("read lower") << "Contains0" << "Contains0" << "contains0";
-    QTest::newRow("rewrite other case") << "CSound3" << "Csound3" << "CSOUND3";
+    QTest::newRow("same case") << "Contains0"
+                               << "Contains0"
+                               << "Contains0";
+    QTest::newRow("read lower") << "Contains0"
+                                << "Contains0"
+                                << "contains0";
+    QTest::newRow("rewrite other case") << "CSound3"
+                                        << "Csound3"
+                                        << "CSOUND3";
 }
 
 void tst_SettingsStore::keysIgnoreCase()
@@ -114,7 +120,7 @@ void tst_SettingsStore::fileIsPrivate()
     const QFileInfo info(path);
     QVERIFY(info.exists());
     QCOMPARE(info.permissions() & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
-             QFile::Permissions());
+        QFile::Permissions());
     QVERIFY(info.permissions() & QFile::ReadOwner);
     QVERIFY(info.permissions() & QFile::WriteOwner);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Conversions.h"
+#include "core/Conversions.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -1,6 +1,7 @@
-#include "CountryLookup.h"
-#include "CountryOracle.h"
-#include "Paths.h"
+#include "capture/CountryLookup.h"
+#include "core/Paths.h"
+#include "tests/capture/CountryOracle.h"
+#include "tests/mock/ManualClock.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,6 @@
-#include "EventLog.h"
-#include "EventLogFormat.h"
+#include "capture/EventLog.h"
+#include "capture/EventLogFormat.h"
+#include "tests/mock/ManualClock.h"
 
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -36,11 +37,14 @@ void tst_EventLog::format_data()
 
     const std::optional<QRgb> previousColour = Blue;
     QTest::newRow("visit") << "Visit: 1.2.3.4 -> Unknown" << true << std::optional<QRgb>(Blue) << false;
-    QTest::newRow("listening") << "Listening for connections on port: 80" << false << std::optional<QRgb>(Green) << true;
+    QTest::newRow("listening") << "Listening for connections on port: 80" << false << std::optional<QRgb>(Green)
+                               << true;
     QTest::newRow("bind error") << "Bind error: Address in use" << false << std::optional<QRgb>(Red) << true;
     QTest::newRow("updating is not updated") << "Error updating IP: x" << false << std::optional<QRgb>(Red) << true;
-    QTest::newRow("updated keeps weight bold") << "IP Updated to: 1.2.3.4" << true << std::optional<QRgb>(Green) << true;
-    QTest::newRow("updated keeps weight normal") << "IP Updated to: 1.2.3.4" << false << std::optional<QRgb>(Green) << false;
+    QTest::newRow("updated keeps weight bold")
+        << "IP Updated to: 1.2.3.4" << true << std::optional<QRgb>(Green) << true;
+    QTest::newRow("updated keeps weight normal")
+        << "IP Updated to: 1.2.3.4" << false << std::optional<QRgb>(Green) << false;
     QTest::newRow("no keyword keeps both") << "Software Started - 07-December-2026" << true << previousColour << true;
     QTest::newRow("visitor counts as visit") << "Visitor" << true << std::optional<QRgb>(Blue) << false;
     QTest::newRow("failed after visit") << "Visit failed" << true << std::optional<QRgb>(Red) << false;
@@ -48,8 +52,8 @@ void tst_EventLog::format_data()
     QTest::newRow("no connection") << "No connection detected" << false << std::optional<QRgb>(Red) << false;
     QTest::newRow("aborted") << "Update aborted" << false << std::optional<QRgb>(Red) << true;
     QTest::newRow("error then listening") << "error; listening" << false << std::optional<QRgb>(Green) << true;
-    QTest::newRow("updated after no connection") << "no connection, updated" << false << std::optional<QRgb>(Green)
-                                                 << false;
+    QTest::newRow("updated after no connection")
+        << "no connection, updated" << false << std::optional<QRgb>(Green) << false;
     QTest::newRow("upper case") << "LISTENING" << false << std::optional<QRgb>(Green) << true;
     QTest::newRow("empty keeps format") << "" << true << previousColour << true;
 }
@@ -81,8 +85,9 @@ void tst_EventLog::lines()
     log.PutLog(QStringLiteral("Visit: 10.0.0.1 -> Unknown"));
 
     log.flush();
-    QCOMPARE(emitted, (QStringList{u"[09:05:07] Software Started - 07-December-2026"_qs, u"[09:06:08] Bind error: in use"_qs,
-                                   u"[09:06:08] "_qs, u"[09:06:08] Visit: 10.0.0.1 -> Unknown"_qs}));
+    QCOMPARE(emitted,
+        (QStringList { u"[09:05:07] Software Started - 07-December-2026"_qs, u"[09:06:08] Bind error: in use"_qs,
+            u"[09:06:08] "_qs, u"[09:06:08] Visit: 10.0.0.1 -> Unknown"_qs }));
     QCOMPARE(view.document()->blockCount(), 4);
     QCOMPARE(view.document()->findBlockByNumber(2).text(), QStringLiteral("[09:06:08] "));
 
@@ -105,7 +110,8 @@ void tst_EventLog::plainTextAndControlCharacters()
     ManualClock clock(QDateTime(QDate(2026, 12, 7), QTime(0, 0, 0)));
     EventLog log(&view, clock);
     log.PutLog(QStringLiteral("<b>x</b> &amp;"));
-    log.PutLog(QStringLiteral("Referer: a\r\nb\x01" "c"));
+    log.PutLog(QStringLiteral("Referer: a\r\nb\x01"
+                              "c"));
     log.flush();
     QCOMPARE(view.document()->blockCount(), 2);
     QCOMPARE(view.document()->findBlockByNumber(0).text(), QStringLiteral("[00:00:00] <b>x</b> &amp;"));
@@ -164,7 +170,7 @@ void tst_EventLog::burstArrivesInOrder()
         log.PutLog(QString::number(i));
     // More than one turn's worth: the rest follows in later turns, in order.
     QTRY_COMPARE_WITH_TIMEOUT(view.document()->blockCount(), lines, 10000);
-    for (int i : {0, 1, int(EventLog::MaxLinesPerTurn), lines - 1})
+    for (int i : { 0, 1, int(EventLog::MaxLinesPerTurn), lines - 1 })
         QVERIFY(view.document()->findBlockByNumber(i).text().endsWith(u"] "_qs + QString::number(i)));
     QScrollBar *bar = view.verticalScrollBar();
     QCOMPARE(bar->value(), bar->maximum());

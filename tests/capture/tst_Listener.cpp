@@ -1,9 +1,11 @@
-#include "FakeConnectionState.h"
-#include "Listener.h"
-#include "EventLog.h"
-#include "SettingsStore.h"
-#include "frmMain.h"
-#include "TestUtil.h"
+#include "capture/EventLog.h"
+#include "capture/Listener.h"
+#include "capture/frmMain.h"
+#include "core/SettingsStore.h"
+#include "tests/common/TestUtil.h"
+#include "tests/mock/FakeConnectionState.h"
+#include "tests/mock/ManualClock.h"
+#include "tests/mock/RecordingMainWindowHost.h"
 
 #include <QPlainTextEdit>
 #include <QSignalSpy>
@@ -29,8 +31,9 @@ class Recorder : public QObject
 public:
     explicit Recorder(Listener &listener)
     {
-        connect(&listener, &Listener::requestFinished, this,
-                [this](const QByteArray &r, const QString &a) { finished.push_back({r, a}); });
+        connect(&listener, &Listener::requestFinished, this, [this](const QByteArray &r, const QString &a) {
+            finished.push_back({ r, a });
+        });
     }
     std::vector<Finished> finished;
 };
@@ -155,7 +158,8 @@ void tst_Listener::manyClientsAtOnce()
     for (int i = 0; i < Clients; ++i) {
         auto socket = std::make_unique<QTcpSocket>();
         QTcpSocket *raw = socket.get();
-        const QByteArray request = "GET / HTTP/1.1\r\nReferer: http://site.example/" + QByteArray::number(i) + "\r\n\r\n";
+        const QByteArray request
+            = "GET / HTTP/1.1\r\nReferer: http://site.example/" + QByteArray::number(i) + "\r\n\r\n";
         connect(raw, &QTcpSocket::connected, raw, [raw, request] { raw->write(request); });
         raw->connectToHost(QHostAddress::LocalHost, listener.serverPort());
         clients.push_back(std::move(socket));
@@ -294,12 +298,14 @@ void tst_Listener::takenPortLogsBindError()
     frmMainServices services;
     services.settings = &settings;
     services.connection = std::make_shared<FakeConnectionState>();
-    frmMain window(services);
+    RecordingMainWindowHost host;
+    frmMain window(host, services);
     window.ListenOnPort(qint16(other.serverPort()));
     window.eventLog().flush();
     const QStringList lines = window.findChild<QPlainTextEdit *>(QStringLiteral("txtLog"))->toPlainText().split(u'\n');
     QCOMPARE(lines.size(), 2);
-    QVERIFY(lines[0].endsWith(QStringLiteral("] Listening for connections on port: ") + QString::number(other.serverPort())));
+    QVERIFY(lines[0].endsWith(
+        QStringLiteral("] Listening for connections on port: ") + QString::number(other.serverPort())));
     QVERIFY2(lines[1].contains(QStringLiteral("] Bind error: ")), qPrintable(lines[1]));
     QVERIFY(lines[1].size() > QStringLiteral("[00:00:00] Bind error: ").size());
     QVERIFY(!window.listener().isListening());
@@ -328,7 +334,8 @@ void tst_Listener::configuredPort()
     frmMainServices services;
     services.settings = &settings;
     services.connection = std::make_shared<FakeConnectionState>();
-    frmMain window(services);
+    RecordingMainWindowHost host;
+    frmMain window(host, services);
     auto *txtLog = window.findChild<QPlainTextEdit *>(QStringLiteral("txtLog"));
     window.listenOnConfiguredPort();
     window.eventLog().flush();
@@ -337,7 +344,8 @@ void tst_Listener::configuredPort()
         QCOMPARE(txtLog->toPlainText(), QString());
         return;
     }
-    QVERIFY(txtLog->toPlainText().endsWith(QStringLiteral("Listening for connections on port: ") + QString(loggedPort).replace(u"%1"_qs, freePort)));
+    QVERIFY(txtLog->toPlainText().endsWith(
+        QStringLiteral("Listening for connections on port: ") + QString(loggedPort).replace(u"%1"_qs, freePort)));
     if (loggedPort != u"0")
         QCOMPARE(QString::number(window.listener().serverPort()), freePort);
 

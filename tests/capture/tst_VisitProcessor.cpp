@@ -1,5 +1,7 @@
-#include "SettingsStore.h"
-#include "VisitProcessor.h"
+#include "capture/VisitProcessor.h"
+#include "core/SettingsStore.h"
+#include "tests/mock/ManualClock.h"
+#include "tests/mock/RecordingVisitEffects.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -12,12 +14,12 @@ struct Row
     QString page;
 };
 
-class FakeList final : public VisitList
+class FakeList final : public IVisitList
 {
 public:
     int addVisit(const QDateTime &time, const QString &address, const QString &page) override
     {
-        rows.push_back({time, address, page});
+        rows.push_back({ time, address, page });
         return int(rows.size()) - 1;
     }
     void appendCountry(int row, const QString &country) override { rows[size_t(row)].address += u' ' + country; }
@@ -39,33 +41,23 @@ struct Harness
     Harness()
         : settings(dir.filePath(QStringLiteral("s.conf")))
     {
-        VisitEffects effects;
-        effects.putLog = [this](const QString &t) { log << t; };
-        effects.playSound = [this](const QString &f) { sounds << f; };
-        effects.showPopup = [this](const QString &c, const QString &s) { popups << (c + u'|' + s); };
-        effects.setTrayAlert = [this](bool a) { tray << a; };
-        effects.setStopRepeat = [this](bool v, const QString &tip) {
-            stopRepeatVisible = v;
-            if (v)
-                stopRepeatTip = tip;
-        };
-        effects.country = [this](const QString &ip) -> std::optional<QString> {
-            if (!countryFile)
-                return std::nullopt;
-            return ip.startsWith(u"1.") ? QStringLiteral("Australia") : QString();
-        };
+        effects.countryOf
+            = [](const QString &ip) { return ip.startsWith(u"1.") ? QStringLiteral("Australia") : QString(); };
         processor = std::make_unique<VisitProcessor>(settings, list, effects, clock);
     }
     QTemporaryDir dir;
     SettingsStore settings;
     FakeList list;
-    ManualClock clock{QDateTime(QDate(2026, 12, 7), QTime(23, 59, 59))};
+    ManualClock clock { QDateTime(QDate(2026, 12, 7), QTime(23, 59, 59)) };
     std::unique_ptr<VisitProcessor> processor;
-    QStringList log, sounds, popups;
-    QList<bool> tray;
-    bool stopRepeatVisible = false;
-    QString stopRepeatTip;
-    bool countryFile = true;
+    RecordingVisitEffects effects;
+    QStringList &log = effects.log;
+    QStringList &sounds = effects.sounds;
+    QStringList &popups = effects.popups;
+    QList<bool> &tray = effects.tray;
+    bool &stopRepeatVisible = effects.stopRepeatVisible;
+    QString &stopRepeatTip = effects.stopRepeatTip;
+    bool &countryFile = effects.countryFile;
 };
 } // namespace
 
@@ -93,15 +85,15 @@ void tst_VisitProcessor::fullVisit()
 {
     Harness h;
     h.processor->WS_Close(request(QStringLiteral("http://site.example/dir/a.html")), QStringLiteral("1.2.3.4"));
-    QCOMPARE(h.log, QStringList{u"Visit: 1.2.3.4 -> http://site.example/dir/a.html"_qs});
+    QCOMPARE(h.log, QStringList { u"Visit: 1.2.3.4 -> http://site.example/dir/a.html"_qs });
     QCOMPARE(h.list.rows.size(), size_t(1));
     QCOMPARE(h.list.rows[0].address, QStringLiteral("1.2.3.4 Australia"));
     QCOMPARE(h.list.rows[0].page, QStringLiteral("http://site.example/dir/a.html"));
     QCOMPARE(h.list.rows[0].time, h.clock.currentDateTime());
     QCOMPARE(h.list.current, 0);
-    QCOMPARE(h.sounds, QStringList{u"doorbell.wav"_qs});
-    QCOMPARE(h.popups, QStringList{u"Australia|Visited page: http://site.example/  dir/a.html"_qs});
-    QCOMPARE(h.tray, QList<bool>{true});
+    QCOMPARE(h.sounds, QStringList { u"doorbell.wav"_qs });
+    QCOMPARE(h.popups, QStringList { u"Australia|Visited page: http://site.example/  dir/a.html"_qs });
+    QCOMPARE(h.tray, QList<bool> { true });
     QCOMPARE(h.processor->LastPopupPage(), QStringLiteral("http://site.example/dir/a.html"));
 }
 
@@ -114,12 +106,13 @@ void tst_VisitProcessor::repeatSuppressed_data()
     QTest::addColumn<QString>("tip");
     const QString page = QStringLiteral("http://site.example/a.html");
     QTest::newRow("same page within 2 s") << "1" << 500 << page << 1 << "Stopped Repeat Request: 1.5 sec.";
-    QTest::newRow("blanks around do not matter") << "1" << 1000 << (u"  "_qs + page) << 1
-                                                 << "Stopped Repeat Request: 1 sec.";
+    QTest::newRow("blanks around do not matter")
+        << "1" << 1000 << (u"  "_qs + page) << 1 << "Stopped Repeat Request: 1 sec.";
     QTest::newRow("after 2 s") << "1" << 2000 << page << 2 << "";
     QTest::newRow("other page") << "1" << 100 << "http://site.example/b.html" << 2 << "";
     QTest::newRow("letter case differs") << "1" << 100 << "http://site.example/A.html" << 2 << "";
-    QTest::newRow("no referer keeps the last one") << "1" << 100 << QString() << 1 << "Stopped Repeat Request: 1.9 sec.";
+    QTest::newRow("no referer keeps the last one")
+        << "1" << 100 << QString() << 1 << "Stopped Repeat Request: 1.9 sec.";
     QTest::newRow("popups off") << "0" << 100 << page << 2 << "";
 }
 
@@ -174,7 +167,7 @@ void tst_VisitProcessor::sendipIgnored()
     QFETCH(QString, path);
     Harness h;
     h.processor->WS_Close(QStringLiteral("GET ") + path + QStringLiteral(" HTTP/1.1\r\nHost: localhost\r\n\r\n"),
-                          QStringLiteral("127.0.0.1"));
+        QStringLiteral("127.0.0.1"));
     QVERIFY(h.log.isEmpty());
     QVERIFY(h.list.rows.empty());
     QVERIFY(h.sounds.isEmpty());
@@ -189,8 +182,8 @@ void tst_VisitProcessor::page_data()
     QTest::newRow("referer") << request(QStringLiteral("http://a.example/")) << "http://a.example/" << false;
     QTest::newRow("localhost") << request(QString(), QStringLiteral("localhost")) << "Local Page" << false;
     QTest::newRow("localhost with port") << request(QString(), QStringLiteral("localhost:8080")) << "Unknown" << true;
-    QTest::newRow("referer wins over localhost") << request(QStringLiteral("http://b.example/x"), QStringLiteral("localhost"))
-                                                 << "http://b.example/x" << false;
+    QTest::newRow("referer wins over localhost")
+        << request(QStringLiteral("http://b.example/x"), QStringLiteral("localhost")) << "http://b.example/x" << false;
     QTest::newRow("neither") << request(QString()) << "Unknown" << true;
     QTest::newRow("path never used") << u"GET /http://c.example/ HTTP/1.1\r\n\r\n"_qs << "Unknown" << true;
 }
@@ -205,8 +198,9 @@ void tst_VisitProcessor::page()
     QCOMPARE(h.list.rows.at(0).page, page);
     QCOMPARE(h.log.at(0), QStringLiteral("Visit: 9.9.9.9 -> ") + page);
     if (headerLogged) {
-        QCOMPARE(h.log.mid(1), (QStringList{u"Wiinsock returned 'Unknown' for page URL"_qs,
-                                            u"The following is complete header received:"_qs, request}));
+        QCOMPARE(h.log.mid(1),
+            (QStringList { u"Wiinsock returned 'Unknown' for page URL"_qs,
+                u"The following is complete header received:"_qs, request }));
     } else {
         QCOMPARE(h.log.size(), 1);
     }
@@ -217,34 +211,44 @@ void tst_VisitProcessor::soundRules_data()
     QTest::addColumn<QStringList>("settings"); // key=value pairs
     QTest::addColumn<QString>("page");
     QTest::addColumn<QString>("sound");
-    QTest::newRow("defaults") << QStringList{} << "http://s.example/" << "doorbell.wav";
+    QTest::newRow("defaults") << QStringList {} << "http://s.example/"
+                              << "doorbell.wav";
     QTest::newRow("highest matching rule wins")
-        << QStringList{u"Contains0=shop"_qs, u"CSound0=a.wav"_qs, u"Contains1=shop/cart"_qs, u"CSound1=b.wav"_qs}
-        << "http://s.example/shop/cart.htm" << "b.wav";
-    QTest::newRow("lower rule only") << QStringList{u"Contains0=shop"_qs, u"CSound0=a.wav"_qs, u"Contains1=shop/cart"_qs,
-                                                    u"CSound1=b.wav"_qs}
-                                     << "http://s.example/shop/list.htm" << "a.wav";
+        << QStringList { u"Contains0=shop"_qs, u"CSound0=a.wav"_qs, u"Contains1=shop/cart"_qs, u"CSound1=b.wav"_qs }
+        << "http://s.example/shop/cart.htm"
+        << "b.wav";
+    QTest::newRow("lower rule only") << QStringList { u"Contains0=shop"_qs, u"CSound0=a.wav"_qs,
+        u"Contains1=shop/cart"_qs, u"CSound1=b.wav"_qs }
+                                     << "http://s.example/shop/list.htm"
+                                     << "a.wav";
     QTest::newRow("empty rule 0 ends the list")
-        << QStringList{u"Contains0="_qs, u"Contains1=shop"_qs, u"CSound1=b.wav"_qs, u"DefaultSnd=d.wav"_qs}
-        << "http://s.example/shop/" << "d.wav";
-    QTest::newRow("case-sensitive") << QStringList{u"Contains0=Shop"_qs, u"CSound0=a.wav"_qs}
-                                    << "http://s.example/shop/" << "doorbell.wav";
-    QTest::newRow("matching rule without sound plays nothing") << QStringList{u"Contains0=shop"_qs}
-                                                               << "http://s.example/shop/" << "";
-    QTest::newRow("sound off") << QStringList{u"SoundAlert=0"_qs, u"Contains0=shop"_qs, u"CSound0=a.wav"_qs}
-                               << "http://s.example/shop/" << "";
-    QTest::newRow("sound switch not a truth value") << QStringList{u"SoundAlert=maybe"_qs} << "http://s.example/" << "";
-    QTest::newRow("sound switch True") << QStringList{u"SoundAlert=True"_qs} << "http://s.example/" << "doorbell.wav";
-    QTest::newRow("keys in other case") << QStringList{u"contains0=shop"_qs, u"csound0=a.wav"_qs}
-                                        << "http://s.example/shop/" << "a.wav";
-    QTest::newRow("rule 100 is read, 101 is not")
-        << [] {
-               QStringList s;
-               for (int i = 0; i <= 101; ++i)
-                   s << u"Contains%1=x"_qs.arg(i) << u"CSound%1=s%1.wav"_qs.arg(i);
-               return s;
-           }()
-        << "http://x.example/" << "s100.wav";
+        << QStringList { u"Contains0="_qs, u"Contains1=shop"_qs, u"CSound1=b.wav"_qs, u"DefaultSnd=d.wav"_qs }
+        << "http://s.example/shop/"
+        << "d.wav";
+    QTest::newRow("case-sensitive") << QStringList { u"Contains0=Shop"_qs, u"CSound0=a.wav"_qs }
+                                    << "http://s.example/shop/"
+                                    << "doorbell.wav";
+    QTest::newRow("matching rule without sound plays nothing")
+        << QStringList { u"Contains0=shop"_qs } << "http://s.example/shop/"
+        << "";
+    QTest::newRow("sound off") << QStringList { u"SoundAlert=0"_qs, u"Contains0=shop"_qs, u"CSound0=a.wav"_qs }
+                               << "http://s.example/shop/"
+                               << "";
+    QTest::newRow("sound switch not a truth value") << QStringList { u"SoundAlert=maybe"_qs } << "http://s.example/"
+                                                    << "";
+    QTest::newRow("sound switch True") << QStringList { u"SoundAlert=True"_qs } << "http://s.example/"
+                                       << "doorbell.wav";
+    QTest::newRow("keys in other case") << QStringList { u"contains0=shop"_qs, u"csound0=a.wav"_qs }
+                                        << "http://s.example/shop/"
+                                        << "a.wav";
+    QTest::newRow("rule 100 is read, 101 is not") <<
+        [] {
+            QStringList s;
+            for (int i = 0; i <= 101; ++i)
+                s << u"Contains%1=x"_qs.arg(i) << u"CSound%1=s%1.wav"_qs.arg(i);
+            return s;
+        }() << "http://x.example/"
+                                                  << "s100.wav";
 }
 
 void tst_VisitProcessor::soundRules()
@@ -257,7 +261,7 @@ void tst_VisitProcessor::soundRules()
         h.settings.SaveSetting(pair.section(u'=', 0, 0), pair.section(u'=', 1));
     QCOMPARE(h.processor->soundFor(page), sound);
     h.processor->WS_Close(request(page), QStringLiteral("1.2.3.4"));
-    QCOMPARE(h.sounds, sound.isEmpty() ? QStringList() : QStringList{sound});
+    QCOMPARE(h.sounds, sound.isEmpty() ? QStringList() : QStringList { sound });
 }
 
 void tst_VisitProcessor::country_data()
@@ -267,12 +271,26 @@ void tst_VisitProcessor::country_data()
     QTest::addColumn<QString>("ip");
     QTest::addColumn<QString>("cell");
     QTest::addColumn<QString>("popup");
-    QTest::newRow("found") << true << "1" << "1.0.0.1" << "1.0.0.1 Australia" << "Australia|Visited page: http://p.example/  ";
-    QTest::newRow("not in the file") << true << "1" << "8.8.8.8" << "8.8.8.8 " << "|Visited page: http://p.example/  ";
-    QTest::newRow("no country file") << false << "1" << "1.0.0.1" << "1.0.0.1"
+    QTest::newRow("found") << true << "1"
+                           << "1.0.0.1"
+                           << "1.0.0.1 Australia"
+                           << "Australia|Visited page: http://p.example/  ";
+    QTest::newRow("not in the file") << true << "1"
+                                     << "8.8.8.8"
+                                     << "8.8.8.8 "
+                                     << "|Visited page: http://p.example/  ";
+    QTest::newRow("no country file") << false << "1"
+                                     << "1.0.0.1"
+                                     << "1.0.0.1"
                                      << "Visitor: 1.0.0.1|Visited page: http://p.example/  ";
-    QTest::newRow("popups off") << true << "0" << "1.0.0.1" << "1.0.0.1" << "";
-    QTest::newRow("popup switch not a truth value") << true << "x" << "1.0.0.1" << "1.0.0.1" << "";
+    QTest::newRow("popups off") << true << "0"
+                                << "1.0.0.1"
+                                << "1.0.0.1"
+                                << "";
+    QTest::newRow("popup switch not a truth value") << true << "x"
+                                                    << "1.0.0.1"
+                                                    << "1.0.0.1"
+                                                    << "";
 }
 
 void tst_VisitProcessor::country()
@@ -286,7 +304,7 @@ void tst_VisitProcessor::country()
     h.settings.SaveSetting(QStringLiteral("PopupAlert"), popupAlert);
     h.processor->WS_Close(request(QStringLiteral("http://p.example/")), ip);
     QTEST(h.list.rows.at(0).address, "cell");
-    QCOMPARE(h.popups, popup.isEmpty() ? QStringList() : QStringList{popup});
+    QCOMPARE(h.popups, popup.isEmpty() ? QStringList() : QStringList { popup });
     QCOMPARE(h.processor->LastPopupPage(), popup.isEmpty() ? QString() : QStringLiteral("http://p.example/"));
 }
 
@@ -303,7 +321,7 @@ void tst_VisitProcessor::trayRestoredAfterLatestAlert()
     h.clock.advance(1400);
     h.processor->restoreTrayIfDue();
     QVERIFY(!h.processor->trayAlertShown());
-    QCOMPARE(h.tray, (QList<bool>{true, true, false}));
+    QCOMPARE(h.tray, (QList<bool> { true, true, false }));
     h.processor->restoreTrayIfDue();
     QCOMPARE(h.tray.size(), 3);
 }
@@ -313,7 +331,8 @@ void tst_VisitProcessor::burst()
     Harness h;
     h.settings.SaveSetting(QStringLiteral("PopupAlert"), QStringLiteral("0"));
     for (int i = 0; i < 10'000; ++i)
-        h.processor->WS_Close(request(QStringLiteral("http://b.example/%1").arg(i)), QStringLiteral("10.0.%1.%2").arg(i / 256).arg(i % 256));
+        h.processor->WS_Close(request(QStringLiteral("http://b.example/%1").arg(i)),
+            QStringLiteral("10.0.%1.%2").arg(i / 256).arg(i % 256));
     QCOMPARE(h.list.rows.size(), size_t(10'000));
     QCOMPARE(h.log.size(), 10'000);
     QCOMPARE(h.list.rows.back().page, QStringLiteral("http://b.example/9999"));

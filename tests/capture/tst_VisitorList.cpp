@@ -1,6 +1,6 @@
-#include "FakeConnectionState.h"
-#include "MessageBox.h"
-#include "VisitorList.h"
+#include "capture/VisitorList.h"
+#include "dialogs/MessageBox.h"
+#include "tests/mock/FakeConnectionState.h"
 
 #include <QApplication>
 #include <QFile>
@@ -22,7 +22,7 @@ namespace {
 
 // Resolver stand-in: records the addresses it was asked for and the thread it ran on; can be
 // held until the test releases it.
-struct FakeResolver
+struct FakeResolver final : IHostNameResolver
 {
     QMutex mutex;
     QStringList asked;
@@ -30,7 +30,7 @@ struct FakeResolver
     std::atomic<bool> hold = false;
     QSemaphore release;
 
-    QString resolve(const QString &address)
+    QString AddressToName(const QString &address) override
     {
         {
             QMutexLocker lock(&mutex);
@@ -125,7 +125,7 @@ void tst_VisitorList::makeList(VisitorListLimits limits)
     m_resolver = std::make_shared<FakeResolver>();
     VisitorListServices services;
     services.connection = m_connection;
-    services.resolve = [resolver = m_resolver](const QString &address) { return resolver->resolve(address); };
+    services.resolver = m_resolver;
     services.limits = limits;
     m_list = std::make_unique<VisitorList>(m_w, services);
     m_window->resize(800, 500);

@@ -1,4 +1,4 @@
-#include "VisitorListModel.h"
+#include "capture/VisitorListModel.h"
 
 #include <QFile>
 #include <QLocale>

@@ -1,4 +1,4 @@
-#include "Class1.h"
+#include "nettools/Class1.h"
 
 #include <QTest>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "HttpRequest.h"
-#include "modXMLHTTP.h"
+#include "publish/HttpRequest.h"
+#include "publish/modXMLHTTP.h"
 
 #include <QFile>
 #include <QJsonArray>

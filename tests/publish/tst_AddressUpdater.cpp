@@ -1,9 +1,10 @@
-#include "FakeConnectionState.h"
-#include "AddressUpdater.h"
-#include "FakeProvider.h"
-#include "OutsideAddresses.h"
-#include "SettingsStore.h"
-#include "UpdateCheck.h"
+#include "core/SettingsStore.h"
+#include "publish/AddressUpdater.h"
+#include "publish/OutsideAddresses.h"
+#include "publish/UpdateCheck.h"
+#include "tests/mock/FakeConnectionState.h"
+#include "tests/mock/ManualClock.h"
+#include "tests/publish/FakeProvider.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -13,7 +14,7 @@ namespace {
 const QString PublicAddress = QStringLiteral("203.0.113.7");
 } // namespace
 
-class tst_AddressUpdater : public QObject
+class tst_AddressUpdater : public QObject, public IAddressUpdaterView
 {
     Q_OBJECT
 private slots:
@@ -33,6 +34,18 @@ private slots:
     void offlineTickDoesNothing();
 
 private:
+    // IAddressUpdaterView: records what the updater showed.
+    void putLog(const QString &line) override { m_log << line; }
+    QString addressLabel() const override { return m_label; }
+    void setAddressLabel(const QString &text) override { m_label = text; }
+    void setTray(bool busy, const QString &toolTip) override
+    {
+        m_trayBusy << busy;
+        m_trayTips << toolTip;
+    }
+    void setBusyCursor(bool busy) override { m_cursorBusy = busy; }
+    void listen() override { ++m_listens; }
+
     // One tick with its web exchanges; false when it did not end in time.
     bool tick();
     int accountRequests() const;
@@ -68,8 +81,10 @@ void tst_AddressUpdater::init()
     m_settings->SaveSetting(OutsideAddresses::EchoPageURLKey, m_fake->plainSite() + QStringLiteral("/echo/plain"));
     m_settings->SaveSetting(OutsideAddresses::CAFileKey, m_fake->caFile());
     m_settings->SaveSetting(OutsideAddresses::ProviderNameKey, QStringLiteral("FakeDNS"));
-    m_settings->SaveSetting(OutsideAddresses::UpdateStatusURLKey, m_fake->plainSite() + QStringLiteral("/text?body=1.0.0"));
-    m_settings->SaveSetting(OutsideAddresses::UpdateVersionURLKey, m_fake->plainSite() + QStringLiteral("/text?body=x"));
+    m_settings->SaveSetting(
+        OutsideAddresses::UpdateStatusURLKey, m_fake->plainSite() + QStringLiteral("/text?body=1.0.0"));
+    m_settings->SaveSetting(
+        OutsideAddresses::UpdateVersionURLKey, m_fake->plainSite() + QStringLiteral("/text?body=x"));
     m_settings->SaveSetting(QStringLiteral("dyuser"), QStringLiteral("updater"));
     m_settings->SaveSetting(QStringLiteral("dypass"), QStringLiteral("pw"));
     m_settings->SaveSetting(QStringLiteral("dyname"), QStringLiteral("good.test"));
@@ -82,17 +97,7 @@ void tst_AddressUpdater::init()
     m_trayTips.clear();
     m_listens = 0;
 
-    AddressUpdater::View view;
-    view.putLog = [this](const QString &t) { m_log << t; };
-    view.addressLabel = [this] { return m_label; };
-    view.setAddressLabel = [this](const QString &t) { m_label = t; };
-    view.setTray = [this](bool busy, const QString &tip) {
-        m_trayBusy << busy;
-        m_trayTips << tip;
-    };
-    view.setBusyCursor = [this](bool busy) { m_cursorBusy = busy; };
-    view.listen = [this] { ++m_listens; };
-    m_updater = std::make_unique<AddressUpdater>(*m_settings, m_state, m_check.get(), view, m_clock);
+    m_updater = std::make_unique<AddressUpdater>(*m_settings, m_state, m_check.get(), *this, m_clock);
     m_updater->setTimeoutMs(3000);
 }
 
@@ -147,8 +152,8 @@ void tst_AddressUpdater::firstTick()
     // The first tick never logs in.
     QCOMPARE(accountRequests(), 0);
     if (listens) {
-        QCOMPARE(m_trayTips, QStringList{u"Vistelle"_qs});
-        QCOMPARE(m_trayBusy, QList<bool>{false});
+        QCOMPARE(m_trayTips, QStringList { u"Vistelle"_qs });
+        QCOMPARE(m_trayBusy, QList<bool> { false });
     }
     QVERIFY(!m_cursorBusy);
     // The update check ran once and is done.
@@ -185,8 +190,8 @@ void tst_AddressUpdater::successfulUpdate()
     QCOMPARE(m_log[0], QStringLiteral("Checking IP..."));
     QVERIFY2(m_log[1].startsWith(QStringLiteral("Updated IP:")), qPrintable(m_log[1]));
     QCOMPARE(m_listens, 2);
-    QCOMPARE(m_trayTips.mid(1), (QStringList{u"Updating FakeDNS IP"_qs, u"Vistelle"_qs}));
-    QCOMPARE(m_trayBusy.mid(1), (QList<bool>{true, false}));
+    QCOMPARE(m_trayTips.mid(1), (QStringList { u"Updating FakeDNS IP"_qs, u"Vistelle"_qs }));
+    QCOMPARE(m_trayBusy.mid(1), (QList<bool> { true, false }));
     bool updated = false;
     for (const FakeProvider::Request &r : m_fake->requests())
         updated |= r.path.startsWith(QStringLiteral("/nic/update?"));
@@ -203,8 +208,9 @@ void tst_AddressUpdater::refusedLoginPausesUntilSettingsChange()
     QVERIFY(tick());
     QVERIFY(tick());
     QCOMPARE(m_label, QStringLiteral("IP Update Failed"));
-    QCOMPARE(m_log.mid(0, 2), (QStringList{u"Checking IP..."_qs,
-                                           u"Your FakeDNS username or password is incorrect. Please edit your settings and try again."_qs}));
+    QCOMPARE(m_log.mid(0, 2),
+        (QStringList { u"Checking IP..."_qs,
+            u"Your FakeDNS username or password is incorrect. Please edit your settings and try again."_qs }));
     QVERIFY(m_log.last().startsWith(QStringLiteral("Automatic IP updates paused: the provider refused the login")));
     QVERIFY(m_updater->isPaused());
     m_fake->clearRequests();
@@ -235,8 +241,10 @@ void tst_AddressUpdater::waitAnswersBackOff_data()
 {
     QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("911") << "busy.test" << "\"911\"";
-    QTest::newRow("HTTP 503") << "down.test" << "HTTP 503";
+    QTest::newRow("911") << "busy.test"
+                         << "\"911\"";
+    QTest::newRow("HTTP 503") << "down.test"
+                              << "HTTP 503";
 }
 
 void tst_AddressUpdater::waitAnswersBackOff()
@@ -247,7 +255,8 @@ void tst_AddressUpdater::waitAnswersBackOff()
     QVERIFY(tick());
     QVERIFY(tick());
     QCOMPARE(m_label, QStringLiteral("Automatic Update Failed"));
-    QVERIFY2(m_log.last().startsWith(QStringLiteral("Next automatic IP update attempt in 30 minutes")), qPrintable(m_log.last()));
+    QVERIFY2(m_log.last().startsWith(QStringLiteral("Next automatic IP update attempt in 30 minutes")),
+        qPrintable(m_log.last()));
     QVERIFY(m_log.last().contains(reason));
     m_fake->clearRequests();
     m_clock.advance(29 * 60'000);
@@ -261,7 +270,8 @@ void tst_AddressUpdater::waitAnswersBackOff()
 
 void tst_AddressUpdater::failedUpdateCheckKeepsTheTick()
 {
-    m_settings->SaveSetting(OutsideAddresses::UpdateStatusURLKey, m_fake->plainSite() + QStringLiteral("/text?status=500"));
+    m_settings->SaveSetting(
+        OutsideAddresses::UpdateStatusURLKey, m_fake->plainSite() + QStringLiteral("/text?status=500"));
     QVERIFY(tick());
     QCOMPARE(m_listens, 1);
     QTRY_VERIFY_WITH_TIMEOUT(!m_check->isRunning(), 10000);

@@ -1,31 +1,29 @@
-#include "FakeConnectionState.h"
-#include "ConnectionMonitor.h"
+#include "publish/ConnectionMonitor.h"
+#include "tests/mock/FakeConnectionState.h"
 
 #include <QTest>
 
 namespace {
 // Plays the start-up routine's counter rule: online steps only while the counter is at most 1.
-struct Harness
+struct Harness final : IConnectionMonitorView
 {
     Harness()
         : state(std::make_shared<FakeConnectionState>(true, QStringLiteral("Wired connection 1")))
     {
-        ConnectionMonitor::View view;
-        view.putLog = [this](const QString &t) { log << t; };
-        view.clearLog = [this] { log.clear(); };
-        view.showConnection = [this](bool on) { shownOnline = on; };
-        view.setAddressLabel = [this](const QString &t) { label = t; };
-        view.setListenToolTip = [this](const QString &t) { listenTip = t; };
-        view.enableAddressUpdater = [this](bool on) { updater = on; };
-        view.runStartup = [this] { runStartup(); };
-        view.isListening = [this] { return listening; };
-        view.localAddress = [] { return QStringLiteral("192.168.1.5"); };
-        view.dynamicDnsOff = [this] { return dyndnsOff; };
-        view.listenPortText = [] { return QStringLiteral("8080"); };
-        view.now = [] { return QDateTime(QDate(2026, 12, 7), QTime(10, 0)); };
-        monitor = std::make_unique<ConnectionMonitor>(state, startup, view);
+        monitor = std::make_unique<ConnectionMonitor>(state, startup, *this);
     }
-    void runStartup()
+    void putLog(const QString &line) override { log << line; }
+    void clearLog() override { log.clear(); }
+    void showConnection(bool online) override { shownOnline = online; }
+    void setAddressLabel(const QString &text) override { label = text; }
+    void setListenToolTip(const QString &text) override { listenTip = text; }
+    void enableAddressUpdater(bool on) override { updater = on; }
+    bool isListening() const override { return listening; }
+    QString localAddress() const override { return QStringLiteral("192.168.1.5"); }
+    bool dynamicDnsOff() const override { return dyndnsOff; }
+    QString listenPortText() const override { return QStringLiteral("8080"); }
+    QDateTime now() const override { return QDateTime(QDate(2026, 12, 7), QTime(10, 0)); }
+    void runStartup() override
     {
         ++startup.runCounter;
         if (state->online && startup.runCounter <= 1)
@@ -97,13 +95,13 @@ void tst_ConnectionMonitor::offlineLine()
 {
     Harness h;
     h.start(true);
-    QCOMPARE(h.log, QStringList{u"Internet connection detected via  Wired connection 1"_qs});
+    QCOMPARE(h.log, QStringList { u"Internet connection detected via  Wired connection 1"_qs });
     QCOMPARE(h.startup.ConnectionName, QStringLiteral("Wired connection 1"));
     h.state->online = false;
     h.monitor->Timer1_Timer();
     h.monitor->Timer1_Timer();
     // The log holds just the renewed offline line.
-    QCOMPARE(h.log, QStringList{u"No Connection Detected. [96] 07-December-2026"_qs});
+    QCOMPARE(h.log, QStringList { u"No Connection Detected. [96] 07-December-2026"_qs });
     QCOMPARE(h.monitor->ConnectedTicks(), 0);
 }
 
@@ -122,7 +120,7 @@ void tst_ConnectionMonitor::labelWithDynamicDnsOff()
 {
     Harness h;
     h.start(false);
-    QCOMPARE(h.log, QStringList{u"No connection detected"_qs});
+    QCOMPARE(h.log, QStringList { u"No connection detected"_qs });
     h.label = QStringLiteral("unchanged");
     h.monitor->Timer1_Timer();
     QCOMPARE(h.label, QStringLiteral("unchanged"));

@@ -1,7 +1,8 @@
-#include "TestUtil.h"
+#include "tests/common/TestUtil.h"
 
-#include "Clock.h"
-#include "DayChangeNote.h"
+#include "core/Clock.h"
+#include "publish/DayChangeNote.h"
+#include "tests/mock/ManualClock.h"
 
 #include <QTimer>
 #include <QtTest>

@@ -1,7 +1,7 @@
-#include "TestUtil.h"
+#include "tests/common/TestUtil.h"
 
-#include "OutsideAddresses.h"
-#include "SettingsStore.h"
+#include "core/SettingsStore.h"
+#include "publish/OutsideAddresses.h"
 
 #include <QTemporaryDir>
 #include <QtTest>

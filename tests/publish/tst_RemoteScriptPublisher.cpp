@@ -1,10 +1,10 @@
-#include "FakeConnectionState.h"
-#include "FakeProvider.h"
-#include "TestUtil.h"
+#include "tests/common/TestUtil.h"
+#include "tests/mock/FakeConnectionState.h"
+#include "tests/publish/FakeProvider.h"
 
-#include "ConnectionState.h"
-#include "RemoteScriptPublisher.h"
-#include "SettingsStore.h"
+#include "core/ConnectionState.h"
+#include "core/SettingsStore.h"
+#include "publish/RemoteScriptPublisher.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>

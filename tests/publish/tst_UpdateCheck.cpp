@@ -1,9 +1,9 @@
-#include "FakeProvider.h"
-#include "TestUtil.h"
+#include "tests/common/TestUtil.h"
+#include "tests/publish/FakeProvider.h"
 
-#include "OutsideAddresses.h"
-#include "SettingsStore.h"
-#include "UpdateCheck.h"
+#include "core/SettingsStore.h"
+#include "publish/OutsideAddresses.h"
+#include "publish/UpdateCheck.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>

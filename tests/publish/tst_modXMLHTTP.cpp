@@ -1,10 +1,10 @@
-#include "FakeConnectionState.h"
-#include "FakeProvider.h"
-#include "TestUtil.h"
+#include "tests/common/TestUtil.h"
+#include "tests/mock/FakeConnectionState.h"
+#include "tests/publish/FakeProvider.h"
 
-#include "ConnectionState.h"
-#include "HttpRequest.h"
-#include "modXMLHTTP.h"
+#include "core/ConnectionState.h"
+#include "publish/HttpRequest.h"
+#include "publish/modXMLHTTP.h"
 
 #include <QTcpServer>
 #include <QtTest>

@@ -11,7 +11,7 @@ namespace SkinTest {
 
 // Sends a mouse event straight to a widget, as the window system would deliver it.
 inline void mouse(QWidget *w, QEvent::Type type, QPoint pos, Qt::MouseButton button = Qt::NoButton,
-                  Qt::MouseButtons buttons = Qt::NoButton, Qt::KeyboardModifiers mods = Qt::NoModifier)
+    Qt::MouseButtons buttons = Qt::NoButton, Qt::KeyboardModifiers mods = Qt::NoModifier)
 {
     QMouseEvent e(type, QPointF(pos), QPointF(w->mapToGlobal(pos)), button, buttons, mods);
     QCoreApplication::sendEvent(w, &e);

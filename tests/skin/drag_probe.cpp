@@ -35,8 +35,10 @@ public:
         auto *button = new VeilixButton(this);
         button->setGeometry(20, 50, 117, 45);
         button->setCaption(QStringLiteral("Hover"));
-        connect(bar, &VeilixDragBar::MouseDown, this, [](qint16 &b, qint16 &, float &, float &) { say(QStringLiteral("DOWN %1").arg(b)); });
-        connect(bar, &VeilixDragBar::MouseUp, this, [](qint16 &b, qint16 &, float &, float &) { say(QStringLiteral("UP %1").arg(b)); });
+        connect(bar, &VeilixDragBar::MouseDown, this,
+            [](qint16 &b, qint16 &, float &, float &) { say(QStringLiteral("DOWN %1").arg(b)); });
+        connect(bar, &VeilixDragBar::MouseUp, this,
+            [](qint16 &b, qint16 &, float &, float &) { say(QStringLiteral("UP %1").arg(b)); });
         connect(button, &VeilixButton::MouseIn, this, [] { say(QStringLiteral("IN")); });
         connect(button, &VeilixButton::MouseOut, this, [] { say(QStringLiteral("OUT")); });
         VeilixDragBar::setSystemMoveFn([](QWindow *w) {

@@ -1,4 +1,4 @@
-#include "SkinTestUtil.h"
+#include "tests/skin/SkinTestUtil.h"
 
 #include "VeilixControl/BorderSize.h"
 #include "VeilixControl/DrawSurface.h"
@@ -32,7 +32,7 @@ private slots:
         a.setBorderWidth(4);
         b.setBorderWidth(7);
         BorderSize page;
-        page.setSelectedControls({&a, &b});
+        page.setSelectedControls({ &a, &b });
         QCOMPARE(page.lblBorderWidth->text(), QStringLiteral("4"));
         QVERIFY(page.changed());
     }
@@ -42,7 +42,7 @@ private slots:
         VeilixButton a;
         a.setBorderWidth(2);
         BorderSize page;
-        page.setSelectedControls({&a});
+        page.setSelectedControls({ &a });
         page.butAddMinus[0]->click();
         QCOMPARE(page.lblBorderWidth->text(), QStringLiteral("1"));
         page.butAddMinus[0]->click();
@@ -54,7 +54,7 @@ private slots:
         VeilixButton a;
         a.setBorderWidth(29);
         BorderSize page;
-        page.setSelectedControls({&a});
+        page.setSelectedControls({ &a });
         QCOMPARE(page.picBorder->ScaleHeight(), 64);
         for (int i = 0; i < 5; ++i)
             page.butAddMinus[1]->click();
@@ -68,7 +68,7 @@ private slots:
         a.setPictureNormal(VeilixPicture(solid(40, 12, 0xFF336699)));
         a.setBorderWidth(10);
         BorderSize page;
-        page.setSelectedControls({&a});
+        page.setSelectedControls({ &a });
         QCOMPARE(page.lblBorderWidth->text(), QStringLiteral("5"));
     }
 
@@ -78,7 +78,7 @@ private slots:
         a.setPictureNormal(VeilixPicture(solid(40, 40, 0xFF336699)));
         a.setBorderWidth(5);
         BorderSize page;
-        page.setSelectedControls({&a});
+        page.setSelectedControls({ &a });
         const QImage img = page.picBorder->image();
         const int W = img.width(), H = img.height();
         const QRgb line = OleColor::toQColor(OleColor::ButtonText, page.picBorder->palette()).rgb();
@@ -95,7 +95,7 @@ private slots:
         a.setPictureNormal(VeilixPicture(solid(40, 40, 0xFF336699)));
         QCOMPARE(a.BorderWidth(), 10);
         BorderSize page;
-        page.setSelectedControls({&a});
+        page.setSelectedControls({ &a });
         QCOMPARE(page.picBorder->image().pixel(20, 20), QRgb(0xFF336699));
         QVERIFY(page.changed());
     }
@@ -106,7 +106,7 @@ private slots:
         a.setBorderWidth(4);
         b.setBorderWidth(4);
         BorderSize page;
-        page.setSelectedControls({&a, &b});
+        page.setSelectedControls({ &a, &b });
         page.butAddMinus[1]->click();
         page.butAddMinus[1]->click();
         page.ApplyChanges();
@@ -124,14 +124,14 @@ private slots:
         page.butAddMinus[0]->click();
         QCOMPARE(page.lblBorderWidth->text(), QStringLiteral("9"));
         QVERIFY(!page.changed()); // no preview ran
-        page.ApplyChanges();     // nothing to apply to
+        page.ApplyChanges(); // nothing to apply to
     }
 
     void deletedButtonIsDropped()
     {
         BorderSize page;
         auto *a = new VeilixButton;
-        page.setSelectedControls({a});
+        page.setSelectedControls({ a });
         delete a;
         QVERIFY(page.selectedControls().isEmpty());
         page.ApplyChanges();

@@ -23,10 +23,7 @@ namespace {
 class FakeCore final : public QDesignerFormEditorInterface
 {
 public:
-    FakeCore()
-    {
-        setExtensionManager(new QExtensionManager(this));
-    }
+    FakeCore() { setExtensionManager(new QExtensionManager(this)); }
 };
 
 } // namespace
@@ -35,7 +32,7 @@ class tst_DesignerPlugin final : public QObject
 {
     Q_OBJECT
 private:
-    QPluginLoader m_loader{QStringLiteral(VEILIX_DESIGNER_PLUGIN)};
+    QPluginLoader m_loader { QStringLiteral(VEILIX_DESIGNER_PLUGIN) };
     QDesignerCustomWidgetCollectionInterface *m_collection = nullptr;
 
     QDesignerCustomWidgetInterface *widget(const QString &name) const
@@ -69,7 +66,9 @@ private slots:
             QVERIFY2(!xml.hasError(), qPrintable(w->name()));
             QVERIFY(w->domXml().contains(QStringLiteral("class=\"") + w->name() + QStringLiteral("\"")));
         }
-        QCOMPARE(names, (QStringList{QStringLiteral("Veilix"), QStringLiteral("VeilixButton"), QStringLiteral("VeilixDragBar")}));
+        QCOMPARE(names,
+            (QStringList {
+                QStringLiteral("Veilix"), QStringLiteral("VeilixButton"), QStringLiteral("VeilixDragBar") }));
     }
 
     void createsTheControls()

@@ -1,4 +1,4 @@
-#include "SkinTestUtil.h"
+#include "tests/skin/SkinTestUtil.h"
 
 #include "VeilixControl/OleColor.h"
 #include "VeilixControl/modUniversal.h"
@@ -56,10 +56,11 @@ private slots:
         QImage img = solid(3, 1, 0xFF000000);
         img.setPixel(1, 0, Magenta);
         img = img.convertToFormat(QImage::Format(format));
-        QCOMPARE(modUniversal::MaskRuns(img, OleColor::Magenta), (QList<QRect>{QRect(0, 0, 1, 1), QRect(2, 0, 1, 1)}));
+        QCOMPARE(
+            modUniversal::MaskRuns(img, OleColor::Magenta), (QList<QRect> { QRect(0, 0, 1, 1), QRect(2, 0, 1, 1) }));
         const auto region = modUniversal::BuildMaskRegion(img, OleColor::Magenta);
         QVERIFY(region);
-        QCOMPARE(rects(*region), (QList<QRect>{QRect(0, 0, 1, 1), QRect(2, 0, 1, 1)}));
+        QCOMPARE(rects(*region), (QList<QRect> { QRect(0, 0, 1, 1), QRect(2, 0, 1, 1) }));
     }
 
     void allMaskAndNoMask()
@@ -81,7 +82,7 @@ private slots:
     {
         QTest::addColumn<int>("format");
         QTest::addColumn<int>("width");
-        for (int w : {5, 16, 17, 33}) {
+        for (int w : { 5, 16, 17, 33 }) {
             QTest::addRow("24-bit width %d", w) << int(QImage::Format_RGB888) << w;
             QTest::addRow("32-bit width %d", w) << int(QImage::Format_RGB32) << w;
         }
@@ -91,13 +92,13 @@ private slots:
         QFETCH(int, format);
         QFETCH(int, width);
         QImage img = solid(width, 2, Magenta);
-        img.setPixel(width - 1, 0, 0xFF0000FF);  // only the last pixel
-        img.setPixel(width - 3, 1, 0xFF0000FF);  // a run of three to the edge
+        img.setPixel(width - 1, 0, 0xFF0000FF); // only the last pixel
+        img.setPixel(width - 3, 1, 0xFF0000FF); // a run of three to the edge
         img.setPixel(width - 2, 1, 0xFF0000FF);
         img.setPixel(width - 1, 1, 0xFF0000FF);
         img = img.convertToFormat(QImage::Format(format));
         QCOMPARE(modUniversal::MaskRuns(img, OleColor::Magenta),
-                 (QList<QRect>{QRect(width - 1, 0, 1, 1), QRect(width - 3, 1, 3, 1)}));
+            (QList<QRect> { QRect(width - 1, 0, 1, 1), QRect(width - 3, 1, 3, 1) }));
     }
 
     // Row padding carries no pixels: the bytes after the last pixel of a row are never looked at.
@@ -105,7 +106,7 @@ private slots:
     {
         QTest::addColumn<int>("bytesPerPixel");
         QTest::addColumn<int>("width");
-        for (int w : {3, 16, 19}) {
+        for (int w : { 3, 16, 19 }) {
             QTest::addRow("24-bit width %d", w) << 3 << w;
             QTest::addRow("32-bit width %d", w) << 4 << w;
         }
@@ -121,17 +122,19 @@ private slots:
         for (int y = 0; y < height; ++y) {
             for (int x = 0; x < width; ++x) {
                 uchar *p = buffer.data() + size_t(y) * stride + size_t(x) * bytesPerPixel;
-                p[0] = 0xFF; p[1] = 0x00; p[2] = 0xFF; // magenta in either byte order
+                p[0] = 0xFF;
+                p[1] = 0x00;
+                p[2] = 0xFF; // magenta in either byte order
                 if (bytesPerPixel == 4)
                     p[3] = 0xFF;
             }
         }
-        const QImage img(buffer.data(), width, height, stride,
-                         bytesPerPixel == 3 ? QImage::Format_RGB888 : QImage::Format_RGB32);
+        const QImage img(
+            buffer.data(), width, height, stride, bytesPerPixel == 3 ? QImage::Format_RGB888 : QImage::Format_RGB32);
         QVERIFY(modUniversal::MaskRuns(img, OleColor::Magenta).isEmpty());
         // And the last real pixel is read: make it opaque.
         buffer[size_t(width - 1) * bytesPerPixel] = 0x01;
-        QCOMPARE(modUniversal::MaskRuns(img, OleColor::Magenta), (QList<QRect>{QRect(width - 1, 0, 1, 1)}));
+        QCOMPARE(modUniversal::MaskRuns(img, OleColor::Magenta), (QList<QRect> { QRect(width - 1, 0, 1, 1) }));
     }
 
     // A pixel is a hole exactly when its red, green and blue equal those of the mask colour.
@@ -140,7 +143,7 @@ private slots:
         QTest::addColumn<qint32>("maskColor");
         QTest::addColumn<QRgb>("pixel");
         QTest::addColumn<bool>("hole");
-        for (const auto &[fmt, name] : {std::pair{0, "24"}, std::pair{1, "32"}}) {
+        for (const auto &[fmt, name] : { std::pair { 0, "24" }, std::pair { 1, "32" } }) {
             Q_UNUSED(fmt);
             QTest::addRow("%s red mask, red pixel", name) << qint32(0x000000FF) << QRgb(0xFFFF0000) << true;
             QTest::addRow("%s red mask, blue pixel", name) << qint32(0x000000FF) << QRgb(0xFF0000FF) << false;
@@ -148,9 +151,11 @@ private slots:
             QTest::addRow("%s magenta, magenta pixel", name) << qint32(OleColor::Magenta) << QRgb(Magenta) << true;
             QTest::addRow("%s black mask, black pixel", name) << qint32(0) << QRgb(0xFF000000) << true;
             QTest::addRow("%s black mask, near black", name) << qint32(0) << QRgb(0xFF000001) << false;
-            QTest::addRow("%s system colour, button-face grey", name) << qint32(OleColor::ButtonFace) << QRgb(0xFFF0F0F0) << false;
+            QTest::addRow("%s system colour, button-face grey", name)
+                << qint32(OleColor::ButtonFace) << QRgb(0xFFF0F0F0) << false;
             QTest::addRow("%s system colour, black", name) << qint32(OleColor::ButtonFace) << QRgb(0xFF000000) << false;
-            QTest::addRow("%s system colour, its low byte as red", name) << qint32(OleColor::ButtonFace) << QRgb(0xFF0F0000) << false;
+            QTest::addRow("%s system colour, its low byte as red", name)
+                << qint32(OleColor::ButtonFace) << QRgb(0xFF0F0000) << false;
         }
     }
     void colourRule()
@@ -171,7 +176,7 @@ private slots:
         img.setPixel(1, 0, qRgba(255, 0, 255, 128));
         img.setPixel(2, 0, qRgba(255, 0, 255, 255));
         img.setPixel(3, 0, qRgba(0, 0, 0, 0));
-        QCOMPARE(modUniversal::MaskRuns(img, OleColor::Magenta), (QList<QRect>{QRect(3, 0, 1, 1)}));
+        QCOMPARE(modUniversal::MaskRuns(img, OleColor::Magenta), (QList<QRect> { QRect(3, 0, 1, 1) }));
     }
 
     void unsupportedDepths_data()
@@ -196,7 +201,7 @@ private slots:
     {
         QTest::addColumn<int>("format");
         QTest::addColumn<int>("width");
-        for (int w : {1, 15, 16, 31, 47, 64, 100}) {
+        for (int w : { 1, 15, 16, 31, 47, 64, 100 }) {
             QTest::addRow("24-bit %d", w) << int(QImage::Format_RGB888) << w;
             QTest::addRow("BGR %d", w) << int(QImage::Format_BGR888) << w;
             QTest::addRow("32-bit %d", w) << int(QImage::Format_ARGB32) << w;
@@ -216,7 +221,9 @@ private slots:
                 if (runLeft-- <= 0) {
                     runLeft = int(rng.bounded(30));
                     const int pick = int(rng.bounded(4));
-                    current = pick < 2 ? Magenta : pick == 2 ? qRgba(255, 0, 254, 255) : qRgba(int(rng.bounded(256)), 0, 255, int(rng.bounded(256)));
+                    current = pick < 2 ? Magenta
+                        : pick == 2    ? qRgba(255, 0, 254, 255)
+                                       : qRgba(int(rng.bounded(256)), 0, 255, int(rng.bounded(256)));
                 }
                 img.setPixel(x, y, current);
             }

@@ -17,15 +17,17 @@ private slots:
         bag.WriteProperty(QStringLiteral("Caption"), QStringLiteral("OK"), QStringLiteral("Caption"));
         bag.WriteProperty(QStringLiteral("Enabled"), true, true);
         bag.WriteProperty(QStringLiteral("ScaleWidth"), 117.0, 117);
-        bag.WriteProperty(QStringLiteral("Picture"), QVariant::fromValue(VeilixPicture()), QVariant::fromValue(VeilixPicture()));
-        bag.WriteProperty(QStringLiteral("Mask"), QVariant::fromValue(VeilixPicture::empty()), QVariant::fromValue(VeilixPicture()));
-        QCOMPARE(bag.names(), (QStringList{QStringLiteral("Caption"), QStringLiteral("Mask")}));
+        bag.WriteProperty(
+            QStringLiteral("Picture"), QVariant::fromValue(VeilixPicture()), QVariant::fromValue(VeilixPicture()));
+        bag.WriteProperty(
+            QStringLiteral("Mask"), QVariant::fromValue(VeilixPicture::empty()), QVariant::fromValue(VeilixPicture()));
+        QCOMPARE(bag.names(), (QStringList { QStringLiteral("Caption"), QStringLiteral("Mask") }));
         // Writing the default later removes the entry.
         bag.WriteProperty(QStringLiteral("Caption"), QStringLiteral("Caption"), QStringLiteral("Caption"));
-        QCOMPARE(bag.names(), QStringList{QStringLiteral("Mask")});
+        QCOMPARE(bag.names(), QStringList { QStringLiteral("Mask") });
         QCOMPARE(bag.ReadProperty(QStringLiteral("BorderWidth"), 10).toInt(), 10);
         QCOMPARE(bag.ReadProperty(QStringLiteral("Absent"), QStringLiteral("x")).toString(), QStringLiteral("x"));
-        QCOMPARE(bag.readLog(), (QStringList{QStringLiteral("BorderWidth"), QStringLiteral("Absent")}));
+        QCOMPARE(bag.readLog(), (QStringList { QStringLiteral("BorderWidth"), QStringLiteral("Absent") }));
     }
 
     void jsonRoundTripOfEveryType()
@@ -42,15 +44,21 @@ private slots:
         bag.WriteProperty(QStringLiteral("d"), 2175.5, 0.0);
         bag.WriteProperty(QStringLiteral("s"), QStringLiteral("<b>not html</b> \"q\""), QString());
         bag.WriteProperty(QStringLiteral("f"), font, QFont());
-        bag.WriteProperty(QStringLiteral("p"), QVariant::fromValue(VeilixPicture(img)), QVariant::fromValue(VeilixPicture()));
-        bag.WriteProperty(QStringLiteral("e"), QVariant::fromValue(VeilixPicture::empty()), QVariant::fromValue(VeilixPicture()));
+        bag.WriteProperty(
+            QStringLiteral("p"), QVariant::fromValue(VeilixPicture(img)), QVariant::fromValue(VeilixPicture()));
+        bag.WriteProperty(
+            QStringLiteral("e"), QVariant::fromValue(VeilixPicture::empty()), QVariant::fromValue(VeilixPicture()));
         const auto back = PropertyBag::fromJson(bag.toJson());
         QVERIFY(back);
         QVERIFY(*back == bag);
         QCOMPARE(back->names(), bag.names());
         QCOMPARE(back->ReadProperty(QStringLiteral("c")).toInt(), qint32(0x80000012));
         QCOMPARE(back->ReadProperty(QStringLiteral("f")).value<QFont>(), font);
-        QCOMPARE(back->ReadProperty(QStringLiteral("p")).value<VeilixPicture>().image().convertToFormat(QImage::Format_ARGB32), img);
+        QCOMPARE(back->ReadProperty(QStringLiteral("p"))
+                     .value<VeilixPicture>()
+                     .image()
+                     .convertToFormat(QImage::Format_ARGB32),
+            img);
         QVERIFY(back->ReadProperty(QStringLiteral("e")).value<VeilixPicture>().isEmpty());
     }
 
@@ -68,7 +76,11 @@ private slots:
         f.close();
         const auto bag = PropertyBag::load(f.fileName());
         QVERIFY(bag);
-        QCOMPARE(bag->ReadProperty(QStringLiteral("PictureNormal")).value<VeilixPicture>().image().convertToFormat(QImage::Format_RGB32), img);
+        QCOMPARE(bag->ReadProperty(QStringLiteral("PictureNormal"))
+                     .value<VeilixPicture>()
+                     .image()
+                     .convertToFormat(QImage::Format_RGB32),
+            img);
         QVERIFY(bag->ReadProperty(QStringLiteral("PictureOver")).value<VeilixPicture>().isEmpty());
     }
 
@@ -77,10 +89,14 @@ private slots:
         QTest::addColumn<QByteArray>("json");
         QTest::newRow("not json") << QByteArray("{nope");
         QTest::newRow("no marker") << QByteArray(R"({"properties": []})");
-        QTest::newRow("unknown type") << QByteArray(R"({"VeilixPropertyBag": 1, "properties": [{"name": "a", "type": "blob", "value": 1}]})");
-        QTest::newRow("type mismatch") << QByteArray(R"({"VeilixPropertyBag": 1, "properties": [{"name": "a", "type": "int", "value": "x"}]})");
-        QTest::newRow("no name") << QByteArray(R"({"VeilixPropertyBag": 1, "properties": [{"type": "int", "value": 1}]})");
-        QTest::newRow("int too large") << QByteArray(R"({"VeilixPropertyBag": 1, "properties": [{"name": "a", "type": "int", "value": 1e12}]})");
+        QTest::newRow("unknown type") << QByteArray(
+            R"({"VeilixPropertyBag": 1, "properties": [{"name": "a", "type": "blob", "value": 1}]})");
+        QTest::newRow("type mismatch") << QByteArray(
+            R"({"VeilixPropertyBag": 1, "properties": [{"name": "a", "type": "int", "value": "x"}]})");
+        QTest::newRow("no name") << QByteArray(
+            R"({"VeilixPropertyBag": 1, "properties": [{"type": "int", "value": 1}]})");
+        QTest::newRow("int too large") << QByteArray(
+            R"({"VeilixPropertyBag": 1, "properties": [{"name": "a", "type": "int", "value": 1e12}]})");
     }
     void malformedDocumentsAreRefused()
     {

@@ -1,4 +1,4 @@
-#include "SkinTestUtil.h"
+#include "tests/skin/SkinTestUtil.h"
 
 #include "VeilixControl/OleColor.h"
 #include "VeilixControl/PropertyBag.h"
@@ -69,7 +69,8 @@ private slots:
         QVERIFY(v->ApplyTransparency());
         QVERIFY(v->IsMasked());
         QVERIFY(form.windowFlags() & Qt::FramelessWindowHint);
-        QCOMPARE(rects(form.mask()), (QList<QRect>{QRect(0, 0, 4, 1), QRect(5, 0, 5, 1), QRect(0, 1, 10, 1), QRect(1, 2, 8, 1)}));
+        QCOMPARE(rects(form.mask()),
+            (QList<QRect> { QRect(0, 0, 4, 1), QRect(5, 0, 5, 1), QRect(0, 1, 10, 1), QRect(1, 2, 8, 1) }));
         QVERIFY(m_messages.isEmpty());
 
         QVERIFY(v->RemoveTransparency());
@@ -94,11 +95,13 @@ private slots:
         QTest::addColumn<int>("format");
         QTest::addColumn<QList<QRect>>("expected");
         // Pixels: red, blue, white, magenta.
-        const QList<QRect> all{QRect(0, 0, 4, 1)};
-        QTest::newRow("red 24") << qint32(0x0000FF) << int(QImage::Format_RGB888) << QList<QRect>{QRect(1, 0, 3, 1)};
-        QTest::newRow("red 32") << qint32(0x0000FF) << int(QImage::Format_RGB32) << QList<QRect>{QRect(1, 0, 3, 1)};
-        QTest::newRow("blue 24") << qint32(0xFF0000) << int(QImage::Format_RGB888) << QList<QRect>{QRect(0, 0, 1, 1), QRect(2, 0, 2, 1)};
-        QTest::newRow("magenta 32, white stays") << qint32(OleColor::Magenta) << int(QImage::Format_ARGB32) << QList<QRect>{QRect(0, 0, 3, 1)};
+        const QList<QRect> all { QRect(0, 0, 4, 1) };
+        QTest::newRow("red 24") << qint32(0x0000FF) << int(QImage::Format_RGB888) << QList<QRect> { QRect(1, 0, 3, 1) };
+        QTest::newRow("red 32") << qint32(0x0000FF) << int(QImage::Format_RGB32) << QList<QRect> { QRect(1, 0, 3, 1) };
+        QTest::newRow("blue 24") << qint32(0xFF0000) << int(QImage::Format_RGB888)
+                                 << QList<QRect> { QRect(0, 0, 1, 1), QRect(2, 0, 2, 1) };
+        QTest::newRow("magenta 32, white stays")
+            << qint32(OleColor::Magenta) << int(QImage::Format_ARGB32) << QList<QRect> { QRect(0, 0, 3, 1) };
         QTest::newRow("system colour 24") << qint32(OleColor::ButtonFace) << int(QImage::Format_RGB888) << all;
         QTest::newRow("system colour 32") << qint32(OleColor::ButtonFace) << int(QImage::Format_RGB32) << all;
     }
@@ -127,7 +130,8 @@ private slots:
         v->setPicture(VeilixPicture(solid(5, 5, 0xFF000000)));
         // MaskPicture is the new instance's empty picture: used, and found without pixels.
         QVERIFY(v->ApplyTransparency());
-        QCOMPARE(m_messages, QStringList{QStringLiteral("Sorry, transparacy only works for  24-bit or 32-bit color.")});
+        QCOMPARE(
+            m_messages, QStringList { QStringLiteral("Sorry, transparacy only works for  24-bit or 32-bit color.") });
         QVERIFY(!v->IsMasked());
         QVERIFY(form.mask().isEmpty());
     }
@@ -158,7 +162,7 @@ private slots:
         v->setMaskPicture(VeilixPicture::none());
         v->setPicture(VeilixPicture(pic));
         v->ApplyTransparency();
-        QCOMPARE(rects(form.mask()), (QList<QRect>{QRect(0, 0, 3, 1)}));
+        QCOMPARE(rects(form.mask()), (QList<QRect> { QRect(0, 0, 3, 1) }));
     }
 
     void noPicturesOnlyRemovesTheBorder()
@@ -232,7 +236,7 @@ private slots:
         auto *v = new Veilix(&form);
         PropertyBag fresh;
         v->writeProperties(fresh);
-        QCOMPARE(fresh.names(), (QStringList{QStringLiteral("Picture"), QStringLiteral("MaskPicture")}));
+        QCOMPARE(fresh.names(), (QStringList { QStringLiteral("Picture"), QStringLiteral("MaskPicture") }));
 
         QImage mask = solid(4, 1, 0xFF000000);
         mask.setPixel(0, 0, Magenta);
@@ -242,8 +246,9 @@ private slots:
         v->ApplyTransparency();
         PropertyBag bag;
         v->writeProperties(bag);
-        QCOMPARE(bag.names(), (QStringList{QStringLiteral("Picture"), QStringLiteral("MaskPicture"), QStringLiteral("IsMasked"),
-                                           QStringLiteral("ControlBackColor")}));
+        QCOMPARE(bag.names(),
+            (QStringList { QStringLiteral("Picture"), QStringLiteral("MaskPicture"), QStringLiteral("IsMasked"),
+                QStringLiteral("ControlBackColor") }));
         const auto loaded = PropertyBag::fromJson(bag.toJson());
         QVERIFY(loaded);
         QWidget other;

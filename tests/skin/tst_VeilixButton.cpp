@@ -1,4 +1,4 @@
-#include "SkinTestUtil.h"
+#include "tests/skin/SkinTestUtil.h"
 
 #include "VeilixControl/DrawSurface.h"
 #include "VeilixControl/OleColor.h"
@@ -28,7 +28,7 @@ QImage ninePieceFace(int size = 30, int b = 10)
         for (int x = 0; x < size; ++x) {
             const int col = x < b ? 0 : x >= size - b ? 2 : 1;
             const int row = y < b ? 0 : y >= size - b ? 2 : 1;
-            const QRgb table[3][3] = {{TL, Top, TR}, {Left, Centre, Right}, {BL, Bottom, BR}};
+            const QRgb table[3][3] = { { TL, Top, TR }, { Left, Centre, Right }, { BL, Bottom, BR } };
             img.setPixel(x, y, table[row][col]);
         }
     }
@@ -39,7 +39,7 @@ QRgb expectedPiece(int x, int y, int W, int H, int b)
 {
     const int col = x < b ? 0 : x >= W - b ? 2 : 1;
     const int row = y < b ? 0 : y >= H - b ? 2 : 1;
-    const QRgb table[3][3] = {{TL, Top, TR}, {Left, Centre, Right}, {BL, Bottom, BR}};
+    const QRgb table[3][3] = { { TL, Top, TR }, { Left, Centre, Right }, { BL, Bottom, BR } };
     return table[row][col];
 }
 
@@ -75,21 +75,16 @@ struct Recorder
         QObject::connect(b, &VeilixButton::MouseDown, b, [this](qint16 &button, qint16 &, float &, float &) {
             events << QStringLiteral("MouseDown%1").arg(button);
         });
-        QObject::connect(b, &VeilixButton::MouseUp, b, [this](qint16 &button, qint16 &, float &, float &) {
-            events << QStringLiteral("MouseUp%1").arg(button);
-        });
-        QObject::connect(b, &VeilixButton::MouseMove, b, [this](qint16 &, qint16 &, float &, float &) {
-            events << QStringLiteral("MouseMove");
-        });
-        QObject::connect(b, &VeilixButton::KeyDown, b, [this](qint16 &code, qint16 &) {
-            events << QStringLiteral("KeyDown%1").arg(code);
-        });
-        QObject::connect(b, &VeilixButton::KeyUp, b, [this](qint16 &code, qint16 &) {
-            events << QStringLiteral("KeyUp%1").arg(code);
-        });
-        QObject::connect(b, &VeilixButton::KeyPress, b, [this](qint16 &ascii) {
-            events << QStringLiteral("KeyPress%1").arg(ascii);
-        });
+        QObject::connect(b, &VeilixButton::MouseUp, b,
+            [this](qint16 &button, qint16 &, float &, float &) { events << QStringLiteral("MouseUp%1").arg(button); });
+        QObject::connect(b, &VeilixButton::MouseMove, b,
+            [this](qint16 &, qint16 &, float &, float &) { events << QStringLiteral("MouseMove"); });
+        QObject::connect(b, &VeilixButton::KeyDown, b,
+            [this](qint16 &code, qint16 &) { events << QStringLiteral("KeyDown%1").arg(code); });
+        QObject::connect(b, &VeilixButton::KeyUp, b,
+            [this](qint16 &code, qint16 &) { events << QStringLiteral("KeyUp%1").arg(code); });
+        QObject::connect(b, &VeilixButton::KeyPress, b,
+            [this](qint16 &ascii) { events << QStringLiteral("KeyPress%1").arg(ascii); });
     }
     QStringList take()
     {
@@ -156,7 +151,7 @@ private slots:
         QSignalSpy changed(&b, &VeilixButton::propertyChanged);
         b.setPictureNormal(VeilixPicture(face));
         QCOMPARE(b.BorderWidth(), 9); // 20 <= 2 * 10
-        QVERIFY(changed.contains(QVariantList{QStringLiteral("BorderWidth")}));
+        QVERIFY(changed.contains(QVariantList { QStringLiteral("BorderWidth") }));
         const QRgb clear = b.palette().color(QPalette::Button).rgb();
         QVERIFY(inkBox(b.Image(), clear).isNull()); // nothing drawn on that paint
 
@@ -237,10 +232,10 @@ private slots:
         b->setTextOffsetDown(-2);
         host.show();
         const int y = int(std::nearbyint(20 - b->TextHeight(QStringLiteral("Ab")) / 2.0));
-        move(b->picBut(), {5, 5});
+        move(b->picBut(), { 5, 5 });
         QCOMPARE(b->state(), VeilixButton::Over);
         QCOMPARE(b->Image(), expectedCaption(*b, QStringLiteral("Ab"), 11 + 3, y + 3, 0x000000FF));
-        press(b->picBut(), {5, 5});
+        press(b->picBut(), { 5, 5 });
         QCOMPARE(b->state(), VeilixButton::Down);
         QCOMPARE(b->Image(), expectedCaption(*b, QStringLiteral("Ab"), 11 - 2, y - 2, 0x00FF0000));
     }
@@ -290,35 +285,38 @@ private slots:
         Recorder rec(b);
         QWidget *s = b->picBut();
 
-        move(s, {10, 10});
+        move(s, { 10, 10 });
         QCOMPARE(b->state(), VeilixButton::Over);
         QVERIFY(b->captured());
-        QCOMPARE(rec.events, (QStringList{QStringLiteral("MouseIn"), QStringLiteral("MouseMove")}));
+        QCOMPARE(rec.events, (QStringList { QStringLiteral("MouseIn"), QStringLiteral("MouseMove") }));
         rec.take();
 
-        press(s, {10, 10});
+        press(s, { 10, 10 });
         QCOMPARE(b->state(), VeilixButton::Down);
         QVERIFY(b->pressed());
-        release(s, {10, 10});
+        release(s, { 10, 10 });
         QCOMPARE(b->state(), VeilixButton::Normal);
         QVERIFY(!b->captured());
         QVERIFY(!b->mouseOver());
-        QCOMPARE(rec.take(), (QStringList{QStringLiteral("MouseDown1"), QStringLiteral("MouseUp1"), QStringLiteral("Click")}));
+        QCOMPARE(rec.take(),
+            (QStringList { QStringLiteral("MouseDown1"), QStringLiteral("MouseUp1"), QStringLiteral("Click") }));
 
-        move(s, {12, 12});
+        move(s, { 12, 12 });
         QCOMPARE(b->state(), VeilixButton::Over);
-        move(s, {-3, 12}); // leaving: MouseOut before that move's MouseMove
-        QCOMPARE(rec.events, (QStringList{QStringLiteral("MouseIn"), QStringLiteral("MouseMove"),
-                                          QStringLiteral("MouseOut"), QStringLiteral("MouseMove")}));
+        move(s, { -3, 12 }); // leaving: MouseOut before that move's MouseMove
+        QCOMPARE(rec.events,
+            (QStringList { QStringLiteral("MouseIn"), QStringLiteral("MouseMove"), QStringLiteral("MouseOut"),
+                QStringLiteral("MouseMove") }));
         QCOMPARE(b->state(), VeilixButton::Normal);
         QVERIFY(!b->captured());
         rec.take();
 
         // A release outside the button makes no click.
-        move(s, {5, 5});
-        press(s, {5, 5});
-        release(s, {200, 5});
-        QCOMPARE(rec.take(), (QStringList{QStringLiteral("MouseIn"), QStringLiteral("MouseDown1"), QStringLiteral("MouseUp1")}));
+        move(s, { 5, 5 });
+        press(s, { 5, 5 });
+        release(s, { 200, 5 });
+        QCOMPARE(rec.take(),
+            (QStringList { QStringLiteral("MouseIn"), QStringLiteral("MouseDown1"), QStringLiteral("MouseUp1") }));
     }
 
     void moveWithButtonHeldShowsDown()
@@ -326,7 +324,7 @@ private slots:
         QWidget host;
         auto *b = new VeilixButton(&host);
         host.show();
-        move(b->picBut(), {10, 10}, Qt::LeftButton);
+        move(b->picBut(), { 10, 10 }, Qt::LeftButton);
         QCOMPARE(b->state(), VeilixButton::Down);
     }
 
@@ -335,9 +333,10 @@ private slots:
         QTest::addColumn<bool>("leftOnly");
         QTest::addColumn<QStringList>("events");
         QTest::addColumn<int>("stateWhilePressed");
-        QTest::newRow("left button only") << true << QStringList{} << int(VeilixButton::Over);
+        QTest::newRow("left button only") << true << QStringList {} << int(VeilixButton::Over);
         QTest::newRow("any button") << false
-                                    << QStringList{QStringLiteral("MouseDown2"), QStringLiteral("MouseUp2"), QStringLiteral("Click")}
+                                    << QStringList { QStringLiteral("MouseDown2"), QStringLiteral("MouseUp2"),
+                                           QStringLiteral("Click") }
                                     << int(VeilixButton::Down);
     }
     void rightButton()
@@ -349,12 +348,12 @@ private slots:
         auto *b = new VeilixButton(&host);
         b->setLeftMouseButtonOnly(leftOnly);
         host.show();
-        move(b->picBut(), {10, 10});
+        move(b->picBut(), { 10, 10 });
         Recorder rec(b);
-        press(b->picBut(), {10, 10}, Qt::RightButton);
+        press(b->picBut(), { 10, 10 }, Qt::RightButton);
         QCOMPARE(int(b->state()), stateWhilePressed);
         QCOMPARE(b->lastButton(), 2);
-        release(b->picBut(), {10, 10}, Qt::RightButton);
+        release(b->picBut(), { 10, 10 }, Qt::RightButton);
         QCOMPARE(rec.take(), events);
         QCOMPARE(b->state(), VeilixButton::Normal);
     }
@@ -366,12 +365,13 @@ private slots:
         host.show();
         Recorder rec(b);
         QWidget *s = b->picBut();
-        press(s, {5, 5});
-        release(s, {5, 5});
-        mouse(s, QEvent::MouseButtonDblClick, {5, 5}, Qt::LeftButton, Qt::LeftButton);
-        release(s, {5, 5});
-        QCOMPARE(rec.take(), (QStringList{QStringLiteral("MouseDown1"), QStringLiteral("MouseUp1"), QStringLiteral("Click"),
-                                          QStringLiteral("DblClick"), QStringLiteral("MouseUp1")}));
+        press(s, { 5, 5 });
+        release(s, { 5, 5 });
+        mouse(s, QEvent::MouseButtonDblClick, { 5, 5 }, Qt::LeftButton, Qt::LeftButton);
+        release(s, { 5, 5 });
+        QCOMPARE(rec.take(),
+            (QStringList { QStringLiteral("MouseDown1"), QStringLiteral("MouseUp1"), QStringLiteral("Click"),
+                QStringLiteral("DblClick"), QStringLiteral("MouseUp1") }));
     }
 
     void enterAndSpace_data()
@@ -398,8 +398,9 @@ private slots:
         QCOMPARE(b.state(), VeilixButton::Normal);
         QCOMPARE(b.currentPicture(), b.PictureNormal());
         QCOMPARE(b.lastButton(), 1);
-        QCOMPARE(rec.take(), (QStringList{QStringLiteral("KeyDown%1").arg(code), QStringLiteral("KeyPress%1").arg(code),
-                                          QStringLiteral("KeyUp%1").arg(code)}));
+        QCOMPARE(rec.take(),
+            (QStringList { QStringLiteral("KeyDown%1").arg(code), QStringLiteral("KeyPress%1").arg(code),
+                QStringLiteral("KeyUp%1").arg(code) }));
     }
 
     void otherKeysKeepTheFace()
@@ -408,7 +409,7 @@ private slots:
         Recorder rec(&b);
         key(b.picBut(), QEvent::KeyPress, Qt::Key_A, QStringLiteral("a"));
         QCOMPARE(b.state(), VeilixButton::Normal);
-        QCOMPARE(rec.take(), (QStringList{QStringLiteral("KeyDown65"), QStringLiteral("KeyPress97")}));
+        QCOMPARE(rec.take(), (QStringList { QStringLiteral("KeyDown65"), QStringLiteral("KeyPress97") }));
     }
 
     void disabledFace()
@@ -428,8 +429,9 @@ private slots:
         auto *b = new VeilixButton(&parent);
         PropertyBag bag;
         b->writeProperties(bag);
-        QCOMPARE(bag.names(), (QStringList{QStringLiteral("PictureNormal"), QStringLiteral("PictureOver"),
-                                           QStringLiteral("PictureDown"), QStringLiteral("PictureDisabled")}));
+        QCOMPARE(bag.names(),
+            (QStringList { QStringLiteral("PictureNormal"), QStringLiteral("PictureOver"),
+                QStringLiteral("PictureDown"), QStringLiteral("PictureDisabled") }));
         auto *copy = new VeilixButton(&parent);
         copy->setPictureNormal(VeilixPicture::none());
         copy->readProperties(bag);
@@ -458,13 +460,13 @@ private slots:
         b->setFontProperty(f);
         PropertyBag bag;
         b->writeProperties(bag);
-        QCOMPARE(bag.names(), (QStringList{QStringLiteral("Enabled"), QStringLiteral("Caption"), QStringLiteral("PictureNormal"),
-                                           QStringLiteral("PictureDown"), QStringLiteral("BorderWidth"),
-                                           QStringLiteral("PictureDisabled"), QStringLiteral("MousePointer"),
-                                           QStringLiteral("Font"), QStringLiteral("ForeColor"), QStringLiteral("ForeColorOver"),
-                                           QStringLiteral("LeftMouseButtonOnly"), QStringLiteral("TextOffsetOver"),
-                                           QStringLiteral("TextOffsetDown"), QStringLiteral("ShowFocusRect"),
-                                           QStringLiteral("Alignment")}));
+        QCOMPARE(bag.names(),
+            (QStringList { QStringLiteral("Enabled"), QStringLiteral("Caption"), QStringLiteral("PictureNormal"),
+                QStringLiteral("PictureDown"), QStringLiteral("BorderWidth"), QStringLiteral("PictureDisabled"),
+                QStringLiteral("MousePointer"), QStringLiteral("Font"), QStringLiteral("ForeColor"),
+                QStringLiteral("ForeColorOver"), QStringLiteral("LeftMouseButtonOnly"),
+                QStringLiteral("TextOffsetOver"), QStringLiteral("TextOffsetDown"), QStringLiteral("ShowFocusRect"),
+                QStringLiteral("Alignment") }));
 
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("exit.json"));
@@ -476,14 +478,15 @@ private slots:
         auto *c = new VeilixButton(&parent);
         loaded->clearReadLog();
         c->readProperties(*loaded);
-        QCOMPARE(loaded->readLog(), (QStringList{
-            QStringLiteral("Enabled"), QStringLiteral("Font"), QStringLiteral("MouseIcon"), QStringLiteral("PictureNormal"),
-            QStringLiteral("PictureOver"), QStringLiteral("PictureDown"), QStringLiteral("MouseIcon"),
-            QStringLiteral("PictureDisabled"), QStringLiteral("ScaleWidth"), QStringLiteral("ScaleHeight"),
-            QStringLiteral("MousePointer"), QStringLiteral("Caption"), QStringLiteral("BorderWidth"),
-            QStringLiteral("ForeColor"), QStringLiteral("ForeColorOver"), QStringLiteral("ForeColorDown"),
-            QStringLiteral("ForeColorDisabled"), QStringLiteral("LeftMouseButtonOnly"), QStringLiteral("TextOffsetOver"),
-            QStringLiteral("TextOffsetDown"), QStringLiteral("ShowFocusRect"), QStringLiteral("Alignment")}));
+        QCOMPARE(loaded->readLog(),
+            (QStringList { QStringLiteral("Enabled"), QStringLiteral("Font"), QStringLiteral("MouseIcon"),
+                QStringLiteral("PictureNormal"), QStringLiteral("PictureOver"), QStringLiteral("PictureDown"),
+                QStringLiteral("MouseIcon"), QStringLiteral("PictureDisabled"), QStringLiteral("ScaleWidth"),
+                QStringLiteral("ScaleHeight"), QStringLiteral("MousePointer"), QStringLiteral("Caption"),
+                QStringLiteral("BorderWidth"), QStringLiteral("ForeColor"), QStringLiteral("ForeColorOver"),
+                QStringLiteral("ForeColorDown"), QStringLiteral("ForeColorDisabled"),
+                QStringLiteral("LeftMouseButtonOnly"), QStringLiteral("TextOffsetOver"),
+                QStringLiteral("TextOffsetDown"), QStringLiteral("ShowFocusRect"), QStringLiteral("Alignment") }));
         QCOMPARE(c->Caption(), QStringLiteral("Exit"));
         QCOMPARE(c->PictureNormal().image(), ninePieceFace());
         QVERIFY(c->PictureOver().isNone());

@@ -1,4 +1,4 @@
-#include "SkinTestUtil.h"
+#include "tests/skin/SkinTestUtil.h"
 
 #include "VeilixControl/OleColor.h"
 #include "VeilixControl/PropertyBag.h"
@@ -38,7 +38,7 @@ private slots:
         PropertyBag bag;
         bar->writeProperties(bag);
         // Only what differs from the bag defaults: the design's caption and font.
-        QCOMPARE(bag.names(), (QStringList{QStringLiteral("Font"), QStringLiteral("Caption")}));
+        QCOMPARE(bag.names(), (QStringList { QStringLiteral("Font"), QStringLiteral("Caption") }));
         auto *copy = new VeilixDragBar(&parent);
         copy->readProperties(bag);
         QCOMPARE(copy->Caption(), QStringLiteral("Transparent at runtime"));
@@ -55,17 +55,19 @@ private slots:
         bar->setEnabledProperty(false);
         PropertyBag changed;
         bar->writeProperties(changed);
-        QCOMPARE(changed.names(), (QStringList{QStringLiteral("MousePointer"), QStringLiteral("Enabled"), QStringLiteral("Font"),
-                                               QStringLiteral("Caption"), QStringLiteral("Alignment"), QStringLiteral("ForeColor")}));
+        QCOMPARE(changed.names(),
+            (QStringList { QStringLiteral("MousePointer"), QStringLiteral("Enabled"), QStringLiteral("Font"),
+                QStringLiteral("Caption"), QStringLiteral("Alignment"), QStringLiteral("ForeColor") }));
         const auto json = PropertyBag::fromJson(changed.toJson());
         QVERIFY(json);
         auto *c = new VeilixDragBar(&parent);
         json->clearReadLog();
         c->readProperties(*json);
-        QCOMPARE(json->readLog(), (QStringList{QStringLiteral("MousePointer"), QStringLiteral("MouseIcon"), QStringLiteral("Enabled"),
-                                               QStringLiteral("ScaleMode"), QStringLiteral("Font"), QStringLiteral("Caption"),
-                                               QStringLiteral("Alignment"), QStringLiteral("ForeColor"), QStringLiteral("ScaleWidth"),
-                                               QStringLiteral("ScaleHeight")}));
+        QCOMPARE(json->readLog(),
+            (QStringList { QStringLiteral("MousePointer"), QStringLiteral("MouseIcon"), QStringLiteral("Enabled"),
+                QStringLiteral("ScaleMode"), QStringLiteral("Font"), QStringLiteral("Caption"),
+                QStringLiteral("Alignment"), QStringLiteral("ForeColor"), QStringLiteral("ScaleWidth"),
+                QStringLiteral("ScaleHeight") }));
         QCOMPARE(c->Caption(), QStringLiteral("Vistelle Update System"));
         QCOMPARE(c->Alignment(), 2);
         QCOMPARE(c->ForeColor(), qint32(0x00FFFFFF));
@@ -95,7 +97,9 @@ private slots:
         bar.setAlignment(alignment);
         const QLabel *l = bar.lblCaption();
         const double unit = scaleMode == 1 ? 15.0 : 1.0; // units per pixel
-        const double left = alignment == 0 ? 4 / unit : alignment == 1 ? 300 - (l->width() + 4 / unit) : 150 - l->width() / 2.0;
+        const double left = alignment == 0 ? 4 / unit
+            : alignment == 1               ? 300 - (l->width() + 4 / unit)
+                                           : 150 - l->width() / 2.0;
         QCOMPARE(l->x(), int(std::lround(left)));
         QCOMPARE(l->y(), int(std::lround(12 - l->height() / 2.0)));
         if (scaleMode == 3 && alignment == 1)
@@ -158,14 +162,14 @@ private slots:
             order << QStringLiteral("MouseDown%1").arg(b);
             x = 99; // handlers may change the arguments; MouseUp gets the same ones
         });
-        connect(bar, &VeilixDragBar::MouseUp, bar, [&](qint16 &b, qint16 &, float &x, float &) {
-            order << QStringLiteral("MouseUp%1 x=%2").arg(b).arg(x);
-        });
+        connect(bar, &VeilixDragBar::MouseUp, bar,
+            [&](qint16 &b, qint16 &, float &x, float &) { order << QStringLiteral("MouseUp%1 x=%2").arg(b).arg(x); });
         QWidget *target = onLabel ? static_cast<QWidget *>(bar->lblCaption()) : bar;
-        press(target, {2, 2}, Qt::MouseButton(button));
+        press(target, { 2, 2 }, Qt::MouseButton(button));
         const int code = button == Qt::LeftButton ? 1 : button == Qt::RightButton ? 2 : 4;
-        QCOMPARE(order, (QStringList{QStringLiteral("MouseDown%1").arg(code), QStringLiteral("move"),
-                                     QStringLiteral("MouseUp%1 x=99").arg(code)}));
+        QCOMPARE(order,
+            (QStringList { QStringLiteral("MouseDown%1").arg(code), QStringLiteral("move"),
+                QStringLiteral("MouseUp%1 x=99").arg(code) }));
         QCOMPARE(moved, form.windowHandle());
     }
 
@@ -180,11 +184,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         VeilixDragBar::setSystemMoveFn([](QWindow *) { return false; });
         const QPoint start = form.pos();
-        press(bar, {5, 5});
-        mouse(bar, QEvent::MouseMove, {35, 25}, Qt::NoButton, Qt::LeftButton);
+        press(bar, { 5, 5 });
+        mouse(bar, QEvent::MouseMove, { 35, 25 }, Qt::NoButton, Qt::LeftButton);
         QCOMPARE(form.pos(), start + QPoint(30, 20));
-        release(bar, {35, 25});
-        mouse(bar, QEvent::MouseMove, {60, 60}, Qt::NoButton, Qt::NoButton);
+        release(bar, { 35, 25 });
+        mouse(bar, QEvent::MouseMove, { 60, 60 }, Qt::NoButton, Qt::NoButton);
         QCOMPARE(form.pos(), start + QPoint(30, 20));
     }
 
@@ -193,7 +197,7 @@ private slots:
         VeilixDragBar bar;
         float gotX = 0;
         connect(&bar, &VeilixDragBar::MouseMove, &bar, [&](qint16 &, qint16 &, float &x, float &) { gotX = x; });
-        move(&bar, {10, 3});
+        move(&bar, { 10, 3 });
         QCOMPARE(gotX, 150.0f); // twips
     }
 

@@ -34,8 +34,7 @@ public:
     void Cls();
     // Draws the part source of image into dest, stretching as needed (nearest neighbour, as a
     // bit-block transfer does). mode is the painter's composition mode.
-    void PaintPicture(const QImage &image, const QRectF &dest, const QRectF &source,
-                      int compositionMode = -1);
+    void PaintPicture(const QImage &image, const QRectF &dest, const QRectF &source, int compositionMode = -1);
     // Prints one line of text with its top-left corner at (x, y).
     void Print(int x, int y, const QString &text);
     // A one-pixel outline through (x1, y1) and (x2, y2), both corners included.

@@ -12,12 +12,12 @@
 class VEILIXCONTROL_EXPORT OleColor final
 {
 public:
-    static constexpr qint32 ButtonFace = qint32(0x8000000F);       // system colour 15
-    static constexpr qint32 ButtonShadow = qint32(0x80000010);     // system colour 16
-    static constexpr qint32 GrayText = qint32(0x80000011);         // system colour 17
-    static constexpr qint32 ButtonText = qint32(0x80000012);       // system colour 18
-    static constexpr qint32 DarkShadow3D = qint32(0x80000015);     // system colour 21
-    static constexpr qint32 Light3D = qint32(0x80000016);          // system colour 22
+    static constexpr qint32 ButtonFace = qint32(0x8000000F); // system colour 15
+    static constexpr qint32 ButtonShadow = qint32(0x80000010); // system colour 16
+    static constexpr qint32 GrayText = qint32(0x80000011); // system colour 17
+    static constexpr qint32 ButtonText = qint32(0x80000012); // system colour 18
+    static constexpr qint32 DarkShadow3D = qint32(0x80000015); // system colour 21
+    static constexpr qint32 Light3D = qint32(0x80000016); // system colour 22
     static constexpr qint32 Magenta = 0x00FF00FF;
 
     static bool isSystemColor(qint32 ole) { return (quint32(ole) & 0xFF000000u) == 0x80000000u; }

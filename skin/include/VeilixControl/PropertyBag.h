@@ -44,8 +44,8 @@ public:
     QByteArray toJson() const;
     // Parses a bag; baseDir resolves relative picture files. Returns nullopt (and the reason in
     // *error) for a document that is not a property bag or holds a value of an unknown type.
-    static std::optional<PropertyBag> fromJson(const QByteArray &json, const QString &baseDir = {},
-                                               QString *error = nullptr);
+    static std::optional<PropertyBag> fromJson(
+        const QByteArray &json, const QString &baseDir = {}, QString *error = nullptr);
 
     bool save(const QString &path, QString *error = nullptr) const;
     // Loads a bag file (a Qt resource path works too). Files above 16 MiB are refused.

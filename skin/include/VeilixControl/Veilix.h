@@ -67,7 +67,7 @@ public:
 
     static void setMessageFn(MessageFn fn);
 
-    QSize sizeHint() const override { return {32, 32}; }
+    QSize sizeHint() const override { return { 32, 32 }; }
 
 signals:
     // A property was changed (the host's design needs saving).

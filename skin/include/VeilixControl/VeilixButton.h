@@ -122,7 +122,7 @@ public:
     VeilixPicture currentPicture() const { return m_currentPicture; }
     DrawSurface *picBut() const { return m_picBut; }
 
-    QSize sizeHint() const override { return {117, 45}; }
+    QSize sizeHint() const override { return { 117, 45 }; }
 
 signals:
     void Resize();

@@ -72,11 +72,9 @@ public:
     // the bar's scale units; missing sizes take the picture's, a missing source corner is (0, 0).
     // Opcode is a raster operation code (0xCC0020 copy, 0x8800C6 and, 0xEE0086 or, 0x660046 xor,
     // 0x330008 inverted copy). Errors are ignored.
-    void PaintPicture(const VeilixPicture &picture, double X1, double Y1,
-                      std::optional<double> Width1 = {}, std::optional<double> Height1 = {},
-                      std::optional<double> X2 = {}, std::optional<double> Y2 = {},
-                      std::optional<double> Width2 = {}, std::optional<double> Height2 = {},
-                      std::optional<int> Opcode = {});
+    void PaintPicture(const VeilixPicture &picture, double X1, double Y1, std::optional<double> Width1 = {},
+        std::optional<double> Height1 = {}, std::optional<double> X2 = {}, std::optional<double> Y2 = {},
+        std::optional<double> Width2 = {}, std::optional<double> Height2 = {}, std::optional<int> Opcode = {});
     void Cls();
     // Centres the caption vertically and places it by Alignment (4 units from the edge).
     void LayoutCaption();
@@ -90,7 +88,7 @@ public:
     // Replaces the window system's move (tests); an empty function restores it.
     static void setSystemMoveFn(SystemMoveFn fn);
 
-    QSize sizeHint() const override { return {145, 18}; }
+    QSize sizeHint() const override { return { 145, 18 }; }
 
 signals:
     void MouseDown(qint16 &Button, qint16 &Shift, float &x, float &y);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "VeilixControl/VeilixPicture.h"
 #include "VeilixControl/VeilixControlExport.h"
+#include "VeilixControl/VeilixPicture.h"
 
 #include <QImage>
 #include <QList>
@@ -19,7 +19,7 @@ namespace modUniversal {
 
 // The point where the controls let pending window events run. In this library it does nothing:
 // the program never runs nested event loops, so the hook only marks the place.
-inline void Yield() {}
+inline void Yield() { }
 
 // Makes the form's controls blend with the form's background picture: title bars show the part
 // of the picture under them (always), plain frames used as picture boxes likewise, and labels,
@@ -40,8 +40,8 @@ VEILIXCONTROL_EXPORT bool PaintSkin(DrawSurface *surface, const VeilixPicture &p
 // Prints the caption by alignment (0 left, 1 right, 2 centre, else at the corner), moved by offset
 // pixels right and down, and the focus rectangle when hasFocus and showFocusRect. A blank caption
 // draws nothing. Returns true.
-VEILIXCONTROL_EXPORT bool PaintCaption(DrawSurface *surface, const QString &caption, bool hasFocus,
-                                       bool showFocusRect, int offset, int alignment, qint16 &border);
+VEILIXCONTROL_EXPORT bool PaintCaption(DrawSurface *surface, const QString &caption, bool hasFocus, bool showFocusRect,
+    int offset, int alignment, qint16 &border);
 
 // The region of a mask picture: every pixel whose red, green and blue equal those of maskColor is
 // a hole (the fourth byte of a 32-bit pixel does not count; a system colour matches no pixel).

@@ -20,6 +20,7 @@ int main(int argc, char **argv)
     button.readProperties(*bag);
     int clicks = 0;
     QObject::connect(&button, &VeilixButton::Click, &button, [&clicks] { ++clicks; });
-    std::printf("VeilixControl %s %s %s\n", VeilixControlVersion(), qPrintable(bar.Caption()), qPrintable(button.Caption()));
+    std::printf(
+        "VeilixControl %s %s %s\n", VeilixControlVersion(), qPrintable(bar.Caption()), qPrintable(button.Caption()));
     return 0;
 }

@@ -1,4 +1,4 @@
-#include "ConnectionState.h"
+#include "core/ConnectionState.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -23,8 +23,7 @@ QList<QByteArray> readLines(const QString &path)
 RouteConnectionState::RouteConnectionState(QString procRoot, QString sysRoot)
     : m_procRoot(std::move(procRoot))
     , m_sysRoot(std::move(sysRoot))
-{
-}
+{ }
 
 bool RouteConnectionState::interfaceUp(const QString &name) const
 {
@@ -63,8 +62,8 @@ QString RouteConnectionState::defaultRouteInterface() const
         const uint flags = f[8].toUInt(&ok, 16);
         const QString name = QString::fromLatin1(f[9]);
         // RTF_UP 0x1, RTF_REJECT 0x200 (the kernel's unreachable default entry on "lo").
-        if (f[0] == QByteArray(32, '0') && f[1] == "00" && ok && (flags & 0x1u) && !(flags & 0x200u)
-            && name != u"lo" && interfaceUp(name))
+        if (f[0] == QByteArray(32, '0') && f[1] == "00" && ok && (flags & 0x1u) && !(flags & 0x200u) && name != u"lo"
+            && interfaceUp(name))
             return name;
     }
     return {};
@@ -79,7 +78,8 @@ ConnectionState::Result RouteConnectionState::query() const
 {
     Result result;
     quint32 flags = 0;
-    const QStringList interfaces = QDir(m_sysRoot + QStringLiteral("/class/net")).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
+    const QStringList interfaces
+        = QDir(m_sysRoot + QStringLiteral("/class/net")).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
     for (const QString &name : interfaces) {
         if (name != u"lo" && interfaceUp(name)) {
             flags |= Configured;

@@ -1,4 +1,4 @@
-#include "Console.h"
+#include "core/Console.h"
 
 #include <QByteArray>
 
@@ -7,7 +7,7 @@
 
 namespace Console {
 namespace {
-std::atomic<bool> g_headless{false};
+std::atomic<bool> g_headless { false };
 
 void write(std::FILE *stream, const QString &line)
 {

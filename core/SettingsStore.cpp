@@ -1,4 +1,4 @@
-#include "SettingsStore.h"
+#include "core/SettingsStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,7 +20,7 @@ std::unique_ptr<SettingsStore> &globalStore()
 
 SettingsStore::SettingsStore()
     : SettingsStore(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-                    + QStringLiteral("/RizidirUduzidodirer.conf"))
+        + QStringLiteral("/RizidirUduzidodirer.conf"))
 {
     ensurePrivateFile();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ConnectionState.h"
+#include "core/ConnectionState.h"
 
 #include <atomic>
 
@@ -10,11 +10,10 @@
 class FakeConnectionState final : public ConnectionState
 {
 public:
-    explicit FakeConnectionState(bool online = true, QString name = QStringLiteral("eth-test"))
-        : online(online)
+    explicit FakeConnectionState(bool isOnline = true, QString name = QStringLiteral("eth-test"))
+        : online(isOnline)
         , m_name(std::move(name))
-    {
-    }
+    { }
 
     Result query() const override
     {
@@ -32,5 +31,5 @@ public:
 
 private:
     QString m_name; // set once, before any query
-    mutable std::atomic<int> m_queries{0};
+    mutable std::atomic<int> m_queries { 0 };
 };

@@ -1,4 +1,4 @@
-#include "Conversions.h"
+#include "core/Conversions.h"
 
 #include <cmath>
 #include <limits>
@@ -26,7 +26,7 @@ int digitValue(QChar c)
 struct Scan
 {
     double value = 0.0;
-    qsizetype end = 0;      // index after the last character that belongs to the number
+    qsizetype end = 0; // index after the last character that belongs to the number
     bool hasDigits = false;
 };
 
