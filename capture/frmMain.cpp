@@ -199,7 +199,12 @@ void frmMain::buildComponents(const Services &services)
     connect(m_listener, &Listener::tlsRefused, this,
         [this] { PutLog(QStringLiteral("TLS connection refused: no certificate configured")); });
 
+    // The country index is built on a worker thread from the start; a visit before it is ready
+    // (or while a changed file is read again) gets the answer of the index in use.
     m_country = std::make_unique<CountryLookup>(QString(), CountryLookup::Limits(), *m_clock);
+    m_country->setBuilding(CountryLookup::Building::InBackground);
+    connect(m_country.get(), &CountryLookup::notice, this, &frmMain::PutLog);
+    m_country->checkFiles();
     m_visits = new VisitProcessor(*m_settings, *m_visitors, *this, *m_clock, this);
     m_monitor = new ConnectionMonitor(m_connection, *m_startup, *this, this);
 
@@ -426,9 +431,11 @@ void frmMain::setStopRepeat(bool visible, const QString &toolTip)
 
 std::optional<QString> frmMain::country(const QString &address)
 {
-    if (!m_country->fileExists())
+    // An address the files do not cover has no country: the popup then shows the address.
+    const QString name = m_country->getcountry(address);
+    if (name.isEmpty())
         return std::nullopt;
-    return m_country->getcountry(address);
+    return name;
 }
 
 void frmMain::clearLog()

