@@ -53,6 +53,11 @@ void HttpRequest::abortAll()
     g_abortAll = true;
 }
 
+bool HttpRequest::aborted()
+{
+    return g_abortAll;
+}
+
 // The libcurl callbacks; a friend so they can fill the request's answer.
 struct HttpRequestCallbacks
 {
@@ -123,6 +128,7 @@ void HttpRequest::open(const QString &method, const QString &url)
     m_method = method;
     m_url = url;
     m_requestHeaders.clear();
+    m_requestBody.clear();
     m_status = 0;
     m_body.clear();
     m_responseHeaders.clear();
@@ -160,7 +166,9 @@ void HttpRequest::send()
 
     if (!m_curl)
         throw HttpError(HttpErrorKind::Transport, QStringLiteral("The web request library could not be started"));
-    if (m_method != QLatin1String("GET"))
+    const bool head = m_method == QLatin1String("HEAD");
+    const bool post = m_method == QLatin1String("POST");
+    if (m_method != QLatin1String("GET") && !head && !post)
         throw HttpError(HttpErrorKind::InvalidRequest, QStringLiteral("Unsupported request method"));
     if (m_url.isEmpty() || hasControlCharacters(m_url) || m_url.contains(u' '))
         throw HttpError(HttpErrorKind::InvalidRequest, QStringLiteral("Invalid address"));
@@ -190,7 +198,15 @@ void HttpRequest::send()
     const QByteArray agent = (m_options.userAgent.isEmpty() ? defaultUserAgent() : m_options.userAgent).toUtf8();
 
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
-    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    if (head) {
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    } else if (post) {
+        curl_easy_setopt(curl, CURLOPT_POST, 1L);
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(m_requestBody.size()));
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, m_requestBody.constData());
+    } else {
+        curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    }
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);

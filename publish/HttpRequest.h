@@ -50,8 +50,8 @@ private:
 // for the next request (which starts without request headers). Use it from one thread at a time;
 // it needs no event loop.
 //
-// Redirects are not followed; only http and https are spoken; every request carries the
-// User-Agent of HttpOptions.
+// Methods: GET, HEAD and POST (with the body set by setRequestBody). Redirects are not followed;
+// only http and https are spoken; every request carries the User-Agent of HttpOptions.
 //
 // Response headers: getResponseHeader returns the value of the named header (case-insensitive
 // name) of the final answer. When the header occurs more than once the values are joined in
@@ -63,6 +63,8 @@ public:
     // Ends every exchange still running, in any thread, within a moment, and refuses new ones
     // (they fail as Transport errors). For the program's shut-down.
     static void abortAll();
+    // Whether abortAll() was called.
+    static bool aborted();
 
     explicit HttpRequest(HttpOptions options = {});
     ~HttpRequest();
@@ -78,6 +80,8 @@ public:
     // Adds or replaces a request header. Names or values with control characters make send()
     // fail with InvalidRequest.
     void setRequestHeader(const QString &name, const QString &value);
+    // The body a POST sends (forgotten by open()).
+    void setRequestBody(const QByteArray &body) { m_requestBody = body; }
     // Performs the exchange. Throws HttpError.
     void send();
 
@@ -102,6 +106,7 @@ private:
     QString m_method;
     QString m_url;
     QList<QPair<QString, QString>> m_requestHeaders;
+    QByteArray m_requestBody;
 
     int m_status = 0;
     QByteArray m_body;

@@ -1,0 +1,267 @@
+#include "publish/CertificateKeeper.h"
+
+#include "core/AcmeChallenges.h"
+#include "core/Paths.h"
+#include "core/SettingsStore.h"
+#include "publish/BackgroundTask.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QSslCertificate>
+#include <QTimer>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <optional>
+#include <thread>
+
+const QString CertificateKeeper::DefaultDirectoryUrl = QStringLiteral("https://acme-v02.api.letsencrypt.org/directory");
+
+namespace {
+
+// A host name the CA can be asked for: letters, digits, hyphens and dots, at most 253 characters.
+bool isHostName(const QString &name)
+{
+    if (name.isEmpty() || name.size() > 253 || name.startsWith(u'.') || name.endsWith(u'.')
+        || name.contains(QStringLiteral("..")))
+        return false;
+    for (QChar c : name) {
+        const char16_t u = c.unicode();
+        if (!((u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') || u == u'-'
+                || u == u'.'))
+            return false;
+    }
+    return true;
+}
+
+QString waitText(qint64 ms)
+{
+    const qint64 minutes = (ms + 59'999) / 60'000;
+    if (minutes < 60)
+        return QStringLiteral("%1 min").arg(minutes);
+    const qint64 hours = minutes / 60;
+    const qint64 rest = minutes % 60;
+    return rest == 0 ? QStringLiteral("%1 h").arg(hours) : QStringLiteral("%1 h %2 min").arg(hours).arg(rest);
+}
+
+// Writes a file readable by its owner only, by atomic replacement.
+bool writePrivateFile(const QString &path, const QByteArray &data, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    if (file.write(data) != data.size() || !file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool makeStorageDir(QString *error)
+{
+    const QString dir = CertificateKeeper::storageDir();
+    if (!QDir().mkpath(dir)) {
+        *error = QStringLiteral("cannot create ") + dir;
+        return false;
+    }
+    ::chmod(QFile::encodeName(dir).constData(), 0700);
+    return true;
+}
+
+} // namespace
+
+CertificateKeeper::CertificateKeeper(
+    SettingsStore &settings, std::shared_ptr<AcmeChallenges> challenges, const Clock &clock, QObject *parent)
+    : QObject(parent)
+    , m_settings(settings)
+    , m_challenges(std::move(challenges))
+    , m_clock(clock)
+    , m_timer(new QTimer(this))
+    , m_stop(std::make_shared<std::atomic<bool>>(false))
+{
+    m_exchange = [challenges = m_challenges](const AcmeRequest &request, const std::atomic<bool> &stop) {
+        return obtainAndSave(request, *challenges, stop);
+    };
+    m_timer->setInterval(TickIntervalMs);
+    connect(m_timer, &QTimer::timeout, this, &CertificateKeeper::tick);
+}
+
+CertificateKeeper::~CertificateKeeper()
+{
+    *m_stop = true;
+}
+
+void CertificateKeeper::start()
+{
+    m_timer->start();
+    tick();
+}
+
+QString CertificateKeeper::storageDir()
+{
+    return Paths::userDataDir() + QStringLiteral("/tls");
+}
+
+QString CertificateKeeper::accountKeyFile()
+{
+    return storageDir() + QStringLiteral("/account-key.pem");
+}
+
+QString CertificateKeeper::certificateFile()
+{
+    return storageDir() + QStringLiteral("/certificate.pem");
+}
+
+QString CertificateKeeper::keyFile()
+{
+    return storageDir() + QStringLiteral("/certificate-key.pem");
+}
+
+void CertificateKeeper::log(const QString &line) const
+{
+    if (m_putLog)
+        m_putLog(line);
+}
+
+bool CertificateKeeper::certificateIsFresh(const QString &domain, const QDateTime &now)
+{
+    QFile file(certificateFile());
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QSslCertificate> chain = QSslCertificate::fromData(file.read(1 << 20), QSsl::Pem);
+    if (chain.isEmpty() || !QFile::exists(keyFile()))
+        return false;
+    const QSslCertificate &leaf = chain.first();
+    if (!leaf.subjectAlternativeNames().values(QSsl::DnsEntry).contains(domain, Qt::CaseInsensitive))
+        return false;
+    const QDateTime from = leaf.effectiveDate();
+    const QDateTime until = leaf.expiryDate();
+    if (!from.isValid() || !until.isValid() || until <= from)
+        return false;
+    const qint64 lifetime = from.secsTo(until);
+    return now.secsTo(until) > lifetime / 3;
+}
+
+void CertificateKeeper::tick()
+{
+    if (m_running)
+        return;
+    const QString domain = m_settings.GetSetting(QStringLiteral("AcmeDomain")).trimmed();
+    if (domain.isEmpty())
+        return;
+    if (!isHostName(domain)) {
+        if (m_refusedDomain != domain)
+            log(QStringLiteral("AcmeDomain \"%1\" is no host name: no TLS certificate is requested")
+                    .arg(domain.left(260)));
+        m_refusedDomain = domain;
+        return;
+    }
+    AcmeRequest request;
+    request.domain = domain.toLower();
+    request.directoryUrl = m_settings.GetSetting(QStringLiteral("AcmeDirectoryURL"), DefaultDirectoryUrl).trimmed();
+    request.email = m_settings.GetSetting(QStringLiteral("AcmeEmail")).trimmed();
+    request.caFile = m_settings.GetSetting(QStringLiteral("CAFile")).trimmed();
+
+    const QString target = request.domain + u'\n' + request.directoryUrl;
+    if (target != m_lastTarget) {
+        m_lastTarget = target;
+        m_backoffMs = 0;
+        m_nextAttemptMs = 0;
+    }
+    const qint64 now = m_clock.monotonicMs();
+    if (m_nextAttemptMs != 0 && now < m_nextAttemptMs)
+        return;
+    if (certificateIsFresh(request.domain, m_clock.currentDateTime().toUTC()))
+        return;
+
+    m_running = true;
+    log(QStringLiteral("Requesting a TLS certificate for %1 from %2").arg(request.domain, request.directoryUrl));
+    const ExchangeFn exchange = m_exchange;
+    const std::shared_ptr<std::atomic<bool>> stop = m_stop;
+    runInBackground<AcmeOutcome>(
+        this, [exchange, request, stop] { return exchange(request, *stop); },
+        [this, domain = request.domain](const AcmeOutcome &outcome) { onFinished(domain, outcome); });
+}
+
+void CertificateKeeper::onFinished(const QString &domain, const AcmeOutcome &outcome)
+{
+    m_running = false;
+    const qint64 now = m_clock.monotonicMs();
+    if (outcome.ok) {
+        m_backoffMs = 0;
+        m_nextAttemptMs = 0;
+        const QList<QSslCertificate> chain = QSslCertificate::fromData(outcome.certificatePem, QSsl::Pem);
+        const QString until = chain.isEmpty()
+            ? QStringLiteral("?")
+            : chain.first().expiryDate().toUTC().toString(QStringLiteral("yyyy-MM-dd hh:mm 'UTC'"));
+        log(QStringLiteral("TLS certificate for %1 obtained, valid until %2").arg(domain, until));
+        emit finished(true);
+        return;
+    }
+    m_backoffMs = m_backoffMs == 0 ? FirstBackoffMs : std::min(m_backoffMs * 2, MaxBackoffMs);
+    qint64 wait = m_backoffMs;
+    if (outcome.retryAfterSeconds > 0)
+        wait = std::max(wait, outcome.retryAfterSeconds * 1000);
+    m_nextAttemptMs = now + wait;
+    log(QStringLiteral("Could not obtain a TLS certificate for %1: %2; next try in %3")
+            .arg(domain, outcome.error, waitText(wait)));
+    emit finished(false);
+}
+
+AcmeOutcome CertificateKeeper::obtainAndSave(
+    const AcmeRequest &request, AcmeChallenges &challenges, const std::atomic<bool> &stop)
+{
+    AcmeOutcome outcome;
+    QString error;
+    if (!makeStorageDir(&error)) {
+        outcome.error = error;
+        return outcome;
+    }
+    std::optional<AcmeCrypto::Key> accountKey;
+    try {
+        QFile file(accountKeyFile());
+        if (file.exists()) {
+            if (!file.open(QIODevice::ReadOnly)) {
+                outcome.error = QStringLiteral("cannot read ") + accountKeyFile();
+                return outcome;
+            }
+            accountKey.emplace(AcmeCrypto::Key::fromPem(file.read(64 * 1024)));
+        } else {
+            accountKey.emplace(AcmeCrypto::Key::generate());
+            if (!writePrivateFile(accountKeyFile(), accountKey->privatePem(), &error)) {
+                outcome.error = QStringLiteral("cannot write ") + accountKeyFile() + QStringLiteral(": ") + error;
+                return outcome;
+            }
+        }
+    } catch (const AcmeCrypto::Error &e) {
+        outcome.error
+            = QStringLiteral("the account key ") + accountKeyFile() + QStringLiteral(" is unusable: ") + e.text();
+        return outcome;
+    }
+
+    AcmeClient client(request, *accountKey, challenges);
+    client.setSleep([&stop](qint64 ms) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < until) {
+            if (stop || HttpRequest::aborted())
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return !stop && !HttpRequest::aborted();
+    });
+    outcome = client.obtain();
+    if (!outcome.ok)
+        return outcome;
+    // The key first: the listener loads the pair when the certificate changes.
+    if (!writePrivateFile(keyFile(), outcome.keyPem, &error)
+        || !writePrivateFile(certificateFile(), outcome.certificatePem, &error)) {
+        outcome.ok = false;
+        outcome.error = QStringLiteral("cannot save the certificate in ") + storageDir() + QStringLiteral(": ") + error;
+    }
+    return outcome;
+}
