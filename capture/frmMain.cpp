@@ -8,6 +8,7 @@
 #include "capture/VisitorList.h"
 #include "core/Console.h"
 #include "core/Conversions.h"
+#include "core/FileLimits.h"
 #include "core/Paths.h"
 #include "core/SettingsStore.h"
 #include "nettools/Class1.h"
@@ -198,6 +199,11 @@ void frmMain::buildComponents(const Services &services)
     connect(m_listener, &Listener::acceptError, this, &frmMain::onAcceptError);
     connect(m_listener, &Listener::tlsRefused, this,
         [this] { PutLog(QStringLiteral("TLS connection refused: no certificate configured")); });
+    connect(m_listener, &Listener::descriptorsExhausted, this, [this] {
+        PutLog(QStringLiteral("Out of file descriptors (limit on open files: %1): idle connections are closed "
+                              "to serve new visitors")
+                   .arg(FileLimits::current()));
+    });
 
     // The country index is built on a worker thread from the start; a visit before it is ready
     // (or while a changed file is read again) gets the answer of the index in use.
