@@ -18,7 +18,7 @@ struct CountryLookupLimits
     // calls, several times the cost of the lookup itself).
     qint64 recheckIntervalMs = 1000;
     // A file with more ranges than this is refused (not used, with a notice): it bounds the
-    // memory an index build takes (about 130 bytes per range at most, see docs/capture-data.md).
+    // memory an index build takes (about 150 bytes per range at most, see docs/capture-data.md).
     qsizetype maxRanges = 2'000'000;
     // The same for the distinct country names of a file, in bytes all together.
     qsizetype maxNameBytes = 16 << 20;

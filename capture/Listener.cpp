@@ -1,9 +1,12 @@
 #include "capture/Listener.h"
 
+#include "capture/VisitorAddress.h"
+#include "core/AcmeChallenges.h"
 #include "core/FileLimits.h"
 
 #include <QHostAddress>
 #include <QSocketNotifier>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTimer>
 
@@ -21,13 +24,15 @@ constexpr char TlsHandshakeByte = 0x16;
 constexpr int MaxAcceptsPerTurn = 256;
 const QByteArray HeaderEnd("\r\n\r\n");
 
-// The visitor's address; an IPv4 visitor on an IPv6 socket as plain IPv4.
-QHostAddress peerAddress(int fd)
+// The visitor's address (an IPv4 visitor on an IPv6 socket as plain IPv4), and its text as the
+// program shows it: dotted IPv4, or the canonical IPv6 text without a zone.
+QHostAddress peerAddress(int fd, QString *text)
 {
     sockaddr_storage storage {};
     socklen_t length = sizeof storage;
     if (::getpeername(fd, reinterpret_cast<sockaddr *>(&storage), &length) != 0)
         return {};
+    *text = VisitorAddress::fromSockaddr(reinterpret_cast<const sockaddr *>(&storage));
     QHostAddress address(reinterpret_cast<const sockaddr *>(&storage));
     bool isV4 = false;
     const quint32 v4 = address.toIPv4Address(&isV4);
@@ -188,7 +193,8 @@ quint16 Listener::serverPort() const
 void Listener::onAccepted(qintptr descriptor)
 {
     const int fd = static_cast<int>(descriptor);
-    const QHostAddress address = peerAddress(fd);
+    QString addressText;
+    const QHostAddress address = peerAddress(fd, &addressText);
     QByteArray source = sourceKey(address);
     const auto own = m_sources.find(source);
     if (own != m_sources.end() && int(own->second.size()) >= m_limits.maxPerSource)
@@ -197,7 +203,7 @@ void Listener::onAccepted(qintptr descriptor)
         closeForRoom();
     Connection connection;
     connection.fd = fd;
-    connection.remoteAddress = address.toString();
+    connection.remoteAddress = addressText;
     connection.source = std::move(source);
     connection.lastActivityMs = m_clock.monotonicMs();
     m_connections.push_back(std::move(connection));
@@ -208,8 +214,8 @@ void Listener::onAccepted(qintptr descriptor)
     // The request often arrives together with the connection: read before waiting.
     onReadable(fd);
     const auto found = m_byDescriptor.constFind(fd);
-    if (found == m_byDescriptor.constEnd() || found.value() != it)
-        return; // already finished
+    if (found == m_byDescriptor.constEnd() || found.value() != it || it->tls)
+        return; // already finished, or served by its TLS socket
     it->notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(it->notifier, &QSocketNotifier::activated, this,
         [this](QSocketDescriptor socket) { onReadable(static_cast<int>(qintptr(socket))); });
@@ -222,6 +228,12 @@ void Listener::onReadable(int fd)
         return;
     const ConnectionList::iterator it = found.value();
     Connection &connection = *it;
+    if (connection.buffer.isEmpty() && m_tlsConfiguration && tlsWaiting(fd)) {
+        if (const std::optional<QSslConfiguration> configuration = m_tlsConfiguration()) {
+            startTls(it, *configuration);
+            return;
+        }
+    }
     const qsizetype before = connection.buffer.size();
     bool closed = false;
     char chunk[16 * 1024];
@@ -249,6 +261,12 @@ void Listener::onReadable(int fd)
             emit tlsRefused();
         return;
     }
+    afterRead(it, before, closed);
+}
+
+void Listener::afterRead(ConnectionList::iterator it, qsizetype before, bool closed)
+{
+    Connection &connection = *it;
     if (connection.buffer.size() > before) {
         m_receivedBytes += connection.buffer.size() - before;
         connection.lastActivityMs = m_clock.monotonicMs();
@@ -259,15 +277,117 @@ void Listener::onReadable(int fd)
     }
     // Look for the end of the header only where new bytes could have completed it.
     const qsizetype searchFrom = qMax<qsizetype>(0, before - (HeaderEnd.size() - 1));
-    if (closed || connection.buffer.size() >= m_limits.maxHeaderBytes
-        || (connection.buffer.size() > before && connection.buffer.indexOf(HeaderEnd, searchFrom) >= 0))
+    const bool complete = connection.buffer.size() > before && connection.buffer.indexOf(HeaderEnd, searchFrom) >= 0;
+    if (complete && !connection.tls && answerChallenge(connection)) {
+        finish(it, false); // answered: no visit
+        return;
+    }
+    if (closed || complete || connection.buffer.size() >= m_limits.maxHeaderBytes)
         finish(it, true);
+}
+
+bool Listener::tlsWaiting(int fd)
+{
+    char first = 0;
+    ssize_t got;
+    do {
+        got = ::recv(fd, &first, 1, MSG_PEEK | MSG_DONTWAIT);
+    } while (got < 0 && errno == EINTR);
+    return got == 1 && first == TlsHandshakeByte;
+}
+
+bool Listener::answerChallenge(const Connection &connection)
+{
+    if (!m_challenges || m_challenges->isEmpty())
+        return false;
+    const std::optional<QByteArray> answer = m_challenges->responseFor(connection.buffer);
+    if (!answer)
+        return false;
+    // A few hundred bytes: they fit the socket's send buffer at once.
+    ssize_t sent;
+    do {
+        sent = ::send(connection.fd, answer->constData(), size_t(answer->size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    } while (sent < 0 && errno == EINTR);
+    return true;
+}
+
+void Listener::startTls(ConnectionList::iterator it, const QSslConfiguration &configuration)
+{
+    Connection &connection = *it;
+    const int fd = connection.fd;
+    // The descriptor is the socket's from now on; its own notifiers replace ours.
+    if (connection.notifier) {
+        connection.notifier->setEnabled(false);
+        connection.notifier->deleteLater(); // this may run inside its signal
+        connection.notifier = nullptr;
+    }
+    auto *socket = new QSslSocket(this);
+    connection.tls = socket;
+    socket->setSslConfiguration(configuration);
+    socket->setReadBufferSize(m_limits.maxHeaderBytes);
+    if (!socket->setSocketDescriptor(fd, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
+        connection.tls = nullptr;
+        delete socket;
+        finish(it, false);
+        return;
+    }
+    connect(socket, &QSslSocket::encrypted, this, [this, fd] {
+        const auto found = m_byDescriptor.constFind(fd);
+        if (found != m_byDescriptor.constEnd())
+            found.value()->encrypted = true;
+    });
+    connect(socket, &QSslSocket::readyRead, this, [this, fd] { onTlsReadable(fd); });
+    connect(socket, &QSslSocket::errorOccurred, this, [this, fd](QAbstractSocket::SocketError) { onTlsError(fd); });
+    socket->startServerEncryption();
+}
+
+void Listener::onTlsReadable(int fd)
+{
+    const auto found = m_byDescriptor.constFind(fd);
+    if (found == m_byDescriptor.constEnd())
+        return;
+    const ConnectionList::iterator it = found.value();
+    Connection &connection = *it;
+    const qsizetype before = connection.buffer.size();
+    const qsizetype room = m_limits.maxHeaderBytes - before;
+    if (room > 0)
+        connection.buffer.append(connection.tls->read(room));
+    afterRead(it, before, false);
+}
+
+void Listener::onTlsError(int fd)
+{
+    const auto found = m_byDescriptor.constFind(fd);
+    if (found == m_byDescriptor.constEnd())
+        return;
+    const ConnectionList::iterator it = found.value();
+    if (!it->encrypted) {
+        const QString reason = it->tls->error() == QAbstractSocket::RemoteHostClosedError
+            ? QStringLiteral("the visitor closed the connection during the handshake")
+            : it->tls->errorString();
+        finish(it, false);
+        noteHandshakeFailure(reason);
+        return;
+    }
+    // After the handshake: the visitor closed or the connection broke; what arrived is the request.
+    const qsizetype before = it->buffer.size();
+    const qsizetype room = m_limits.maxHeaderBytes - before;
+    if (room > 0)
+        it->buffer.append(it->tls->read(room));
+    afterRead(it, before, true);
+}
+
+void Listener::noteHandshakeFailure(const QString &reason)
+{
+    if (noticeDue(m_handshakeNoticed, m_lastHandshakeNoticeMs, m_clock.monotonicMs(), m_limits.tlsNoticeIntervalMs))
+        emit tlsHandshakeFailed(reason.left(300));
 }
 
 void Listener::finish(ConnectionList::iterator it, bool report)
 {
     const int fd = it->fd;
     QSocketNotifier *notifier = it->notifier;
+    QSslSocket *tls = it->tls;
     const QByteArray request = std::move(it->buffer);
     const QString remote = std::move(it->remoteAddress);
     const auto source = m_sources.find(it->source);
@@ -284,7 +404,14 @@ void Listener::finish(ConnectionList::iterator it, bool report)
         notifier->deleteLater();
     }
     // Nothing was written: the visitor sees the connection end without a reply.
-    ::close(fd);
+    if (tls) {
+        // Aborted, not closed: no close_notify alert either; the socket closes the descriptor.
+        tls->disconnect(this);
+        tls->abort();
+        tls->deleteLater();
+    } else {
+        ::close(fd);
+    }
 
     // A connection that never sent a byte is not a visit.
     if (report && !request.isEmpty())
@@ -331,6 +458,11 @@ bool Listener::onDescriptorShortage()
 void Listener::sweepIdle()
 {
     const qint64 now = m_clock.monotonicMs();
-    while (!m_connections.empty() && now - m_connections.front().lastActivityMs >= m_limits.idleTimeoutMs)
+    while (!m_connections.empty() && now - m_connections.front().lastActivityMs >= m_limits.idleTimeoutMs) {
+        const bool unfinishedHandshake = m_connections.front().tls && !m_connections.front().encrypted;
         finish(m_connections.begin(), true);
+        if (unfinishedHandshake)
+            noteHandshakeFailure(
+                QStringLiteral("no complete handshake within %1 s").arg(m_limits.idleTimeoutMs / 1000));
+    }
 }

@@ -5,12 +5,18 @@
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
+#include <QSslConfiguration>
 #include <QString>
 
+#include <functional>
 #include <list>
 #include <map>
+#include <memory>
+#include <optional>
 
+class AcmeChallenges;
 class QHostAddress;
+class QSslSocket;
 class QSocketNotifier;
 class QTcpServer;
 class QTimer;
@@ -26,7 +32,7 @@ struct ListenerLimits
     int maxPerSource = 64; // open connections of one visitor address (IPv6: of one /64) at most
     int reservedDescriptors = 128; // descriptors kept for the program's own files
     qint64 sweepIntervalMs = 1'000; // how often idle connections are looked for
-    qint64 tlsNoticeIntervalMs = 60'000; // at most one TLS notice per this span
+    qint64 tlsNoticeIntervalMs = 60'000; // at most one TLS notice (of each kind) per this span
     qint64 shortageNoticeIntervalMs = 60'000; // at most one descriptor-shortage notice per this span
     qint64 acceptRetryMs = 1'000; // out of descriptors with nothing to close: accepting rests this long
 };
@@ -35,9 +41,21 @@ struct ListenerLimits
 // collects each request up to the end of its header, closes the connection without writing a
 // single byte and reports the collected text with the visitor's address.
 //
-// The listening socket is a QTcpServer; accepted connections are served on their descriptors
-// directly (a read notifier, nonblocking reads, close), because a visit needs nothing of a full
-// QTcpSocket and bursts of visitors arrive by the thousand.
+// The listening socket is a QTcpServer (IPv4 and IPv6); accepted connections are served on their
+// descriptors directly (a read notifier, nonblocking reads, close), because a visit needs nothing
+// of a full QTcpSocket and bursts of visitors arrive by the thousand.
+//
+// TLS: a connection whose first byte is 0x16 (a TLS handshake record) is handed, unread, to a
+// QSslSocket on the same descriptor when a certificate is configured: the handshake (TLS 1.2 or
+// 1.3), then the request header is read and reported exactly like a plain one, with the same
+// limits (the handshake counts towards the idle limit); nothing is written after the handshake.
+// A handshake that fails (or does not complete within the idle limit) makes no visit and is
+// reported with its reason at most once per notice interval. Without a certificate such a
+// connection is closed and noted, also at most once per interval.
+//
+// The one case in which the listener writes: a plain "GET /.well-known/acme-challenge/<token>"
+// for a token published in the AcmeChallenges gets its key authorization (HTTP 200) and is no
+// visit.
 //
 // Room: a source (one visitor address; for IPv6 one /64, which one machine usually owns whole)
 // keeps at most maxPerSource connections open, and a new one from it closes its own connection
@@ -76,6 +94,13 @@ public:
     // Closes the connections idle beyond the limit; runs from a timer, tests call it directly.
     void sweepIdle();
 
+    // Asked at every TLS handshake that arrives: the server configuration (certificate, key), or
+    // none for no TLS.
+    using TlsConfigurationFn = std::function<std::optional<QSslConfiguration>()>;
+    void setTlsConfiguration(TlsConfigurationFn configuration) { m_tlsConfiguration = std::move(configuration); }
+    // The HTTP-01 answers to serve (shared with the certificate keeper's worker thread).
+    void setAcmeChallenges(std::shared_ptr<const AcmeChallenges> challenges) { m_challenges = std::move(challenges); }
+
     // The connection cap for a limit on open files: maxConnections, but no more than the limit
     // less the reserve (half the limit when the reserve would take more than half).
     static int connectionCapFor(int maxConnections, qint64 descriptorLimit, int reservedDescriptors);
@@ -85,10 +110,14 @@ public:
 
 signals:
     // One finished request: its header text (at most maxHeaderBytes) and the visitor's address
-    // (dotted IPv4 text, or the IPv6 text for an IPv6 visitor). Emitted in finishing order.
+    // (dotted IPv4 text, also for an IPv4 visitor on the IPv6 socket, or the canonical IPv6 text
+    // of RFC 5952). Emitted in finishing order.
     void requestFinished(const QByteArray &request, const QString &remoteAddress);
-    // A TLS handshake arrived instead of a request; emitted at most once per notice interval.
+    // A TLS handshake arrived and no certificate is configured; emitted at most once per notice
+    // interval.
     void tlsRefused();
+    // A TLS handshake failed (the reason in words); emitted at most once per notice interval.
+    void tlsHandshakeFailed(const QString &reason);
     // accept() failed (other than for want of descriptors); accepting has stopped until the next
     // listen().
     void acceptError(const QString &description);
@@ -108,6 +137,8 @@ private:
         QByteArray source;
         SourceList::iterator inSource;
         qint64 lastActivityMs = 0;
+        QSslSocket *tls = nullptr; // serves the connection once it turned out to be TLS
+        bool encrypted = false; // the handshake is done
     };
     using ConnectionList = std::list<Connection>;
 
@@ -116,6 +147,16 @@ private:
     void onReadable(int fd);
     void finish(ConnectionList::iterator it, bool report);
     void finish(const Connection *connection, bool report);
+    void startTls(ConnectionList::iterator it, const QSslConfiguration &configuration);
+    void onTlsReadable(int fd);
+    void onTlsError(int fd);
+    // Whether the first byte waiting on the descriptor starts a TLS handshake (without reading it).
+    static bool tlsWaiting(int fd);
+    // Writes the answer to an HTTP-01 challenge; false when the request is none.
+    bool answerChallenge(const Connection &connection);
+    // Checks the end of the header after new bytes; finishes the connection when it is done.
+    void afterRead(ConnectionList::iterator it, qsizetype before, bool closed);
+    void noteHandshakeFailure(const QString &reason);
     // Closes the connection idle the longest of the source holding the most; false when none is open.
     bool closeForRoom();
     // accept() found no descriptor: makes room, or rests. True when accepting may go on at once.
@@ -137,4 +178,8 @@ private:
     bool m_tlsNoticed = false;
     qint64 m_lastShortageNoticeMs = 0;
     bool m_shortageNoticed = false;
+    qint64 m_lastHandshakeNoticeMs = 0;
+    bool m_handshakeNoticed = false;
+    TlsConfigurationFn m_tlsConfiguration;
+    std::shared_ptr<const AcmeChallenges> m_challenges;
 };

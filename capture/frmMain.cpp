@@ -4,8 +4,10 @@
 #include "capture/CountryLookup.h"
 #include "capture/EventLog.h"
 #include "capture/RequestParsing.h"
+#include "capture/TlsCredentials.h"
 #include "capture/VisitProcessor.h"
 #include "capture/VisitorList.h"
+#include "core/AcmeChallenges.h"
 #include "core/Console.h"
 #include "core/Conversions.h"
 #include "core/FileLimits.h"
@@ -14,6 +16,7 @@
 #include "nettools/Class1.h"
 #include "publish/AddressUpdater.h"
 #include "publish/BackgroundTask.h"
+#include "publish/CertificateKeeper.h"
 #include "publish/ConnectionMonitor.h"
 #include "publish/DayChangeNote.h"
 #include "publish/OutsideAddresses.h"
@@ -204,6 +207,31 @@ void frmMain::buildComponents(const Services &services)
                               "to serve new visitors")
                    .arg(FileLimits::current()));
     });
+    connect(m_listener, &Listener::tlsHandshakeFailed, this,
+        [this](const QString &reason) { PutLog(QStringLiteral("TLS handshake failed: ") + reason); });
+
+    // TLS: the files of TlsCertFile and TlsKeyFile, else the certificate the keeper obtained for
+    // AcmeDomain; the keeper's HTTP-01 answers are served by the listener.
+    m_challenges = std::make_shared<AcmeChallenges>();
+    m_tls = std::make_unique<TlsCredentials>(
+        [this] {
+            TlsCredentials::Files files;
+            files.certificate = m_settings->GetSetting(QStringLiteral("TlsCertFile")).trimmed();
+            files.key = m_settings->GetSetting(QStringLiteral("TlsKeyFile")).trimmed();
+            if (files.certificate.isEmpty() && files.key.isEmpty()
+                && !m_settings->GetSetting(QStringLiteral("AcmeDomain")).trimmed().isEmpty()
+                && QFile::exists(CertificateKeeper::certificateFile())) {
+                files.certificate = CertificateKeeper::certificateFile();
+                files.key = CertificateKeeper::keyFile();
+            }
+            return files;
+        },
+        *m_clock);
+    m_tls->setPutLog(logFn);
+    m_listener->setTlsConfiguration([this] { return m_tls->configuration(); });
+    m_listener->setAcmeChallenges(m_challenges);
+    m_keeper = new CertificateKeeper(*m_settings, m_challenges, *m_clock, this);
+    m_keeper->setPutLog(logFn);
 
     // The country index is built on a worker thread from the start; a visit before it is ready
     // (or while a changed file is read again) gets the answer of the index in use.
@@ -298,8 +326,15 @@ void frmMain::ListenOnPort(qint16 PortNum)
 {
     PutLog(QStringLiteral("Listening for connections on port: ") + QString::number(PortNum));
     QString error;
-    if (!m_listener->listen(PortNum, &error))
+    if (!m_listener->listen(PortNum, &error)) {
         PutLog(QStringLiteral("Bind error: ") + error);
+        return;
+    }
+    // Certificates are ordered once the listener can answer the CA's challenges.
+    if (!m_keeperStarted) {
+        m_keeperStarted = true;
+        m_keeper->start();
+    }
 }
 
 void frmMain::listenOnConfiguredPort()
@@ -367,7 +402,15 @@ void frmMain::enablePublisher()
 
 void frmMain::onRequestFinished(const QByteArray &request, const QString &remoteAddress)
 {
+    const int rows = m_visitors->rowCount();
     m_visits->WS_Close(QString::fromUtf8(request), remoteAddress);
+    // Headless, the visit's row also goes to standard output, as the popup does.
+    if (Console::isHeadless() && m_visitors->rowCount() > rows) {
+        const int row = m_visitors->rowCount() - 1;
+        const VisitorListModel &model = m_visitors->model();
+        Console::writeLine(QStringLiteral("List: ") + model.cellText(row, 0) + QStringLiteral(" | ")
+            + model.cellText(row, 1) + QStringLiteral(" | ") + model.cellText(row, 2));
+    }
 }
 
 void frmMain::onAcceptError(const QString &description)

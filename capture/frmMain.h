@@ -13,6 +13,8 @@
 
 #include <memory>
 
+class AcmeChallenges;
+class CertificateKeeper;
 class CountryLookup;
 class DayChangeNote;
 class EventLog;
@@ -25,6 +27,7 @@ class QToolButton;
 class RemoteScriptPublisher;
 class SettingsStore;
 class SoundOutput;
+class TlsCredentials;
 class UpdateCheck;
 class VisitProcessor;
 class VisitorList;
@@ -88,6 +91,7 @@ public:
     AddressUpdater &addressUpdater() { return *m_updater; }
     UpdateCheck &updateCheck() { return *m_updateCheck; }
     RemoteScriptPublisher &publisher() { return *m_publisher; }
+    CertificateKeeper &certificateKeeper() { return *m_keeper; }
     SettingsStore &settings() { return *m_settings; }
     StartupState &startupState() { return *m_startup; }
     const Clock &clock() const { return *m_clock; }
@@ -160,6 +164,10 @@ private:
     Listener *m_listener = nullptr;
     VisitorList *m_visitors = nullptr;
     std::unique_ptr<CountryLookup> m_country;
+    std::shared_ptr<AcmeChallenges> m_challenges;
+    std::unique_ptr<TlsCredentials> m_tls;
+    CertificateKeeper *m_keeper = nullptr;
+    bool m_keeperStarted = false;
     VisitProcessor *m_visits = nullptr;
     ConnectionMonitor *m_monitor = nullptr;
     UpdateCheck *m_updateCheck = nullptr;

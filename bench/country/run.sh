@@ -8,8 +8,11 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${BUILD_DIR:-$root/build-bench}
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVISTELLE_BUILD_TESTS=OFF -DVISTELLE_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target bench_country >/dev/null
+# NO_BUILD=1: use what $BUILD_DIR holds (a build with -DVISTELLE_BUILD_BENCH=ON).
+if [[ -z "${NO_BUILD:-}" ]]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVISTELLE_BUILD_TESTS=OFF -DVISTELLE_BUILD_BENCH=ON >/dev/null
+    cmake --build "$build" --target bench_country >/dev/null
+fi
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT

@@ -1,11 +1,14 @@
 // Load client for the visit-intake benchmark. Sends requests from concurrent clients over
 // loopback: each request is a fresh TCP connection that sends one request header with a unique
 // referer and waits until the server closes the connection. Prints the rate, the median and
-// 99th-percentile time from sending to the close, and the failures.
+// 99th-percentile time from sending to the close, and the failures. With "tls" each connection
+// first makes a full TLS handshake (no session reuse; the certificate is not checked) and the
+// request goes through it; the time then runs from the connection's start to the close.
 //
-//   bench_intake_client PORT [REQUESTS=10000] [CLIENTS=50] [TAG=run]
+//   bench_intake_client PORT [REQUESTS=10000] [CLIENTS=50] [TAG=run] [tls]
 //
-// Plain POSIX sockets and threads; no Qt, so the client costs the same against every server.
+// Plain POSIX sockets, OpenSSL and threads; no Qt, so the client costs the same against every
+// server.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -13,6 +16,9 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -52,7 +58,31 @@ bool sendAll(int fd, const char *data, size_t size)
     return true;
 }
 
-void client(int port, int total, const std::string &tag, Totals &totals, std::vector<double> &latencies)
+// One request over TLS on a connected socket; true when the server closed after it.
+bool tlsRequest(SSL_CTX *context, int fd, const std::string &request)
+{
+    SSL *ssl = SSL_new(context);
+    if (!ssl)
+        return false;
+    SSL_set_fd(ssl, fd);
+    SSL_set_tlsext_host_name(ssl, "bench.example");
+    bool good = SSL_connect(ssl) == 1 && SSL_write(ssl, request.data(), int(request.size())) == int(request.size());
+    char buffer[4096];
+    while (good) {
+        const int got = SSL_read(ssl, buffer, sizeof buffer);
+        if (got > 0)
+            continue;
+        const int error = SSL_get_error(ssl, got);
+        // The end: a close_notify, or the connection closed (or reset) without one.
+        good = error == SSL_ERROR_ZERO_RETURN || (error == SSL_ERROR_SYSCALL && (errno == 0 || errno == ECONNRESET));
+        break;
+    }
+    SSL_free(ssl);
+    ERR_clear_error();
+    return good;
+}
+
+void client(int port, int total, const std::string &tag, SSL_CTX *tls, Totals &totals, std::vector<double> &latencies)
 {
     sockaddr_in address {};
     address.sin_family = AF_INET;
@@ -84,8 +114,8 @@ void client(int port, int total, const std::string &tag, Totals &totals, std::ve
         const std::string request = "GET /pixel.gif HTTP/1.1\r\nHost: 127.0.0.1\r\nReferer: http://bench.example/" + tag
             + "/page-" + std::to_string(id) + ".htm\r\nUser-Agent: vistelle-bench\r\nConnection: close\r\n\r\n";
         const auto start = Clock::now();
-        bool good = sendAll(fd, request.data(), request.size());
-        while (good) {
+        bool good = tls ? tlsRequest(tls, fd, request) : sendAll(fd, request.data(), request.size());
+        while (good && !tls) {
             const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
             if (got == 0)
                 break; // the server closed the connection
@@ -119,13 +149,21 @@ int main(int argc, char *argv[])
     const int total = argc > 2 ? std::atoi(argv[2]) : 10000;
     const int clients = argc > 3 ? std::atoi(argv[3]) : 50;
     const std::string tag = argc > 4 ? argv[4] : "run";
+    SSL_CTX *tls = nullptr;
+    if (argc > 5 && std::string(argv[5]) == "tls") {
+        tls = SSL_CTX_new(TLS_client_method());
+        SSL_CTX_set_min_proto_version(tls, TLS1_2_VERSION);
+        SSL_CTX_set_verify(tls, SSL_VERIFY_NONE, nullptr);
+        SSL_CTX_set_session_cache_mode(tls, SSL_SESS_CACHE_OFF);
+    }
 
     Totals totals;
     std::vector<std::vector<double>> latencies(static_cast<size_t>(clients));
     std::vector<std::thread> threads;
     const auto start = Clock::now();
     for (int i = 0; i < clients; ++i)
-        threads.emplace_back(client, port, total, std::cref(tag), std::ref(totals), std::ref(latencies[size_t(i)]));
+        threads.emplace_back(
+            client, port, total, std::cref(tag), tls, std::ref(totals), std::ref(latencies[size_t(i)]));
     for (std::thread &t : threads)
         t.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -144,5 +182,6 @@ int main(int argc, char *argv[])
     std::printf("RESULT ok=%d refused=%d failed=%d seconds=%.3f rate=%.0f median_ms=%.3f p99_ms=%.3f\n",
         totals.ok.load(), totals.refused.load(), totals.failed.load(), seconds,
         seconds > 0 ? totals.ok.load() / seconds : 0.0, percentile(0.5), percentile(0.99));
+    SSL_CTX_free(tls);
     return totals.ok.load() == total ? 0 : 1;
 }

@@ -52,6 +52,7 @@ class PebbleCA:
     def __init__(self, http_port, folder=None):
         self.http_port = http_port
         self.folder = folder or tempfile.mkdtemp(prefix="vistelle-pebble-")
+        os.makedirs(self.folder, exist_ok=True)
         self.processes = []
         self.directory = None
         self.management = None
