@@ -11,6 +11,7 @@
 #include "core/SettingsStore.h"
 #include "dialogs/MessageBox.h"
 #include "nettools/Class1.h"
+#include "nettools/WhoIs_Form.h"
 #include "publish/HttpRequest.h"
 
 #include <QDesktopServices>
@@ -77,6 +78,7 @@ frmMain *Shell::mainWindow()
     m_main = new frmMain(*this, services);
     m_container->host(m_main);
     connect(m_main, &frmMain::exitRequested, m_container, &QWidget::close);
+    connect(m_main, &frmMain::whoisRequested, this, &Shell::showWhois);
     m_main->load();
     m_main->show();
     return m_main;
@@ -147,6 +149,8 @@ void Shell::ShutDown()
         m_main->deleteLater();
         m_main = nullptr;
     }
+    if (m_whois)
+        m_whois->reject();
     if (m_tray)
         m_tray->Show(false);
     if (m_container) {
@@ -199,6 +203,18 @@ void Shell::setTrayBusy(bool busy, const QString &toolTip)
 void Shell::showPopup(const QString &caption, const QString &subcaption)
 {
     m_popup->ShowTrayNotification(caption, subcaption);
+}
+
+WhoIs_Form *Shell::whoisWindow() const
+{
+    return m_whois;
+}
+
+void Shell::showWhois(const QString &hostName)
+{
+    if (!m_whois)
+        m_whois = new WhoIs_Form(m_services.settings, *m_services.clock, {}, m_main->window());
+    m_whois->openFor(hostName);
 }
 
 void Shell::restoreWindow()

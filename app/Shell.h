@@ -7,6 +7,7 @@
 #include "core/StartupState.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QUrl>
 
 #include <functional>
@@ -16,6 +17,7 @@ class SettingsStore;
 class SingleInstance;
 class SoundOutput;
 class Tray;
+class WhoIs_Form;
 class frmContainer;
 class frmMain;
 class frmTrayNotification;
@@ -58,6 +60,8 @@ public:
     frmContainer *container() const { return m_container; }
     frmTrayNotification *popup() const { return m_popup; }
     Tray *tray() const { return m_tray; }
+    // The whois window; null until the main window's "Whois" button first opened it.
+    WhoIs_Form *whoisWindow() const;
     StartupState &startup() { return m_startup; }
     bool isShutDown() const { return m_shutDown; }
     // Waits at most this long at shut-down for web exchanges still running.
@@ -76,6 +80,7 @@ private:
     void openDocument(const QString &pathOrUrl) override { OpenDocument(pathOrUrl); }
     void restoreWindow() override;
     void ensureContainer();
+    void showWhois(const QString &hostName);
 
     ShellServices m_services;
     std::shared_ptr<ConnectionState> m_connection;
@@ -86,6 +91,7 @@ private:
     frmContainer *m_container = nullptr;
     frmMain *m_main = nullptr;
     frmTrayNotification *m_popup = nullptr;
+    QPointer<WhoIs_Form> m_whois; // a child of the container, which deletes it
     bool m_shutDown = false;
     bool m_locked = false;
 };

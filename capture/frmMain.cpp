@@ -140,6 +140,11 @@ void frmMain::buildWindow()
     visitorsLabel->setFont(headingFont);
     visitorsBar->addWidget(visitorsLabel);
     visitorsBar->addStretch();
+    Image1 = iconButton(this, "Image1", "system-search", QStringLiteral("Whois"));
+    Image1->setAccessibleName(Image1->toolTip());
+    connect(
+        Image1, &QToolButton::clicked, this, [this, label = widgets.Label6] { emit whoisRequested(label->text()); });
+    visitorsBar->addWidget(Image1);
     for (QToolButton *b : { widgets.Image3, widgets.Image8, widgets.Image7 })
         b->setIconSize(QSize(22, 22));
     widgets.Image3->setIcon(icon("document-save"));

@@ -97,6 +97,8 @@ signals:
     void exitRequested();
     // The listener asked for the remote-script publisher to be enabled (after a socket error).
     void publisherEnableRequested();
+    // The "Whois" button, with the host name of the selected visitor (Label6's caption).
+    void whoisRequested(const QString &hostName);
 
 private:
     void buildWindow();
@@ -148,6 +150,7 @@ private:
     QLabel *lblEvents = nullptr; // "Latest Events"
     QToolButton *Image2 = nullptr; // "Clear Event Log"
     QToolButton *Image5 = nullptr; // "Listen on port"
+    QToolButton *Image1 = nullptr; // "Whois"
     QPlainTextEdit *txtLog = nullptr;
     QStatusBar *StatusBar1 = nullptr;
     QToolButton *panel5 = nullptr; // the update panel (key "download")

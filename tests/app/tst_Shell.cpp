@@ -8,16 +8,19 @@
 #include "app/frmContainer.h"
 #include "capture/EventLog.h"
 #include "capture/Listener.h"
+#include "capture/VisitorList.h"
 #include "capture/frmMain.h"
 #include "core/Console.h"
 #include "core/SettingsStore.h"
 #include "dialogs/MessageBox.h"
 #include "nettools/Class1.h"
+#include "nettools/WhoIs_Form.h"
 #include "publish/ConnectionMonitor.h"
 #include "publish/RemoteScriptPublisher.h"
 #include "tests/common/TestUtil.h"
 #include "tests/mock/FakeConnectionState.h"
 #include "tests/mock/ManualClock.h"
+#include "tests/nettools/FakeWhoisServer.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -28,11 +31,13 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include <atomic>
 
@@ -204,6 +209,7 @@ private slots:
     void secondInstance();
     void loadAddressLabel_data();
     void loadAddressLabel();
+    void whoisForSelectedVisitor();
 };
 
 void tst_Shell::init()
@@ -601,6 +607,39 @@ void tst_Shell::loadPublicAddress()
     f.settings.SaveSetting(QStringLiteral("EchoPageURL"), echo.url());
     f.start(true);
     QTRY_COMPARE(f.addressLabel()->text(), QStringLiteral(" Current IP:203.0.113.9"));
+}
+
+void tst_Shell::whoisForSelectedVisitor()
+{
+    // Selecting a visitor and pressing "Whois" asks the configured server about its domain.
+    FakeWhoisServer server;
+    server.answer = QByteArrayLiteral("Registrant: Example Owner\r\n");
+    Fixture f;
+    f.settings.SaveSetting(QStringLiteral("WhoisServer1"), server.entry());
+    f.start(true);
+    VisitorList &visitors = f.main->visitorList();
+    QSignalSpy shown(&visitors, &VisitorList::hostNameShown);
+    visitors.addVisit(
+        f.clock.currentDateTime(), QStringLiteral("127.0.0.1"), QStringLiteral("https://www.example.com/"));
+    f.main->findChild<QTableView *>(QStringLiteral("iGrid1"))
+        ->setCurrentIndex(visitors.model().index(0, VisitorListModel::IpColumn));
+    QTRY_COMPARE(shown.size(), 1);
+    const QString hostName = shown.at(0).at(0).toString();
+    QVERIFY2(!hostName.contains(QStringLiteral("Can't")), qPrintable(hostName)); // loopback has a name
+
+    QVERIFY(!f.shell().whoisWindow());
+    QTest::mouseClick(f.main->findChild<QToolButton *>(QStringLiteral("Image1")), Qt::LeftButton);
+    WhoIs_Form *whois = f.shell().whoisWindow();
+    QVERIFY(whois);
+    QVERIFY(whois->isVisible());
+    QCOMPARE(whois->windowModality(), Qt::WindowModal);
+    QCOMPARE(whois->parentWidget(), f.shell().container());
+    auto *response = whois->findChild<QPlainTextEdit *>(QStringLiteral("WhoIs_Response"));
+    QTRY_COMPARE(response->toPlainText(), QStringLiteral("Registrant: Example Owner\n"));
+    QCOMPARE(server.last().received, WhoisClient::registeredDomain(hostName).toUtf8() + "\r\n");
+
+    f.shell().ShutDown();
+    QVERIFY(!whois->isVisible());
 }
 
 QTEST_MAIN(tst_Shell)
