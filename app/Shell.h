@@ -1,5 +1,6 @@
 #pragma once
 
+#include "alerts/Mixer.h"
 #include "capture/Listener.h"
 #include "capture/MainWindowHost.h"
 #include "core/Clock.h"
@@ -7,6 +8,7 @@
 #include "core/StartupState.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QUrl>
 
 #include <functional>
@@ -18,6 +20,7 @@ class SoundOutput;
 class Tray;
 class frmContainer;
 class frmMain;
+class frmSetNotifies;
 class frmTrayNotification;
 
 struct ShellServices
@@ -30,6 +33,7 @@ struct ShellServices
     ListenerLimits listenerLimits;
     // Opens an address with the desktop's handler; null: QDesktopServices.
     std::function<bool(const QUrl &)> openUrl;
+    MixerFactory mixer; // the volume window's mixer; null: ALSA's simple mixer
 };
 
 // The application shell: start-up and shut-down, the single instance, the container window with
@@ -57,6 +61,10 @@ public:
     frmMain *mainWindow();
     frmContainer *container() const { return m_container; }
     frmTrayNotification *popup() const { return m_popup; }
+    // Opens the notification settings window, or brings the open one to the front. It is not
+    // modal; each opening loads it from the store.
+    void showNotifySettings();
+    frmSetNotifies *notifySettings() const;
     Tray *tray() const { return m_tray; }
     StartupState &startup() { return m_startup; }
     bool isShutDown() const { return m_shutDown; }
@@ -86,6 +94,7 @@ private:
     frmContainer *m_container = nullptr;
     frmMain *m_main = nullptr;
     frmTrayNotification *m_popup = nullptr;
+    QPointer<frmSetNotifies> m_notify;
     bool m_shutDown = false;
     bool m_locked = false;
 };

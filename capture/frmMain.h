@@ -97,6 +97,8 @@ signals:
     void exitRequested();
     // The listener asked for the remote-script publisher to be enabled (after a socket error).
     void publisherEnableRequested();
+    // "Server Notification Options...": the notification settings window should open.
+    void notificationOptionsRequested();
 
 private:
     void buildWindow();
@@ -153,6 +155,7 @@ private:
     QToolButton *panel5 = nullptr; // the update panel (key "download")
     QLabel *Label10 = nullptr; // "Help"
     QPushButton *Send_Query_Button1 = nullptr; // "Exit"
+    QPushButton *Command1 = nullptr; // "Server Notification Options..."
     QTimer *Timer1 = nullptr;
     QTimer *Timer2 = nullptr;
 
