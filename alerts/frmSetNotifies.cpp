@@ -290,11 +290,14 @@ void frmSetNotifies::showEvent(QShowEvent *event)
 
 void frmSetNotifies::Check1_Click()
 {
-    // Applied at once; a failure leaves the box as it is and the window usable.
-    if (Check1->isChecked())
-        StartupEntry::write(m_services.programPath);
-    else
-        StartupEntry::remove();
+    // Applied at once. The box shows whether there is an entry: one that could not be written
+    // (or removed) puts the box back.
+    if (Check1->isChecked()) {
+        if (!StartupEntry::write(m_services.programPath))
+            Check1->setChecked(false);
+    } else if (!StartupEntry::remove()) {
+        Check1->setChecked(true);
+    }
 }
 
 void frmSetNotifies::Command1_Click()

@@ -9,7 +9,9 @@
 #include "tests/mock/RecordingSoundOutput.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -368,6 +370,20 @@ void tst_NotifyWindows::runOnStartup()
     auto window = openWindow();
     QVERIFY(child<QCheckBox>(window.get(), "Check1")->isChecked());
     QCOMPARE(StartupEntry::read(), QStringLiteral("/new/place/vistelle"));
+
+    // An entry that cannot be written leaves the box empty: the box never claims an entry that
+    // is not there.
+    const QString folder = QFileInfo(StartupEntry::fileName()).absolutePath();
+    QVERIFY(QDir(folder).removeRecursively());
+    QFile blocker(folder); // a file where the folder belongs
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    auto *check = child<QCheckBox>(window.get(), "Check1");
+    QTest::mouseClick(check, Qt::LeftButton);
+    QVERIFY(!check->isChecked());
+    QTest::mouseClick(check, Qt::LeftButton);
+    QVERIFY(!check->isChecked());
+    QVERIFY(QFile::remove(folder));
 }
 
 void tst_NotifyWindows::volumeWindowFindsTheMasterVolume_data()
