@@ -3,6 +3,7 @@
 #include "alerts/AlertIcons.h"
 #include "alerts/AlsaSoundOutput.h"
 #include "alerts/Tray.h"
+#include "alerts/frmSetNotifies.h"
 #include "alerts/frmTrayNotification.h"
 #include "app/SingleInstance.h"
 #include "app/frmContainer.h"
@@ -40,6 +41,7 @@ Shell::~Shell()
 {
     if (!m_shutDown && m_locked)
         ShutDown();
+    delete m_notify;
     delete m_main;
     delete m_container;
     delete m_popup;
@@ -79,6 +81,7 @@ frmMain *Shell::mainWindow()
     m_container->host(m_main);
     connect(m_main, &frmMain::exitRequested, m_container, &QWidget::close);
     connect(m_main, &frmMain::whoisRequested, this, &Shell::showWhois);
+    connect(m_main, &frmMain::notificationOptionsRequested, this, &Shell::showNotifySettings);
     m_main->load();
     m_main->show();
     return m_main;
@@ -141,6 +144,10 @@ void Shell::ShutDown()
     if (m_shutDown)
         return;
     m_shutDown = true;
+    if (m_notify) {
+        m_notify->hide();
+        m_notify->deleteLater();
+    }
     if (m_main) {
         m_main->WRITEIP();
         m_main->stopTimers();
@@ -166,6 +173,32 @@ void Shell::ShutDown()
     if (m_locked)
         m_instance->unlock();
     emit finished(0);
+}
+
+void Shell::showNotifySettings()
+{
+    if (m_shutDown)
+        return;
+    if (!m_notify) {
+        NotifyWindowServices services;
+        services.settings = m_services.settings;
+        services.sound = m_services.sound;
+        services.mixer = m_services.mixer;
+        m_notify = new frmSetNotifies(services);
+        m_notify->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_notify, &frmSetNotifies::mainWindowRequested, this, [this] {
+            if (m_container)
+                m_container->restoreFromTray();
+        });
+    }
+    m_notify->show();
+    m_notify->raise();
+    m_notify->activateWindow();
+}
+
+frmSetNotifies *Shell::notifySettings() const
+{
+    return m_notify;
 }
 
 void Shell::OpenDocument(const QString &path)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "alerts/Mixer.h"
 #include "capture/Listener.h"
 #include "capture/MainWindowHost.h"
 #include "core/Clock.h"
@@ -20,6 +21,7 @@ class Tray;
 class WhoIs_Form;
 class frmContainer;
 class frmMain;
+class frmSetNotifies;
 class frmTrayNotification;
 
 struct ShellServices
@@ -32,6 +34,7 @@ struct ShellServices
     ListenerLimits listenerLimits;
     // Opens an address with the desktop's handler; null: QDesktopServices.
     std::function<bool(const QUrl &)> openUrl;
+    MixerFactory mixer; // the volume window's mixer; null: ALSA's simple mixer
 };
 
 // The application shell: start-up and shut-down, the single instance, the container window with
@@ -59,6 +62,10 @@ public:
     frmMain *mainWindow();
     frmContainer *container() const { return m_container; }
     frmTrayNotification *popup() const { return m_popup; }
+    // Opens the notification settings window, or brings the open one to the front. It is not
+    // modal; each opening loads it from the store.
+    void showNotifySettings();
+    frmSetNotifies *notifySettings() const;
     Tray *tray() const { return m_tray; }
     // The whois window; null until the main window's "Whois" button first opened it.
     WhoIs_Form *whoisWindow() const;
@@ -92,6 +99,7 @@ private:
     frmMain *m_main = nullptr;
     frmTrayNotification *m_popup = nullptr;
     QPointer<WhoIs_Form> m_whois; // a child of the container, which deletes it
+    QPointer<frmSetNotifies> m_notify;
     bool m_shutDown = false;
     bool m_locked = false;
 };

@@ -104,6 +104,9 @@ void frmMain::buildWindow()
     Send_Query_Button1 = new QPushButton(icon("application-exit"), QStringLiteral("Exit"), this);
     Send_Query_Button1->setObjectName(QStringLiteral("Send_Query_Button1"));
     connect(Send_Query_Button1, &QPushButton::clicked, this, &frmMain::exitRequested);
+    Command1 = new QPushButton(QStringLiteral("Server Notification Options..."), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    connect(Command1, &QPushButton::clicked, this, &frmMain::notificationOptionsRequested);
 
     lblEvents = new QLabel(QStringLiteral("Latest Events"), this);
     lblEvents->setObjectName(QStringLiteral("lblEvents"));
@@ -123,6 +126,7 @@ void frmMain::buildWindow()
     top->addWidget(Connectionon);
     top->addWidget(Connectionoff);
     top->addWidget(Label8, 1);
+    top->addWidget(Command1);
     top->addWidget(Label10);
     top->addSpacing(8);
     top->addWidget(Send_Query_Button1);

@@ -99,6 +99,8 @@ signals:
     void publisherEnableRequested();
     // The "Whois" button, with the host name of the selected visitor (Label6's caption).
     void whoisRequested(const QString &hostName);
+    // "Server Notification Options...": the notification settings window should open.
+    void notificationOptionsRequested();
 
 private:
     void buildWindow();
@@ -156,6 +158,7 @@ private:
     QToolButton *panel5 = nullptr; // the update panel (key "download")
     QLabel *Label10 = nullptr; // "Help"
     QPushButton *Send_Query_Button1 = nullptr; // "Exit"
+    QPushButton *Command1 = nullptr; // "Server Notification Options..."
     QTimer *Timer1 = nullptr;
     QTimer *Timer2 = nullptr;
 

@@ -3,6 +3,7 @@
 // single instance. The connection, the settings, the sound and the desktop opener are the test's.
 #include "alerts/SoundOutput.h"
 #include "alerts/Tray.h"
+#include "alerts/frmSetNotifies.h"
 #include "alerts/frmTrayNotification.h"
 #include "app/Shell.h"
 #include "app/frmContainer.h"
@@ -24,12 +25,14 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTcpServer>
@@ -202,6 +205,7 @@ private slots:
     void listenPort_data();
     void listenPort();
     void shutDown();
+    void notificationOptions();
     void writeIp_data();
     void writeIp();
     void openDocument_data();
@@ -431,6 +435,37 @@ void tst_Shell::shutDown()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!main);
     QCOMPARE(finished.count(), 1);
+}
+
+void tst_Shell::notificationOptions()
+{
+    Fixture f;
+    f.start(true);
+    Shell &shell = f.shell();
+    auto *button = f.main->findChild<QPushButton *>(QStringLiteral("Command1"));
+    QCOMPARE(button->text(), QStringLiteral("Server Notification Options..."));
+    button->click();
+    QPointer<frmSetNotifies> window = shell.notifySettings();
+    QVERIFY(window && window->isVisible());
+    QCOMPARE(window->windowModality(), Qt::NonModal);
+    button->click(); // the open window comes to the front; no second one
+    QCOMPARE(shell.notifySettings(), window.data());
+
+    // OK stores, shows the main window again and closes the settings window.
+    window->findChild<QCheckBox *>(QStringLiteral("chkPopup"))->click();
+    window->findChild<QPushButton *>(QStringLiteral("cmdNext"))->click();
+    QCOMPARE(f.settings.GetSetting(QStringLiteral("PopupAlert")), QStringLiteral("0"));
+    QVERIFY(shell.container()->isVisible());
+    QVERIFY(!shell.container()->isMinimized());
+    QTRY_VERIFY(!window);
+
+    // A shut-down takes an open one with it.
+    button->click();
+    window = shell.notifySettings();
+    QVERIFY(window);
+    shell.ShutDown();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!window);
 }
 
 void tst_Shell::writeIp_data()
