@@ -5,8 +5,11 @@
 #include "core/Clock.h"
 #include "core/ConnectionState.h"
 #include "core/StartupState.h"
+#include "publish/HostManagerHost.h"
+#include "publish/SettingsWindowHost.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QUrl>
 
 #include <functional>
@@ -18,6 +21,8 @@ class SoundOutput;
 class Tray;
 class frmContainer;
 class frmMain;
+class frmMain2;
+class frmSettings;
 class frmTrayNotification;
 
 struct ShellServices
@@ -34,7 +39,7 @@ struct ShellServices
 
 // The application shell: start-up and shut-down, the single instance, the container window with
 // its tray icon, the main window and the popup. modMain's routines run on the program's one shell.
-class Shell final : public QObject, private IMainWindowHost
+class Shell final : public QObject, private IMainWindowHost, private ISettingsWindowHost, private IHostManagerHost
 {
     Q_OBJECT
 public:
@@ -57,6 +62,13 @@ public:
     frmMain *mainWindow();
     frmContainer *container() const { return m_container; }
     frmTrayNotification *popup() const { return m_popup; }
+    // The server settings window and the host manager while they are open, else null.
+    frmSettings *settingsWindow() const;
+    frmMain2 *hostManager() const;
+    // The main window's "Settings...": hides the main window, opens the server settings.
+    void showServerSettings();
+    // Opens the host manager (modal), or brings it to the front.
+    void showHostManager();
     Tray *tray() const { return m_tray; }
     StartupState &startup() { return m_startup; }
     bool isShutDown() const { return m_shutDown; }
@@ -75,6 +87,14 @@ private:
     void runStartup() override { RunStartup(); }
     void openDocument(const QString &pathOrUrl) override { OpenDocument(pathOrUrl); }
     void restoreWindow() override;
+    // ISettingsWindowHost
+    void showMainWindow() override;
+    void listenOnPort(qint16 port) override;
+    void enablePublisher() override;
+    void openHostManager() override { showHostManager(); }
+    // IHostManagerHost
+    void setAddressLabel(const QString &text) override;
+    void putLog(const QString &line) override;
     void ensureContainer();
 
     ShellServices m_services;
@@ -86,6 +106,8 @@ private:
     frmContainer *m_container = nullptr;
     frmMain *m_main = nullptr;
     frmTrayNotification *m_popup = nullptr;
+    QPointer<frmSettings> m_settingsWindow;
+    QPointer<frmMain2> m_hostManager;
     bool m_shutDown = false;
     bool m_locked = false;
 };
