@@ -11,9 +11,12 @@
 #include "capture/frmMain.h"
 #include "core/SettingsStore.h"
 #include "dialogs/MessageBox.h"
+#include "dialogs/frmMsgBox.h"
 #include "nettools/Class1.h"
 #include "nettools/WhoIs_Form.h"
 #include "publish/HttpRequest.h"
+#include "publish/frmMain2.h"
+#include "publish/frmSettings.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -42,6 +45,8 @@ Shell::~Shell()
     if (!m_shutDown && m_locked)
         ShutDown();
     delete m_notify;
+    delete m_hostManager;
+    delete m_settingsWindow;
     delete m_main;
     delete m_container;
     delete m_popup;
@@ -82,6 +87,8 @@ frmMain *Shell::mainWindow()
     connect(m_main, &frmMain::exitRequested, m_container, &QWidget::close);
     connect(m_main, &frmMain::whoisRequested, this, &Shell::showWhois);
     connect(m_main, &frmMain::notificationOptionsRequested, this, &Shell::showNotifySettings);
+    connect(m_main, &frmMain::serverSettingsRequested, this, &Shell::showServerSettings);
+    connect(m_main, &frmMain::hostManagerRequested, this, &Shell::showHostManager);
     m_main->load();
     m_main->show();
     return m_main;
@@ -148,6 +155,9 @@ void Shell::ShutDown()
         m_notify->hide();
         m_notify->deleteLater();
     }
+    delete m_hostManager;
+    delete m_settingsWindow;
+    frmMsgBox::unload();
     if (m_main) {
         m_main->WRITEIP();
         m_main->stopTimers();
@@ -253,4 +263,79 @@ void Shell::showWhois(const QString &hostName)
 void Shell::restoreWindow()
 {
     m_container->restoreFromTray();
+}
+
+frmSettings *Shell::settingsWindow() const
+{
+    return m_settingsWindow;
+}
+
+frmMain2 *Shell::hostManager() const
+{
+    return m_hostManager;
+}
+
+void Shell::showServerSettings()
+{
+    if (m_shutDown || !m_main)
+        return;
+    // The main window stays hidden while the settings window is open.
+    if (m_container)
+        m_container->hide();
+    if (!m_settingsWindow) {
+        frmSettingsServices services;
+        services.settings = m_services.settings;
+        services.connection = m_connection;
+        m_settingsWindow = new frmSettings(*this, services);
+        m_settingsWindow->load();
+    }
+    m_settingsWindow->show();
+    m_settingsWindow->raise();
+    m_settingsWindow->activateWindow();
+}
+
+void Shell::showHostManager()
+{
+    if (m_shutDown)
+        return;
+    if (!m_hostManager) {
+        frmMain2Services services;
+        services.settings = m_services.settings;
+        services.connection = m_connection;
+        m_hostManager = new frmMain2(*this, services);
+        m_hostManager->load();
+    }
+    m_hostManager->showNormal();
+    m_hostManager->raise();
+    m_hostManager->activateWindow();
+}
+
+void Shell::showMainWindow()
+{
+    if (m_container)
+        m_container->restoreFromTray();
+}
+
+void Shell::listenOnPort(qint16 port)
+{
+    if (m_main)
+        m_main->ListenOnPort(port);
+}
+
+void Shell::enablePublisher()
+{
+    if (m_main)
+        m_main->enablePublisher();
+}
+
+void Shell::setAddressLabel(const QString &text)
+{
+    if (m_main)
+        m_main->setAddressCaption(text);
+}
+
+void Shell::putLog(const QString &line)
+{
+    if (m_main)
+        m_main->PutLog(line);
 }

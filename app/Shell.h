@@ -6,6 +6,8 @@
 #include "core/Clock.h"
 #include "core/ConnectionState.h"
 #include "core/StartupState.h"
+#include "publish/HostManagerHost.h"
+#include "publish/SettingsWindowHost.h"
 
 #include <QObject>
 #include <QPointer>
@@ -22,6 +24,8 @@ class WhoIs_Form;
 class frmContainer;
 class frmMain;
 class frmSetNotifies;
+class frmMain2;
+class frmSettings;
 class frmTrayNotification;
 
 struct ShellServices
@@ -39,7 +43,7 @@ struct ShellServices
 
 // The application shell: start-up and shut-down, the single instance, the container window with
 // its tray icon, the main window and the popup. modMain's routines run on the program's one shell.
-class Shell final : public QObject, private IMainWindowHost
+class Shell final : public QObject, private IMainWindowHost, private ISettingsWindowHost, private IHostManagerHost
 {
     Q_OBJECT
 public:
@@ -66,6 +70,13 @@ public:
     // modal; each opening loads it from the store.
     void showNotifySettings();
     frmSetNotifies *notifySettings() const;
+    // The server settings window and the host manager while they are open, else null.
+    frmSettings *settingsWindow() const;
+    frmMain2 *hostManager() const;
+    // The main window's "Settings...": hides the main window, opens the server settings.
+    void showServerSettings();
+    // Opens the host manager (modal), or brings it to the front.
+    void showHostManager();
     Tray *tray() const { return m_tray; }
     // The whois window; null until the main window's "Whois" button first opened it.
     WhoIs_Form *whoisWindow() const;
@@ -86,6 +97,14 @@ private:
     void runStartup() override { RunStartup(); }
     void openDocument(const QString &pathOrUrl) override { OpenDocument(pathOrUrl); }
     void restoreWindow() override;
+    // ISettingsWindowHost
+    void showMainWindow() override;
+    void listenOnPort(qint16 port) override;
+    void enablePublisher() override;
+    void openHostManager() override { showHostManager(); }
+    // IHostManagerHost
+    void setAddressLabel(const QString &text) override;
+    void putLog(const QString &line) override;
     void ensureContainer();
     void showWhois(const QString &hostName);
 
@@ -100,6 +119,8 @@ private:
     frmTrayNotification *m_popup = nullptr;
     QPointer<WhoIs_Form> m_whois; // a child of the container, which deletes it
     QPointer<frmSetNotifies> m_notify;
+    QPointer<frmSettings> m_settingsWindow;
+    QPointer<frmMain2> m_hostManager;
     bool m_shutDown = false;
     bool m_locked = false;
 };

@@ -10,6 +10,7 @@
 #include "core/Conversions.h"
 #include "core/Paths.h"
 #include "core/SettingsStore.h"
+#include "dialogs/MessageBox.h"
 #include "nettools/Class1.h"
 #include "publish/AddressUpdater.h"
 #include "publish/BackgroundTask.h"
@@ -107,6 +108,13 @@ void frmMain::buildWindow()
     Command1 = new QPushButton(QStringLiteral("Server Notification Options..."), this);
     Command1->setObjectName(QStringLiteral("Command1"));
     connect(Command1, &QPushButton::clicked, this, &frmMain::notificationOptionsRequested);
+    cmdServerSettings = new QPushButton(QStringLiteral("Settings..."), this);
+    cmdServerSettings->setObjectName(QStringLiteral("cmdServerSettings"));
+    connect(cmdServerSettings, &QPushButton::clicked, this, &frmMain::serverSettingsRequested);
+    Image4 = iconButton(this, "Image4", "vistelle-dns-update",
+        OutsideAddresses::read(*m_settings).providerName + QStringLiteral(" Update"));
+    Image4->setAccessibleName(Image4->toolTip());
+    connect(Image4, &QToolButton::clicked, this, &frmMain::Image4_Click);
 
     lblEvents = new QLabel(QStringLiteral("Latest Events"), this);
     lblEvents->setObjectName(QStringLiteral("lblEvents"));
@@ -127,6 +135,8 @@ void frmMain::buildWindow()
     top->addWidget(Connectionoff);
     top->addWidget(Label8, 1);
     top->addWidget(Command1);
+    top->addWidget(Image4);
+    top->addWidget(cmdServerSettings);
     top->addWidget(Label10);
     top->addSpacing(8);
     top->addWidget(Send_Query_Button1);
@@ -380,6 +390,16 @@ void frmMain::Image5_Click()
 {
     if (m_connection->query().online)
         listenOnConfiguredPort();
+}
+
+void frmMain::Image4_Click()
+{
+    if (!m_connection->query().online) {
+        MessageBox::information(
+            this, QStringLiteral("Vistelle"), QStringLiteral("You are not connected to the Internet"));
+        return;
+    }
+    emit hostManagerRequested();
 }
 
 void frmMain::Label10_Click()

@@ -10,7 +10,8 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-tools-dev qt6-tools-
 if [[ "${1:-}" == "--test" ]]; then
     packages+=(xvfb xauth xdotool trayer x11-utils imagemagick openbox python3 openssl
                nginx-light libmaxminddb-dev iproute2 procps chromium clang-format
-               pulseaudio pulseaudio-utils libasound2-plugins desktop-file-utils libglib2.0-bin)
+               pulseaudio pulseaudio-utils libasound2-plugins desktop-file-utils libglib2.0-bin
+               python3-pyatspi at-spi2-core dbus)
 fi
 
 missing=()

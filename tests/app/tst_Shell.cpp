@@ -14,10 +14,13 @@
 #include "core/Console.h"
 #include "core/SettingsStore.h"
 #include "dialogs/MessageBox.h"
+#include "dialogs/frmMsgBox.h"
 #include "nettools/Class1.h"
 #include "nettools/WhoIs_Form.h"
 #include "publish/ConnectionMonitor.h"
 #include "publish/RemoteScriptPublisher.h"
+#include "publish/frmMain2.h"
+#include "publish/frmSettings.h"
 #include "tests/common/TestUtil.h"
 #include "tests/mock/FakeConnectionState.h"
 #include "tests/mock/ManualClock.h"
@@ -29,6 +32,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -214,6 +218,8 @@ private slots:
     void loadAddressLabel_data();
     void loadAddressLabel();
     void whoisForSelectedVisitor();
+    void settingsWindowListensOnTheNewPort();
+    void hostManagerIcon();
 };
 
 void tst_Shell::init()
@@ -675,6 +681,63 @@ void tst_Shell::whoisForSelectedVisitor()
 
     f.shell().ShutDown();
     QVERIFY(!whois->isVisible());
+}
+
+// "Settings..." hides the main window; the settings window's OK stores, brings the main window
+// back and listens on the new port (a real connection to it), and the address script follows.
+void tst_Shell::settingsWindowListensOnTheNewPort()
+{
+    Fixture f;
+    f.start(true);
+    Shell &shell = f.shell();
+    shell.container()->restoreFromTray();
+    f.main->publisher().disable();
+    QTest::mouseClick(f.main->findChild<QPushButton *>(QStringLiteral("cmdServerSettings")), Qt::LeftButton);
+    QVERIFY(!shell.container()->isVisible());
+    frmSettings *window = shell.settingsWindow();
+    QVERIFY(window && window->isVisible());
+
+    const quint16 newPort = TestUtil::freePort16();
+    QVERIFY(newPort != f.port);
+    window->txtPort->setText(QString::number(newPort));
+    f.newLines.clear();
+    QTest::mouseClick(window->cmdNext, Qt::LeftButton);
+    QVERIFY(shell.container()->isVisible());
+    QCOMPARE(f.settings.GetSetting(QStringLiteral("ListenPort")), QString::number(newPort));
+    QCOMPARE(f.settings.GetSetting(QStringLiteral("MainSettings")), QStringLiteral("OK"));
+    QCOMPARE(Fixture::countContaining(f.newLines, ListeningLine + QString::number(newPort)), 1);
+    QVERIFY(f.main->publisher().isEnabled());
+    QTcpSocket visitor;
+    visitor.connectToHost(QHostAddress::LocalHost, newPort);
+    QVERIFY(visitor.waitForConnected(5000));
+    QTRY_VERIFY(!shell.settingsWindow());
+}
+
+// The provider's icon: offline a message, online the host manager (one at a time); its update
+// sets the main window's address label and log.
+void tst_Shell::hostManagerIcon()
+{
+    Fixture f;
+    f.start(true);
+    Shell &shell = f.shell();
+    auto *icon = f.main->findChild<QToolButton *>(QStringLiteral("Image4"));
+    QVERIFY(icon);
+    QCOMPARE(icon->toolTip(), QStringLiteral("DynDNS Update"));
+    f.connection->online = false;
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    icon->click();
+    QCOMPARE(MessageBox::lastText(), QStringLiteral("You are not connected to the Internet"));
+    QVERIFY(!shell.hostManager());
+    f.connection->online = true;
+    icon->click();
+    frmMain2 *window = shell.hostManager();
+    QVERIFY(window && window->isVisible());
+    icon->click();
+    QCOMPARE(shell.hostManager(), window);
+    QVERIFY(frmMsgBox::loaded()); // loaded in advance
+    shell.ShutDown();
+    QVERIFY(!shell.hostManager());
+    QVERIFY(!frmMsgBox::loaded());
 }
 
 QTEST_MAIN(tst_Shell)
