@@ -16,6 +16,7 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QLabel>
+#include <QPointer>
 #include <QThreadPool>
 
 namespace {
@@ -78,6 +79,11 @@ frmMain *Shell::mainWindow()
     m_container->host(m_main);
     connect(m_main, &frmMain::exitRequested, m_container, &QWidget::close);
     m_main->load();
+    // Problems met with the settings file (one set aside as damaged) reach the log from here on.
+    m_main->settings().setNoticeSink([main = QPointer<frmMain>(m_main)](const QString &line) {
+        if (main)
+            main->PutLog(line);
+    });
     m_main->show();
     return m_main;
 }
