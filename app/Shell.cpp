@@ -21,6 +21,7 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QLabel>
+#include <QPointer>
 #include <QThreadPool>
 
 namespace {
@@ -90,6 +91,11 @@ frmMain *Shell::mainWindow()
     connect(m_main, &frmMain::serverSettingsRequested, this, &Shell::showServerSettings);
     connect(m_main, &frmMain::hostManagerRequested, this, &Shell::showHostManager);
     m_main->load();
+    // Problems met with the settings file (one set aside as damaged) reach the log from here on.
+    m_main->settings().setNoticeSink([main = QPointer<frmMain>(m_main)](const QString &line) {
+        if (main)
+            main->PutLog(line);
+    });
     m_main->show();
     return m_main;
 }

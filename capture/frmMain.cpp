@@ -12,6 +12,7 @@
 #include "core/SettingsStore.h"
 #include "dialogs/MessageBox.h"
 #include "nettools/Class1.h"
+#include "publish/AddressFile.h"
 #include "publish/AddressUpdater.h"
 #include "publish/BackgroundTask.h"
 #include "publish/ConnectionMonitor.h"
@@ -276,11 +277,7 @@ void frmMain::load()
                     setAddressLabel(CurrentIp + address);
             });
     } else {
-        QString address;
-        QFile file(addressFileName());
-        if (file.open(QIODevice::ReadOnly))
-            address = QString::fromUtf8(file.readLine(1024)).trimmed();
-        setAddressLabel(CurrentIp + address);
+        setAddressLabel(CurrentIp + AddressFile::read(addressFileName()));
     }
 
     m_updater->Timer2_Timer();
@@ -320,19 +317,15 @@ void frmMain::listenOnConfiguredPort()
 
 QString frmMain::addressFileName()
 {
-    return Paths::userDataDir() + QStringLiteral("/iptxt.txt");
+    return AddressFile::fileName();
 }
 
 void frmMain::WRITEIP()
 {
-    const QString caption = Label8->text();
-    // Everything after the first "IP:"; without one, the caption without its first two characters.
-    const qsizetype at = caption.indexOf(QStringLiteral("IP:"));
-    const QString address = at >= 0 ? caption.mid(at + 3) : caption.mid(2);
-    QDir().mkpath(Paths::userDataDir());
-    QFile file(addressFileName());
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(address.toUtf8() + "\r\n");
+    // The address after the label's "IP:"; a status text leaves the file empty.
+    QString error;
+    if (!AddressFile::write(AddressFile::addressInCaption(Label8->text()), &error, addressFileName()))
+        PutLog(QStringLiteral("Error saving the address file: ") + error);
 }
 
 QString frmMain::getcountry(const QString &ip)

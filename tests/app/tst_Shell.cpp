@@ -212,6 +212,7 @@ private slots:
     void notificationOptions();
     void writeIp_data();
     void writeIp();
+    void damagedSettingsFileIsReported();
     void openDocument_data();
     void openDocument();
     void secondInstance();
@@ -479,13 +480,14 @@ void tst_Shell::writeIp_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QByteArray>("written");
 
+    // The file holds an address or nothing: never a status text the next start would show.
     QTest::newRow("address") << " Current IP:1.2.3.4" << QByteArray("1.2.3.4\r\n");
-    QTest::newRow("no address") << " Current IP:" << QByteArray("\r\n");
-    QTest::newRow("first IP: counts") << "IP:a IP:b" << QByteArray("a IP:b\r\n");
-    QTest::newRow("failed login") << "IP Update Failed" << QByteArray(" Update Failed\r\n");
-    QTest::newRow("failed update") << "Automatic Update Failed" << QByteArray("tomatic Update Failed\r\n");
-    QTest::newRow("status") << "Updating IP. Please wait..." << QByteArray("dating IP. Please wait...\r\n");
-    QTest::newRow("one character") << "x" << QByteArray("\r\n");
+    QTest::newRow("no address") << " Current IP:" << QByteArray();
+    QTest::newRow("not an address") << "IP:a IP:b" << QByteArray();
+    QTest::newRow("failed login") << "IP Update Failed" << QByteArray();
+    QTest::newRow("failed update") << "Automatic Update Failed" << QByteArray();
+    QTest::newRow("status") << "Updating IP. Please wait..." << QByteArray();
+    QTest::newRow("one character") << "x" << QByteArray();
 }
 
 void tst_Shell::writeIp()
@@ -493,21 +495,49 @@ void tst_Shell::writeIp()
     QFETCH(QString, caption);
     QFETCH(QByteArray, written);
 
-    // A longer file of an earlier run is replaced, not overwritten in part.
-    QDir().mkpath(QFileInfo(frmMain::addressFileName()).absolutePath());
-    QFile old(frmMain::addressFileName());
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write("255.255.255.255 and more text\r\n");
-    old.close();
+    // A longer file of an earlier run is replaced, not overwritten in part; a link placed where
+    // it belongs is replaced too, never written through.
+    const QString name = frmMain::addressFileName();
+    QDir().mkpath(QFileInfo(name).absolutePath());
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath(QStringLiteral("victim"));
+    {
+        QFile old(target);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("255.255.255.255 and more text\r\n");
+    }
+    QVERIFY(QFile::link(target, name));
 
     Fixture f;
     f.start(false);
     f.addressLabel()->setText(caption);
     f.shell().ShutDown();
 
-    QFile file(frmMain::addressFileName());
+    QVERIFY(!QFileInfo(name).isSymLink());
+    QFile file(name);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), written);
+    QFile victim(target);
+    QVERIFY(victim.open(QIODevice::ReadOnly));
+    QCOMPARE(victim.readAll(), QByteArray("255.255.255.255 and more text\r\n"));
+}
+
+void tst_Shell::damagedSettingsFileIsReported()
+{
+    Fixture f;
+    const QString path = f.settings.fileName();
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray("\x7f\x45\x4c\x46\x02\x01\x01\x00 random bytes"));
+    }
+    f.start(false);
+    QCOMPARE(Fixture::countContaining(f.log(),
+                 QStringLiteral("Settings error: the file ") + path
+                     + QStringLiteral(" cannot be used (it holds binary data); it was kept as ") + path
+                     + QStringLiteral(".damaged and the default settings are used")),
+        1);
+    QVERIFY(QFileInfo::exists(path + QStringLiteral(".damaged")));
 }
 
 void tst_Shell::openDocument_data()
@@ -609,6 +639,9 @@ void tst_Shell::loadAddressLabel_data()
                          << " Current IP:" << false;
     QTest::newRow("off with blanks") << " 0 "
                                      << " Current IP:" << false;
+    // A status text saved by an earlier version is no address.
+    QTest::newRow("status text in the file") << "1"
+                                             << " Current IP:" << true;
 }
 
 void tst_Shell::loadAddressLabel()
@@ -620,7 +653,8 @@ void tst_Shell::loadAddressLabel()
     QDir().mkpath(QFileInfo(frmMain::addressFileName()).absolutePath());
     QFile file(frmMain::addressFileName());
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("  5.6.7.8  \r\nsecond line\r\n");
+    file.write(QTest::currentDataTag() == QLatin1String("status text in the file") ? " Update Failed\r\n"
+                                                                                   : "  5.6.7.8  \r\nsecond line\r\n");
     file.close();
 
     Fixture f(usedyndns.isNull() ? QStringList { QStringLiteral("usedyndns") } : QStringList {});
