@@ -2,12 +2,12 @@
 
 #include "core/AcmeChallenges.h"
 #include "core/Paths.h"
+#include "core/PrivateFiles.h"
 #include "core/SettingsStore.h"
 #include "publish/BackgroundTask.h"
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QSslCertificate>
 #include <QTimer>
 
@@ -46,29 +46,18 @@ QString waitText(qint64 ms)
     return rest == 0 ? QStringLiteral("%1 h").arg(hours) : QStringLiteral("%1 h %2 min").arg(hours).arg(rest);
 }
 
-// Writes a file readable by its owner only, by atomic replacement.
+// Writes a file readable by its owner only, by atomic replacement, never through a link.
 bool writePrivateFile(const QString &path, const QByteArray &data, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
-        return false;
-    }
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (file.write(data) != data.size() || !file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+    return PrivateFiles::writeFile(path, data, error);
 }
 
+// The folder, 0700; one that exists already is made so too (it holds keys).
 bool makeStorageDir(QString *error)
 {
     const QString dir = CertificateKeeper::storageDir();
-    if (!QDir().mkpath(dir)) {
-        *error = QStringLiteral("cannot create ") + dir;
+    if (!PrivateFiles::makeDir(dir, error))
         return false;
-    }
     ::chmod(QFile::encodeName(dir).constData(), 0700);
     return true;
 }
