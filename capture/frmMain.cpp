@@ -243,7 +243,7 @@ void frmMain::load()
     if (m_loaded)
         return;
     m_loaded = true;
-    m_visits->resetLastVisitTime();
+    m_visits->resetRecentVisits();
     m_updateCheck->setUpdateCheckPending(true);
     PutLog(QStringLiteral("Software Started - ")
         + QLocale::c().toString(m_clock->currentDateTime().date(), QStringLiteral("dd-MMMM-yyyy")));

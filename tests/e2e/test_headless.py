@@ -18,13 +18,13 @@ def full_visits():
     try:
         program.wait_line(f"Listening for connections on port: {port}")
         # The program's own address-script call is ignored; a request without a page is logged
-        # whole (before any popup: within 2 s of one, a request without referer is a repeat).
+        # whole.
         send(port, b"GET /sendip.asp HTTP/1.1\r\nHost: localhost\r\n\r\n")
         send(port, b"GET /t.gif HTTP/1.1\r\nHost: me:1\r\n\r\n")
         program.wait_line("GET /t.gif HTTP/1.1  Host: me:1")
         send(port, b"GET /t.gif HTTP/1.1\r\nHost: me\r\nReferer: http://site.example/dir/p.html\r\n\r\n")
         program.wait_line("Popup: Loopback Land | Visited page: http://site.example/  dir/p.html")
-        # The same page again at once is a repeat: no further visit line.
+        # The same visitor asking for the same page again at once is a repeat: no further visit line.
         send(port, b"GET /t.gif HTTP/1.1\r\nHost: me\r\nReferer: http://site.example/dir/p.html\r\n\r\n")
         send(port, b"GET /t.gif HTTP/1.1\r\nHost: me\r\nReferer: http://site.example/other.html\r\n\r\n")
         lines = program.wait_line("Visited page: http://site.example/  other.html")
