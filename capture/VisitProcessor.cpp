@@ -2,6 +2,7 @@
 
 #include "capture/RequestParsing.h"
 #include "core/Conversions.h"
+#include "core/PlainText.h"
 #include "core/SettingsStore.h"
 
 #include <QLocale>
@@ -64,7 +65,7 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP)
     m_effects.setStopRepeat(false, {});
     forgetOldVisits(now);
 
-    const QString referer = RequestParsing::GetHeaderFromRequest(request, QStringLiteral("referer"));
+    const QString referer = PlainText::page(RequestParsing::GetHeaderFromRequest(request, QStringLiteral("referer")));
     const auto previous = m_recent.constFind(visitorIP);
     if (previous != m_recent.constEnd() && !referer.trimmed().isEmpty()
         && Conversions::trimmedEquals(previous->referer, referer)) {
@@ -116,7 +117,10 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP)
     if (page == u"Unknown") {
         m_effects.putLog(QStringLiteral("Wiinsock returned 'Unknown' for page URL"));
         m_effects.putLog(QStringLiteral("The following is complete header received:"));
-        m_effects.putLog(request);
+        const QString shown = PlainText::cut(request, HeaderDumpLimit);
+        m_effects.putLog(shown.size() == request.size()
+                ? shown
+                : shown + QStringLiteral(" [... %1 more characters left out]").arg(request.size() - shown.size()));
     }
     m_list.makeNewestRowCurrent();
 }

@@ -22,6 +22,9 @@ class SettingsStore;
 // aside) as that visitor's previous visit, within 2 s of it; it changes nothing but the
 // "Stopped Repeat Request" indicator and does not move the visitor's 2 s. A request without a
 // referer is never a repeat. Other visitors, and the popup setting, play no part.
+//
+// The page (the referer) is kept to its first 4,096 characters and made plain (PlainText::page)
+// before anything else sees it; the header of an "Unknown" page is logged up to 8 KiB.
 class VisitProcessor final : public QObject
 {
     Q_OBJECT
@@ -29,6 +32,8 @@ public:
     static constexpr qint64 RepeatWindowMs = 2000;
     static constexpr qint64 TrayAlertMs = 2000;
     static constexpr int MaxRuleIndex = 100;
+    // Characters of a request header logged for an "Unknown" page at most.
+    static constexpr qsizetype HeaderDumpLimit = 8 * 1024;
 
     VisitProcessor(SettingsStore &settings, IVisitList &list, IVisitEffects &effects,
         const Clock &clock = Clock::system(), QObject *parent = nullptr);

@@ -1,5 +1,6 @@
 #include "capture/VisitorList.h"
 
+#include "core/PlainText.h"
 #include "dialogs/MessageBox.h"
 #include "nettools/Class1.h"
 
@@ -343,7 +344,7 @@ void VisitorList::finishLookup(const QString &name)
         startLookup(next);
         return;
     }
-    const QString text = name.isEmpty() ? QStringLiteral("IP: Can't Resolve") : name;
+    const QString text = name.isEmpty() ? QStringLiteral("IP: Can't Resolve") : PlainText::page(name);
     if (m_widgets.Label6)
         m_widgets.Label6->setText(text);
     if (QWidget *w = window())

@@ -1,6 +1,7 @@
 #include "capture/VisitorListModel.h"
 
 #include "capture/LineReader.h"
+#include "core/PlainText.h"
 
 #include <QFile>
 #include <QLocale>
@@ -24,10 +25,8 @@ QVariant VisitorListModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= m_rows.size() || index.column() >= ColumnCount)
         return {};
-    if (role == Qt::DisplayRole) {
-        const QString text = cellText(index.row(), index.column());
-        return text.size() > DisplayLimit ? text.left(DisplayLimit) : text;
-    }
+    if (role == Qt::DisplayRole)
+        return cellText(index.row(), index.column());
     return {};
 }
 
@@ -52,14 +51,9 @@ Qt::ItemFlags VisitorListModel::flags(const QModelIndex &index) const
     return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
 }
 
-QString VisitorListModel::singleLine(QString text)
+QString VisitorListModel::cellValue(const QString &text)
 {
-    static const QChar breaks[] = { u'\n', QChar(0x85), QChar(0x2028), QChar(0x2029) };
-    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    text.replace(u'\r', u' ');
-    for (QChar c : breaks)
-        text.replace(c, u' ');
-    return text;
+    return PlainText::page(text);
 }
 
 QString VisitorListModel::timeText(const QDateTime &when)
@@ -86,7 +80,7 @@ VisitorListModel::Counted VisitorListModel::addVisit(const QDateTime &when, cons
 {
     const int at = int(m_rows.size());
     beginInsertRows(QModelIndex(), at, at);
-    m_rows.append(Row { when, QString(), singleLine(ip), singleLine(page) });
+    m_rows.append(Row { when, QString(), cellValue(ip), cellValue(page) });
     endInsertRows();
     const Row &added = m_rows.constLast();
     return count(added.ip, added.page);
@@ -100,7 +94,7 @@ void VisitorListModel::appendRows(const QList<Row> &rows)
     beginInsertRows(QModelIndex(), first, first + int(rows.size()) - 1);
     m_rows.reserve(m_rows.size() + rows.size());
     for (const Row &r : rows)
-        m_rows.append(Row { r.time, singleLine(r.timeText), singleLine(r.ip), singleLine(r.page) });
+        m_rows.append(Row { r.time, cellValue(r.timeText), cellValue(r.ip), cellValue(r.page) });
     endInsertRows();
 }
 
@@ -124,7 +118,7 @@ void VisitorListModel::setAddressText(int row, const QString &text)
 {
     if (row < 0 || row >= m_rows.size())
         return;
-    m_rows[row].ip = singleLine(text);
+    m_rows[row].ip = cellValue(text);
     const QModelIndex cell = index(row, IpColumn);
     emit dataChanged(cell, cell, { Qt::DisplayRole });
 }
@@ -147,11 +141,11 @@ bool VisitorListModel::saveToFile(const QString &fileName) const
         return false;
     QByteArray chunk = QByteArrayLiteral("\"Date\",\"IP\",\"Page\"\r\n");
     for (int i = 0; i < m_rows.size(); ++i) {
-        chunk += singleLine(cellText(i, TimeColumn)).toUtf8();
+        chunk += cellValue(cellText(i, TimeColumn)).toUtf8();
         chunk += ',';
-        chunk += singleLine(cellText(i, IpColumn)).toUtf8();
+        chunk += cellValue(cellText(i, IpColumn)).toUtf8();
         chunk += ',';
-        chunk += singleLine(cellText(i, UrlColumn)).toUtf8();
+        chunk += cellValue(cellText(i, UrlColumn)).toUtf8();
         chunk += "\r\n";
         if (chunk.size() > (1 << 20)) {
             if (file.write(chunk) != chunk.size())

@@ -20,9 +20,10 @@ struct VisitorListLimits
 // appearance, compared exactly. Membership is a hash lookup, so counting stays cheap however long
 // the list grows. QtCore/QtGui only; the view and the status panels belong to VisitorList.
 //
-// A cell never holds a line break: each break (CR LF, CR, LF, U+0085, U+2028, U+2029) is replaced
-// by one blank when the text enters the list, so a row stays one line on screen and in a saved
-// file, and every saved file loads back.
+// A cell holds at most 4,096 characters (PlainText::MaxPageChars) on one line without control
+// characters: every text entering the list passes PlainText::page, so a row stays one line on
+// screen and in a saved file, every saved file loads back, and no cell carries a visitor's escape
+// sequences.
 class VisitorListModel final : public QAbstractTableModel
 {
     Q_OBJECT
@@ -53,8 +54,6 @@ public:
         bool complete = false;
         QList<Row> rows;
     };
-
-    static constexpr int DisplayLimit = 4096; // characters of a cell the view shows
 
     explicit VisitorListModel(QObject *parent = nullptr);
 
@@ -92,8 +91,8 @@ public:
     // two commas into the three cells (commas after the second belong to the page).
     static ReadResult readFile(const QString &fileName, const VisitorListLimits &limits = VisitorListLimits());
 
-    // The text with every line break replaced by a blank.
-    static QString singleLine(QString text);
+    // A text as a cell keeps it (PlainText::page).
+    static QString cellValue(const QString &text);
     // A date and time in the locale's short date-and-time format.
     static QString timeText(const QDateTime &when);
 

@@ -1,3 +1,4 @@
+#include "capture/RequestParsing.h"
 #include "capture/VisitProcessor.h"
 #include "core/SettingsStore.h"
 #include "tests/mock/ManualClock.h"
@@ -73,6 +74,9 @@ private slots:
     void sendipIgnored();
     void page_data();
     void page();
+    void untrustedPage_data();
+    void untrustedPage();
+    void unknownHeaderDumpIsCut();
     void soundRules_data();
     void soundRules();
     void country_data();
@@ -217,6 +221,40 @@ void tst_VisitProcessor::page()
     } else {
         QCOMPARE(h.log.size(), 1);
     }
+}
+
+void tst_VisitProcessor::untrustedPage_data()
+{
+    QTest::addColumn<QString>("referer");
+    QTest::addColumn<QString>("page");
+    const QString longPage = u"http://a.example/"_qs + QString(60'000, u'x');
+    QTest::newRow("first 4,096 characters") << longPage << longPage.left(4096);
+    QTest::newRow("controls and bidi overrides") << u"http://a.example/\x1b]0;t\x07\u009b2J\u202egnp.exe"_qs
+                                                 << u"http://a.example/\ufffd]0;t\ufffd\ufffd2J\ufffdgnp.exe"_qs;
+}
+
+void tst_VisitProcessor::untrustedPage()
+{
+    QFETCH(QString, referer);
+    QFETCH(QString, page);
+    Harness h;
+    h.processor->WS_Close(request(referer), QStringLiteral("1.2.3.4"));
+    QCOMPARE(h.list.rows.at(0).page, page);
+    QCOMPARE(h.log, QStringList { u"Visit: 1.2.3.4 -> "_qs + page });
+    QString shown = page;
+    RequestParsing::sepurl(shown);
+    QCOMPARE(h.popups, QStringList { u"Australia|Visited page: "_qs + shown });
+}
+
+void tst_VisitProcessor::unknownHeaderDumpIsCut()
+{
+    Harness h;
+    const QString header = u"GET / HTTP/1.1\r\nX: "_qs + QString(20'000, u'h') + u"\r\n\r\n"_qs;
+    h.processor->WS_Close(header, QStringLiteral("1.2.3.4"));
+    QCOMPARE(h.log.size(), 4);
+    QCOMPARE(h.log[3],
+        header.left(VisitProcessor::HeaderDumpLimit)
+            + QStringLiteral(" [... %1 more characters left out]").arg(header.size() - 8192));
 }
 
 void tst_VisitProcessor::soundRules_data()
