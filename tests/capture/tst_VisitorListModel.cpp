@@ -28,6 +28,8 @@ private slots:
     void readFile();
     void readMissingFile();
     void roundTrip();
+    void fileFields_data();
+    void fileFields();
     void lineBreakCellsRoundTrip();
     void longLineStopsReading();
     void fileLimitStopsReading();
@@ -185,7 +187,7 @@ void tst_VisitorListModel::saveWritesHeaderAndRows()
     const QString path = m_dir.filePath(u"saved.csv"_qs);
     QVERIFY(model.saveToFile(path));
     const QByteArray expected = "\"Date\",\"IP\",\"Page\"\r\n" + VisitorListModel::timeText(t1).toUtf8()
-        + ",10.0.0.1,http://site/a.htm\r\n" + "loaded time,10.0.0.2 France,http://site/b,c.htm\r\n"
+        + ",10.0.0.1,http://site/a.htm\r\n" + "loaded time,10.0.0.2 France,\"http://site/b,c.htm\"\r\n"
         + VisitorListModel::timeText(t3).toUtf8() + ",10.0.0.3,Local Page\r\n";
     QCOMPARE(readAll(path), expected);
     QCOMPARE(readAll(path).count("\r\n"), 4);
@@ -232,6 +234,14 @@ void tst_VisitorListModel::readFile_data()
     QTest::newRow("UTF-8") << QByteArray("h\nt,ip,http://b\xc3\xbc"
                                          "cher.de/\n")
                            << QStringList { u"t|ip|http://b\u00fccher.de/"_qs } << true;
+    QTest::newRow("quoted fields") << QByteArray("h\n\"t,1\",\"1.1.1.1\",\"http://a/?q=\"\"x\"\",2\"\n")
+                                   << QStringList { u"t,1|1.1.1.1|http://a/?q=\"x\",2"_qs } << true;
+    QTest::newRow("earlier unquoted file: address trimmed, commas in the page")
+        << QByteArray("h\nt,127.0.0.1 ,http://a/,b\n") << QStringList { u"t|127.0.0.1|http://a/,b"_qs } << true;
+    QTest::newRow("formula mark dropped")
+        << QByteArray("h\n'-t,ip,'=1+2\n") << QStringList { u"-t|ip|=1+2"_qs } << true;
+    QTest::newRow("unclosed quote is read as it stands")
+        << QByteArray("h\n\"t,ip,\"abc\n") << QStringList { u"\"t|ip|\"abc"_qs } << true;
 }
 
 void tst_VisitorListModel::readFile()
@@ -283,6 +293,39 @@ void tst_VisitorListModel::roundTrip()
     QCOMPARE(readAll(again), readAll(path));
 }
 
+void tst_VisitorListModel::fileFields_data()
+{
+    QTest::addColumn<QString>("cell");
+    QTest::addColumn<QByteArray>("field");
+    QTest::newRow("plain") << u"http://a/b.htm"_qs << QByteArray("http://a/b.htm");
+    QTest::newRow("comma") << u"http://a/?x=1,2"_qs << QByteArray("\"http://a/?x=1,2\"");
+    QTest::newRow("double quote") << u"say \"hi\""_qs << QByteArray("\"say \"\"hi\"\"\"");
+    QTest::newRow("formula with quotes and comma")
+        << u"=HYPERLINK(\"http://e/\",\"x\")"_qs << QByteArray("\"'=HYPERLINK(\"\"http://e/\"\",\"\"x\"\")\"");
+    QTest::newRow("plus") << u"+cmd|' /C calc'!A0"_qs << QByteArray("'+cmd|' /C calc'!A0");
+    QTest::newRow("minus") << u"-2+3"_qs << QByteArray("'-2+3");
+    QTest::newRow("at") << u"@SUM(1)"_qs << QByteArray("'@SUM(1)");
+    QTest::newRow("leading apostrophe") << u"'x"_qs << QByteArray("''x");
+    QTest::newRow("apostrophe inside") << u"a'b"_qs << QByteArray("a'b");
+}
+
+void tst_VisitorListModel::fileFields()
+{
+    QFETCH(QString, cell);
+    QTEST(VisitorListModel::fileField(cell), "field");
+    // Every cell loads back as it was, in every column.
+    VisitorListModel model;
+    model.appendRows({ Row { QDateTime(), cell, cell, cell } });
+    const QString path = m_dir.filePath(u"fields.csv"_qs);
+    QVERIFY(model.saveToFile(path));
+    const VisitorListModel::ReadResult result = VisitorListModel::readFile(path);
+    QVERIFY(result.complete);
+    QCOMPARE(result.rows.size(), 1);
+    QCOMPARE(result.rows[0].timeText, cell);
+    QCOMPARE(result.rows[0].ip, cell);
+    QCOMPARE(result.rows[0].page, cell);
+}
+
 void tst_VisitorListModel::lineBreakCellsRoundTrip()
 {
     VisitorListModel model;
@@ -295,7 +338,7 @@ void tst_VisitorListModel::lineBreakCellsRoundTrip()
     QVERIFY(result.complete);
     QCOMPARE(result.rows.size(), 2);
     QCOMPARE(result.rows[0].page, u"http://a/ 2.2.2.2,evil"_qs);
-    QCOMPARE(result.rows[1].ip, u"3.3.3.3 "_qs);
+    QCOMPARE(result.rows[1].ip, u"3.3.3.3"_qs); // no trailing blank
     QCOMPARE(result.rows[1].page, u"http://b/ x"_qs);
 }
 
