@@ -31,6 +31,7 @@ QToolButton *makeIcon(QWidget *parent, const QString &name, const QString &toolT
     auto *button = new QToolButton(parent);
     button->setObjectName(name);
     button->setToolTip(toolTip);
+    button->setAccessibleName(toolTip); // an icon button is named by its tool tip
     button->setIcon(QIcon::fromTheme(themeIcon));
     button->setAutoRaise(true);
     return button;

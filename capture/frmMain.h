@@ -98,8 +98,12 @@ signals:
     // The listener asked for the remote-script publisher to be enabled (after a socket error).
     void publisherEnableRequested();
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     void buildWindow();
+    void fitToContents();
     void buildComponents(const Services &services);
     void onRequestFinished(const QByteArray &request, const QString &remoteAddress);
     void onAcceptError(const QString &description);

@@ -45,6 +45,8 @@ VeilixButton::VeilixButton(QWidget *parent)
     m_picBut->installEventFilter(this);
     setFocusProxy(m_picBut);
     setFocusPolicy(Qt::StrongFocus);
+    setAccessibleName(m_caption);
+    m_picBut->setAccessibleName(m_caption); // the part that takes the focus
     resize(sizeHint());
     m_picBut->setGeometry(rect());
     refresh();
@@ -199,6 +201,9 @@ void VeilixButton::changeEvent(QEvent *event)
 void VeilixButton::setCaption(const QString &caption)
 {
     m_caption = caption;
+    // Screen readers name the button by its caption.
+    setAccessibleName(caption);
+    m_picBut->setAccessibleName(caption);
     refresh();
     changed(QStringLiteral("Caption"));
 }

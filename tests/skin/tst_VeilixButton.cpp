@@ -120,6 +120,10 @@ private slots:
         QCOMPARE(b.state(), VeilixButton::Normal);
         QCOMPARE(b.picBut()->geometry(), b.rect());
         QCOMPARE(b.picBut()->objectName(), QStringLiteral("picBut"));
+        QCOMPARE(b.picBut()->accessibleName(), QStringLiteral("VeilixButton"));
+        b.setCaption(QStringLiteral("OK"));
+        QCOMPARE(b.accessibleName(), QStringLiteral("OK"));
+        QCOMPARE(b.picBut()->accessibleName(), QStringLiteral("OK"));
     }
 
     void ninePieceDrawing()
