@@ -82,7 +82,8 @@ void tst_frmMain::fitsItsContents()
         const QRect area(child->mapTo(window.get(), QPoint(0, 0)), child->size());
         QVERIFY2(inside.contains(area), qPrintable(what + u" lies outside"_qs));
         QVERIFY2(child->height() >= child->minimumSizeHint().height(),
-            qPrintable(what + QStringLiteral(" is cut: %1 < %2").arg(child->height()).arg(child->minimumSizeHint().height())));
+            qPrintable(
+                what + QStringLiteral(" is cut: %1 < %2").arg(child->height()).arg(child->minimumSizeHint().height())));
     }
     auto *status = window->findChild<QStatusBar *>(QStringLiteral("StatusBar1"));
     QVERIFY(status->height() >= status->sizeHint().height());
