@@ -31,6 +31,6 @@ public:
     virtual void setTrayAlert(bool alert) = 0;
     // The "Stopped Repeat Request" indicator: visibility and tool tip.
     virtual void setStopRepeat(bool visible, const QString &toolTip) = 0;
-    // The visitor's country; no value when the country file is missing.
+    // The visitor's country; no value when the country files do not name one.
     virtual std::optional<QString> country(const QString &address) = 0;
 };

@@ -12,6 +12,7 @@
 #include "core/Conversions.h"
 #include "core/FileLimits.h"
 #include "core/Paths.h"
+#include "core/PlainText.h"
 #include "core/SettingsStore.h"
 #include "dialogs/MessageBox.h"
 #include "nettools/Class1.h"
@@ -457,8 +458,8 @@ void frmMain::onRequestFinished(const QByteArray &request, const QString &remote
     if (Console::isHeadless() && m_visitors->rowCount() > rows) {
         const int row = m_visitors->rowCount() - 1;
         const VisitorListModel &model = m_visitors->model();
-        Console::writeLine(QStringLiteral("List: ") + model.cellText(row, 0) + QStringLiteral(" | ")
-            + model.cellText(row, 1) + QStringLiteral(" | ") + model.cellText(row, 2));
+        Console::writeLine(PlainText::sanitized(QStringLiteral("List: ") + model.cellText(row, 0)
+            + QStringLiteral(" | ") + model.cellText(row, 1) + QStringLiteral(" | ") + model.cellText(row, 2)));
     }
 }
 
