@@ -40,6 +40,8 @@ NotifySettings LoadSoundRules(const SettingsStore &store)
 
 void SaveSoundRules(SettingsStore &store, const NotifySettings &settings)
 {
+    // Up to 200 and more saves: the file is written once.
+    const SettingsStore::Batch batch(store);
     int n = 0;
     do {
         store.SaveSetting(soundKey(n), QString());

@@ -1,9 +1,8 @@
 #include "alerts/StartupEntry.h"
 
-#include <QDir>
+#include "core/PrivateFiles.h"
+
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace StartupEntry {
@@ -92,11 +91,6 @@ QString read()
 
 bool write(const QString &programPath)
 {
-    const QString name = fileName();
-    QDir().mkpath(QFileInfo(name).absolutePath());
-    QSaveFile file(name);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
     const QString text = QStringLiteral("[Desktop Entry]\n"
                                         "Type=Application\n"
                                         "Name=Vistelle\n"
@@ -108,8 +102,8 @@ bool write(const QString &programPath)
                          "Terminal=false\n"
                          "StartupNotify=false\n"
                          "X-GNOME-Autostart-enabled=true\n");
-    file.write(text.toUtf8());
-    return file.commit();
+    // Replaced whole, never through a link; a missing autostart folder is created 0700.
+    return PrivateFiles::writeFile(fileName(), text.toUtf8());
 }
 
 bool remove()

@@ -304,7 +304,9 @@ std::optional<Document> parse(const QByteArray &bytes, QString *reason)
         QStringView line = QStringView(text).sliced(from, end - from);
         from = end + 1;
         ++lineNumber;
-        if (line.endsWith(u'\r'))
+        // A line ends at LF or CR LF; further CRs before the end are dropped as well, so a
+        // line kept as it was reads the same after it is written back.
+        while (line.endsWith(u'\r'))
             line.chop(1);
         const QStringView content = trimmedBlanks(line);
 

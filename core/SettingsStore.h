@@ -45,7 +45,7 @@ public:
     // while one lives); a key that exists under another letter case keeps its stored spelling,
     // so one value remains.
     void SaveSetting(const QString &key, const QString &value);
-    // Writes saves that are still pending (a Batch that lives, a write that failed).
+    // Writes saves that are still pending (in a Batch that lives, after a write that failed) now.
     void sync();
 
     // While one lives, saves are kept and written together when the outermost one ends: a window

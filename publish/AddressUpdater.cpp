@@ -10,7 +10,6 @@
 
 #include <QLocale>
 #include <QTimer>
-#include <QUrl>
 
 QString AddressUpdater::answerWord(const QString &answer)
 {
@@ -194,12 +193,8 @@ void AddressUpdater::compareAndUpdate()
     m_httpOptions = addresses.httpOptions();
     m_httpOptions.timeoutMs = m_timeoutMs;
     m_client->setEndpoints({ addresses.accountSiteUrl, addresses.updateHostUrl, m_echoPageUrl, m_httpOptions });
-    if (!m_plainHttpWarned && QUrl(addresses.updateHostUrl).scheme().compare(u"http", Qt::CaseInsensitive) == 0) {
-        m_plainHttpWarned = true;
-        log(QStringLiteral("Warning: the update host ") + oneLine(addresses.updateHostUrl)
-            + QStringLiteral(" is plain http, so the account's user name and password cross the network unencrypted;"
-                             " an https address protects them"));
-    }
+    if (const QString warning = OutsideAddresses::plainHttpWarningOnce(addresses.updateHostUrl); !warning.isEmpty())
+        log(warning);
 
     const QString echo = m_echoPageUrl;
     const HttpOptions options = m_httpOptions;

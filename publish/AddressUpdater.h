@@ -124,7 +124,6 @@ private:
     bool m_waitingAfterUpdate = false;
 
     bool m_noAccountLogged = false;
-    bool m_plainHttpWarned = false;
     bool m_paused = false;
     QStringList m_pausedSettings;
     qint64 m_retryNotBeforeMs = 0;

@@ -2,6 +2,10 @@
 
 #include "core/SettingsStore.h"
 
+#include <QUrl>
+
+#include <atomic>
+
 const QString OutsideAddresses::EchoPageURLKey = QStringLiteral("EchoPageURL");
 const QString OutsideAddresses::AccountSiteURLKey = QStringLiteral("AccountSiteURL");
 const QString OutsideAddresses::UpdateHostURLKey = QStringLiteral("UpdateHostURL");
@@ -40,6 +44,21 @@ OutsideAddresses OutsideAddresses::read(const SettingsStore &settings)
     a.soundsPageUrl = settings.GetSetting(SoundsPageURLKey, d.soundsPageUrl);
     a.caFile = settings.GetSetting(CAFileKey, d.caFile);
     return a;
+}
+
+QString OutsideAddresses::plainHttpWarningOnce(const QString &updateHostUrl)
+{
+    static std::atomic<bool> warned = false;
+    if (QUrl(updateHostUrl.trimmed()).scheme().compare(u"http", Qt::CaseInsensitive) != 0 || warned.exchange(true))
+        return {};
+    QString shown = updateHostUrl.trimmed().left(200);
+    for (QChar &c : shown) {
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f))
+            c = u' ';
+    }
+    return QStringLiteral("Warning: the update host ") + shown
+        + QStringLiteral(" is plain http, so the account's user name and password cross the network unencrypted;"
+                         " an https address protects them");
 }
 
 HttpOptions OutsideAddresses::httpOptions() const

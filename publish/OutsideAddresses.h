@@ -42,6 +42,11 @@ struct OutsideAddresses
     // HttpOptions that trust caFile besides the system's authorities.
     HttpOptions httpOptions() const;
 
+    // The log's warning about a plain http update host (the update request carries the account's
+    // password as Basic authorization): the first time in the run that it is asked for an http
+    // address; empty otherwise. Any thread.
+    static QString plainHttpWarningOnce(const QString &updateHostUrl);
+
     static const QString EchoPageURLKey;
     static const QString AccountSiteURLKey;
     static const QString UpdateHostURLKey;

@@ -43,6 +43,7 @@ ServerSettings ServerSettings::load(const SettingsStore &store)
 
 void ServerSettings::store(SettingsStore &store) const
 {
+    const SettingsStore::Batch batch(store); // one write of the file
     store.SaveSetting(QStringLiteral("ListenPort"), port);
     store.SaveSetting(QStringLiteral("RemoteHost"), remoteHost);
     store.SaveSetting(QStringLiteral("RemotePath"), remotePath);

@@ -282,6 +282,8 @@ void frmMain2::cmdUpdate_Click()
     const OutsideAddresses addresses = OutsideAddresses::read(*m_settings);
     myDNS().setEndpoints(
         { addresses.accountSiteUrl, addresses.updateHostUrl, addresses.echoPageUrl, addresses.httpOptions() });
+    if (const QString warning = OutsideAddresses::plainHttpWarningOnce(addresses.updateHostUrl); !warning.isEmpty())
+        m_host.putLog(warning);
     auto client = m_dns;
     const QString address = txtIP->text();
     runInBackground<HostManager::UpdateResult>(

@@ -63,7 +63,7 @@ private slots:
         m_settings = std::make_unique<SettingsStore>(m_dir.filePath(QStringLiteral("settings.conf")));
         const QList<std::pair<QString, QString>> values = {
             { QStringLiteral("AccountSiteURL"), m_fake->accountSite() },
-            { QStringLiteral("UpdateHostURL"), m_fake->plainSite() },
+            { QStringLiteral("UpdateHostURL"), m_fake->accountSite().chopped(1) }, // https: no warning
             { QStringLiteral("EchoPageURL"), m_fake->plainSite() + QStringLiteral("/echo/html") },
             { QStringLiteral("CAFile"), m_fake->caFile() },
             { QStringLiteral("ProviderName"), QStringLiteral("FakeDNS") },
