@@ -3,6 +3,7 @@
 #include "alerts/AlertIcons.h"
 #include "alerts/AlsaSoundOutput.h"
 #include "alerts/Tray.h"
+#include "alerts/frmSetNotifies.h"
 #include "alerts/frmTrayNotification.h"
 #include "app/SingleInstance.h"
 #include "app/frmContainer.h"
@@ -12,6 +13,7 @@
 #include "dialogs/MessageBox.h"
 #include "dialogs/frmMsgBox.h"
 #include "nettools/Class1.h"
+#include "nettools/WhoIs_Form.h"
 #include "publish/HttpRequest.h"
 #include "publish/frmMain2.h"
 #include "publish/frmSettings.h"
@@ -19,6 +21,7 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QLabel>
+#include <QPointer>
 #include <QThreadPool>
 
 namespace {
@@ -42,6 +45,7 @@ Shell::~Shell()
 {
     if (!m_shutDown && m_locked)
         ShutDown();
+    delete m_notify;
     delete m_hostManager;
     delete m_settingsWindow;
     delete m_main;
@@ -82,9 +86,16 @@ frmMain *Shell::mainWindow()
     m_main = new frmMain(*this, services);
     m_container->host(m_main);
     connect(m_main, &frmMain::exitRequested, m_container, &QWidget::close);
+    connect(m_main, &frmMain::whoisRequested, this, &Shell::showWhois);
+    connect(m_main, &frmMain::notificationOptionsRequested, this, &Shell::showNotifySettings);
     connect(m_main, &frmMain::serverSettingsRequested, this, &Shell::showServerSettings);
     connect(m_main, &frmMain::hostManagerRequested, this, &Shell::showHostManager);
     m_main->load();
+    // Problems met with the settings file (one set aside as damaged) reach the log from here on.
+    m_main->settings().setNoticeSink([main = QPointer<frmMain>(m_main)](const QString &line) {
+        if (main)
+            main->PutLog(line);
+    });
     m_main->show();
     return m_main;
 }
@@ -146,6 +157,10 @@ void Shell::ShutDown()
     if (m_shutDown)
         return;
     m_shutDown = true;
+    if (m_notify) {
+        m_notify->hide();
+        m_notify->deleteLater();
+    }
     delete m_hostManager;
     delete m_settingsWindow;
     frmMsgBox::unload();
@@ -157,6 +172,8 @@ void Shell::ShutDown()
         m_main->deleteLater();
         m_main = nullptr;
     }
+    if (m_whois)
+        m_whois->reject();
     if (m_tray)
         m_tray->Show(false);
     if (m_container) {
@@ -172,6 +189,32 @@ void Shell::ShutDown()
     if (m_locked)
         m_instance->unlock();
     emit finished(0);
+}
+
+void Shell::showNotifySettings()
+{
+    if (m_shutDown)
+        return;
+    if (!m_notify) {
+        NotifyWindowServices services;
+        services.settings = m_services.settings;
+        services.sound = m_services.sound;
+        services.mixer = m_services.mixer;
+        m_notify = new frmSetNotifies(services);
+        m_notify->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_notify, &frmSetNotifies::mainWindowRequested, this, [this] {
+            if (m_container)
+                m_container->restoreFromTray();
+        });
+    }
+    m_notify->show();
+    m_notify->raise();
+    m_notify->activateWindow();
+}
+
+frmSetNotifies *Shell::notifySettings() const
+{
+    return m_notify;
 }
 
 void Shell::OpenDocument(const QString &path)
@@ -209,6 +252,18 @@ void Shell::setTrayBusy(bool busy, const QString &toolTip)
 void Shell::showPopup(const QString &caption, const QString &subcaption)
 {
     m_popup->ShowTrayNotification(caption, subcaption);
+}
+
+WhoIs_Form *Shell::whoisWindow() const
+{
+    return m_whois;
+}
+
+void Shell::showWhois(const QString &hostName)
+{
+    if (!m_whois)
+        m_whois = new WhoIs_Form(m_services.settings, *m_services.clock, {}, m_main->window());
+    m_whois->openFor(hostName);
 }
 
 void Shell::restoreWindow()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "alerts/Mixer.h"
 #include "capture/Listener.h"
 #include "capture/MainWindowHost.h"
 #include "core/Clock.h"
@@ -19,8 +20,10 @@ class SettingsStore;
 class SingleInstance;
 class SoundOutput;
 class Tray;
+class WhoIs_Form;
 class frmContainer;
 class frmMain;
+class frmSetNotifies;
 class frmMain2;
 class frmSettings;
 class frmTrayNotification;
@@ -35,6 +38,7 @@ struct ShellServices
     ListenerLimits listenerLimits;
     // Opens an address with the desktop's handler; null: QDesktopServices.
     std::function<bool(const QUrl &)> openUrl;
+    MixerFactory mixer; // the volume window's mixer; null: ALSA's simple mixer
 };
 
 // The application shell: start-up and shut-down, the single instance, the container window with
@@ -62,6 +66,10 @@ public:
     frmMain *mainWindow();
     frmContainer *container() const { return m_container; }
     frmTrayNotification *popup() const { return m_popup; }
+    // Opens the notification settings window, or brings the open one to the front. It is not
+    // modal; each opening loads it from the store.
+    void showNotifySettings();
+    frmSetNotifies *notifySettings() const;
     // The server settings window and the host manager while they are open, else null.
     frmSettings *settingsWindow() const;
     frmMain2 *hostManager() const;
@@ -70,6 +78,8 @@ public:
     // Opens the host manager (modal), or brings it to the front.
     void showHostManager();
     Tray *tray() const { return m_tray; }
+    // The whois window; null until the main window's "Whois" button first opened it.
+    WhoIs_Form *whoisWindow() const;
     StartupState &startup() { return m_startup; }
     bool isShutDown() const { return m_shutDown; }
     // Waits at most this long at shut-down for web exchanges still running.
@@ -96,6 +106,7 @@ private:
     void setAddressLabel(const QString &text) override;
     void putLog(const QString &line) override;
     void ensureContainer();
+    void showWhois(const QString &hostName);
 
     ShellServices m_services;
     std::shared_ptr<ConnectionState> m_connection;
@@ -106,6 +117,8 @@ private:
     frmContainer *m_container = nullptr;
     frmMain *m_main = nullptr;
     frmTrayNotification *m_popup = nullptr;
+    QPointer<WhoIs_Form> m_whois; // a child of the container, which deletes it
+    QPointer<frmSetNotifies> m_notify;
     QPointer<frmSettings> m_settingsWindow;
     QPointer<frmMain2> m_hostManager;
     bool m_shutDown = false;
