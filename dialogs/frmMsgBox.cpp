@@ -62,6 +62,7 @@ frmMsgBox::frmMsgBox(QWidget *parent)
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32));
     Image1->setAlignment(Qt::AlignTop);
+    Image1->setAccessibleName(QStringLiteral("Information"));
 
     lblPrompt = new QLabel(Shape2);
     lblPrompt->setObjectName(QStringLiteral("lblPrompt"));
