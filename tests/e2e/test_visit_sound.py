@@ -8,6 +8,7 @@ PulseAudio server of the test's own, and the test records the null sink's monito
 Exits 77 (skipped) only when pulseaudio cannot start at all."""
 import math
 import os
+import socket
 import struct
 import sys
 import tempfile
@@ -16,7 +17,7 @@ import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
 from pulse import PulseServer  # noqa: E402
-from vistelle_e2e import Program, free_port, send  # noqa: E402
+from vistelle_e2e import Program, free_port, poll, send  # noqa: E402
 
 ALPHA_HZ, ALPHA_S = 440.0, 3.0  # long: a cut stays visible on a slow machine
 BETA_HZ, BETA_S = 880.0, 0.6
@@ -42,7 +43,17 @@ def start_program(pulse, settings):
     program.env = pulse.client_env(program.home, base=program.env)
     program.start()
     program.wait_line(f"Listening for connections on port: {port}")
+    # The line comes just before the socket listens; a connection that sends nothing is no visit.
+    poll(lambda: accepts(port), 10, "the listening socket")
     return program, port
+
+
+def accepts(port):
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=2).close()
+        return True
+    except ConnectionRefusedError:
+        return False
 
 
 def visit(program, port, page, count):
