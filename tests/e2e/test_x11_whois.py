@@ -17,6 +17,7 @@ from vistelle_e2e import Program, free_port, machine_online, poll
 from x11_session import XSession
 
 CONTAINER_SIZE = (780, 600)
+POPUP_SIZE = (243, 122)
 # Places in the main window, from the top left of its client area (its size is fixed; measure them
 # again from a screenshot when its layout changes).
 IP_CELL = (264, 315)  # the address of the first visitor
@@ -104,6 +105,9 @@ def main():
                         return False
                 poll(visit, 10, "a visit taken")
                 poll(lambda: not x.viewable(container.id), 10, "the main window in the tray")
+                # The start-up popup slides over the tray icon: clicks wait until it has gone.
+                poll(lambda: not any((w.width, w.height) == POPUP_SIZE and x.viewable(w.id) for w in windows()),
+                     30, "the start-up popup to go")
 
                 def restored():
                     if x.viewable(container.id) and x.wm_state(container.id) == "Normal":
