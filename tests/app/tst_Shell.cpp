@@ -3,6 +3,7 @@
 // single instance. The connection, the settings, the sound and the desktop opener are the test's.
 #include "alerts/SoundOutput.h"
 #include "alerts/Tray.h"
+#include "alerts/frmSetNotifies.h"
 #include "alerts/frmTrayNotification.h"
 #include "app/Shell.h"
 #include "app/frmContainer.h"
@@ -13,10 +14,13 @@
 #include "core/Console.h"
 #include "core/SettingsStore.h"
 #include "dialogs/MessageBox.h"
+#include "dialogs/frmMsgBox.h"
 #include "nettools/Class1.h"
 #include "nettools/WhoIs_Form.h"
 #include "publish/ConnectionMonitor.h"
 #include "publish/RemoteScriptPublisher.h"
+#include "publish/frmMain2.h"
+#include "publish/frmSettings.h"
 #include "tests/common/TestUtil.h"
 #include "tests/mock/FakeConnectionState.h"
 #include "tests/mock/ManualClock.h"
@@ -24,12 +28,15 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTcpServer>
@@ -202,14 +209,18 @@ private slots:
     void listenPort_data();
     void listenPort();
     void shutDown();
+    void notificationOptions();
     void writeIp_data();
     void writeIp();
+    void damagedSettingsFileIsReported();
     void openDocument_data();
     void openDocument();
     void secondInstance();
     void loadAddressLabel_data();
     void loadAddressLabel();
     void whoisForSelectedVisitor();
+    void settingsWindowListensOnTheNewPort();
+    void hostManagerIcon();
 };
 
 void tst_Shell::init()
@@ -433,18 +444,50 @@ void tst_Shell::shutDown()
     QCOMPARE(finished.count(), 1);
 }
 
+void tst_Shell::notificationOptions()
+{
+    Fixture f;
+    f.start(true);
+    Shell &shell = f.shell();
+    auto *button = f.main->findChild<QPushButton *>(QStringLiteral("Command1"));
+    QCOMPARE(button->text(), QStringLiteral("Server Notification Options..."));
+    button->click();
+    QPointer<frmSetNotifies> window = shell.notifySettings();
+    QVERIFY(window && window->isVisible());
+    QCOMPARE(window->windowModality(), Qt::NonModal);
+    button->click(); // the open window comes to the front; no second one
+    QCOMPARE(shell.notifySettings(), window.data());
+
+    // OK stores, shows the main window again and closes the settings window.
+    window->findChild<QCheckBox *>(QStringLiteral("chkPopup"))->click();
+    window->findChild<QPushButton *>(QStringLiteral("cmdNext"))->click();
+    QCOMPARE(f.settings.GetSetting(QStringLiteral("PopupAlert")), QStringLiteral("0"));
+    QVERIFY(shell.container()->isVisible());
+    QVERIFY(!shell.container()->isMinimized());
+    QTRY_VERIFY(!window);
+
+    // A shut-down takes an open one with it.
+    button->click();
+    window = shell.notifySettings();
+    QVERIFY(window);
+    shell.ShutDown();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!window);
+}
+
 void tst_Shell::writeIp_data()
 {
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QByteArray>("written");
 
+    // The file holds an address or nothing: never a status text the next start would show.
     QTest::newRow("address") << " Current IP:1.2.3.4" << QByteArray("1.2.3.4\r\n");
-    QTest::newRow("no address") << " Current IP:" << QByteArray("\r\n");
-    QTest::newRow("first IP: counts") << "IP:a IP:b" << QByteArray("a IP:b\r\n");
-    QTest::newRow("failed login") << "IP Update Failed" << QByteArray(" Update Failed\r\n");
-    QTest::newRow("failed update") << "Automatic Update Failed" << QByteArray("tomatic Update Failed\r\n");
-    QTest::newRow("status") << "Updating IP. Please wait..." << QByteArray("dating IP. Please wait...\r\n");
-    QTest::newRow("one character") << "x" << QByteArray("\r\n");
+    QTest::newRow("no address") << " Current IP:" << QByteArray();
+    QTest::newRow("not an address") << "IP:a IP:b" << QByteArray();
+    QTest::newRow("failed login") << "IP Update Failed" << QByteArray();
+    QTest::newRow("failed update") << "Automatic Update Failed" << QByteArray();
+    QTest::newRow("status") << "Updating IP. Please wait..." << QByteArray();
+    QTest::newRow("one character") << "x" << QByteArray();
 }
 
 void tst_Shell::writeIp()
@@ -452,21 +495,49 @@ void tst_Shell::writeIp()
     QFETCH(QString, caption);
     QFETCH(QByteArray, written);
 
-    // A longer file of an earlier run is replaced, not overwritten in part.
-    QDir().mkpath(QFileInfo(frmMain::addressFileName()).absolutePath());
-    QFile old(frmMain::addressFileName());
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write("255.255.255.255 and more text\r\n");
-    old.close();
+    // A longer file of an earlier run is replaced, not overwritten in part; a link placed where
+    // it belongs is replaced too, never written through.
+    const QString name = frmMain::addressFileName();
+    QDir().mkpath(QFileInfo(name).absolutePath());
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath(QStringLiteral("victim"));
+    {
+        QFile old(target);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("255.255.255.255 and more text\r\n");
+    }
+    QVERIFY(QFile::link(target, name));
 
     Fixture f;
     f.start(false);
     f.addressLabel()->setText(caption);
     f.shell().ShutDown();
 
-    QFile file(frmMain::addressFileName());
+    QVERIFY(!QFileInfo(name).isSymLink());
+    QFile file(name);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), written);
+    QFile victim(target);
+    QVERIFY(victim.open(QIODevice::ReadOnly));
+    QCOMPARE(victim.readAll(), QByteArray("255.255.255.255 and more text\r\n"));
+}
+
+void tst_Shell::damagedSettingsFileIsReported()
+{
+    Fixture f;
+    const QString path = f.settings.fileName();
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray("\x7f\x45\x4c\x46\x02\x01\x01\x00 random bytes"));
+    }
+    f.start(false);
+    QCOMPARE(Fixture::countContaining(f.log(),
+                 QStringLiteral("Settings error: the file ") + path
+                     + QStringLiteral(" cannot be used (it holds binary data); it was kept as ") + path
+                     + QStringLiteral(".damaged and the default settings are used")),
+        1);
+    QVERIFY(QFileInfo::exists(path + QStringLiteral(".damaged")));
 }
 
 void tst_Shell::openDocument_data()
@@ -568,6 +639,9 @@ void tst_Shell::loadAddressLabel_data()
                          << " Current IP:" << false;
     QTest::newRow("off with blanks") << " 0 "
                                      << " Current IP:" << false;
+    // A status text saved by an earlier version is no address.
+    QTest::newRow("status text in the file") << "1"
+                                             << " Current IP:" << true;
 }
 
 void tst_Shell::loadAddressLabel()
@@ -579,7 +653,8 @@ void tst_Shell::loadAddressLabel()
     QDir().mkpath(QFileInfo(frmMain::addressFileName()).absolutePath());
     QFile file(frmMain::addressFileName());
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("  5.6.7.8  \r\nsecond line\r\n");
+    file.write(QTest::currentDataTag() == QLatin1String("status text in the file") ? " Update Failed\r\n"
+                                                                                   : "  5.6.7.8  \r\nsecond line\r\n");
     file.close();
 
     Fixture f(usedyndns.isNull() ? QStringList { QStringLiteral("usedyndns") } : QStringList {});
@@ -640,6 +715,63 @@ void tst_Shell::whoisForSelectedVisitor()
 
     f.shell().ShutDown();
     QVERIFY(!whois->isVisible());
+}
+
+// "Settings..." hides the main window; the settings window's OK stores, brings the main window
+// back and listens on the new port (a real connection to it), and the address script follows.
+void tst_Shell::settingsWindowListensOnTheNewPort()
+{
+    Fixture f;
+    f.start(true);
+    Shell &shell = f.shell();
+    shell.container()->restoreFromTray();
+    f.main->publisher().disable();
+    QTest::mouseClick(f.main->findChild<QPushButton *>(QStringLiteral("cmdServerSettings")), Qt::LeftButton);
+    QVERIFY(!shell.container()->isVisible());
+    frmSettings *window = shell.settingsWindow();
+    QVERIFY(window && window->isVisible());
+
+    const quint16 newPort = TestUtil::freePort16();
+    QVERIFY(newPort != f.port);
+    window->txtPort->setText(QString::number(newPort));
+    f.newLines.clear();
+    QTest::mouseClick(window->cmdNext, Qt::LeftButton);
+    QVERIFY(shell.container()->isVisible());
+    QCOMPARE(f.settings.GetSetting(QStringLiteral("ListenPort")), QString::number(newPort));
+    QCOMPARE(f.settings.GetSetting(QStringLiteral("MainSettings")), QStringLiteral("OK"));
+    QCOMPARE(Fixture::countContaining(f.newLines, ListeningLine + QString::number(newPort)), 1);
+    QVERIFY(f.main->publisher().isEnabled());
+    QTcpSocket visitor;
+    visitor.connectToHost(QHostAddress::LocalHost, newPort);
+    QVERIFY(visitor.waitForConnected(5000));
+    QTRY_VERIFY(!shell.settingsWindow());
+}
+
+// The provider's icon: offline a message, online the host manager (one at a time); its update
+// sets the main window's address label and log.
+void tst_Shell::hostManagerIcon()
+{
+    Fixture f;
+    f.start(true);
+    Shell &shell = f.shell();
+    auto *icon = f.main->findChild<QToolButton *>(QStringLiteral("Image4"));
+    QVERIFY(icon);
+    QCOMPARE(icon->toolTip(), QStringLiteral("DynDNS Update"));
+    f.connection->online = false;
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    icon->click();
+    QCOMPARE(MessageBox::lastText(), QStringLiteral("You are not connected to the Internet"));
+    QVERIFY(!shell.hostManager());
+    f.connection->online = true;
+    icon->click();
+    frmMain2 *window = shell.hostManager();
+    QVERIFY(window && window->isVisible());
+    icon->click();
+    QCOMPARE(shell.hostManager(), window);
+    QVERIFY(frmMsgBox::loaded()); // loaded in advance
+    shell.ShutDown();
+    QVERIFY(!shell.hostManager());
+    QVERIFY(!frmMsgBox::loaded());
 }
 
 QTEST_MAIN(tst_Shell)

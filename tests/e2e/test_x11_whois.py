@@ -109,14 +109,23 @@ def main():
                 poll(lambda: not any((w.width, w.height) == POPUP_SIZE and x.viewable(w.id) for w in windows()),
                      30, "the start-up popup to go")
 
+                def shown():
+                    return x.viewable(container.id) and x.wm_state(container.id) == "Normal"
+
+                # One click on the icon, then time to come back: a second click while the window
+                # is still being mapped would send it into the tray again.
                 def restored():
-                    if x.viewable(container.id) and x.wm_state(container.id) == "Normal":
+                    if shown():
                         return True
                     icons = x.tray_icons("Vistelle")
                     if icons:
                         x.click_window(icons[0])
-                    return False
-                poll(restored, 15, "the main window restored from the tray", interval=1.0)
+                        try:
+                            poll(shown, 5, "the main window shown")
+                        except AssertionError:
+                            return False
+                    return shown()
+                poll(restored, 30, "the main window restored from the tray", interval=1.0)
 
                 origin = x.geometry(container.id)
                 name = socket.gethostbyaddr("127.0.0.1")[0]
