@@ -43,7 +43,6 @@ private slots:
     void lineLimit_data();
     void lineLimit();
     void silentServerEndsAfterIdleTime();
-    void ipv6Server();
 };
 
 void tst_WhoisClient::decoder_data()
@@ -305,20 +304,6 @@ void tst_WhoisClient::silentServerEndsAfterIdleTime()
     QCOMPARE(finished.size(), 1);
     QCOMPARE(client.Input_Label(), u"Registrant: still writing\n"_s + WhoisClient::idleNote(30'000) + u'\n');
     QTRY_VERIFY(server.last().closed);
-}
-
-void tst_WhoisClient::ipv6Server()
-{
-    FakeWhoisServer server(QHostAddress::LocalHostIPv6);
-    if (!server.isListening())
-        QSKIP("no IPv6 loopback here");
-    server.answer = "v6 answer\r\n"_ba;
-    WhoisClient client;
-    QSignalSpy finished(&client, &WhoisClient::finished);
-    QVERIFY(server.entry().startsWith(u"[::1]:"_s));
-    QVERIFY(client.query(server.entry(), u"example.com"_s));
-    QTRY_COMPARE(finished.size(), 1);
-    QCOMPARE(client.Input_Label(), u"v6 answer\n"_s);
 }
 
 QTEST_GUILESS_MAIN(tst_WhoisClient)
