@@ -16,7 +16,9 @@ class SettingsStore;
 class SingleInstance;
 class SoundOutput;
 class Tray;
+class HistoryStore;
 class frmContainer;
+class frmHistory;
 class frmMain;
 class frmTrayNotification;
 
@@ -30,6 +32,7 @@ struct ShellServices
     ListenerLimits listenerLimits;
     // Opens an address with the desktop's handler; null: QDesktopServices.
     std::function<bool(const QUrl &)> openUrl;
+    QString historyFile; // null: history.sqlite3 in the user's data folder
 };
 
 // The application shell: start-up and shut-down, the single instance, the container window with
@@ -57,6 +60,10 @@ public:
     frmMain *mainWindow();
     frmContainer *container() const { return m_container; }
     frmTrayNotification *popup() const { return m_popup; }
+    HistoryStore *history() const { return m_history.get(); }
+    // Opens the history window (created at its first use) or brings it to the front.
+    void showHistory();
+    frmHistory *historyWindow() const { return m_historyWindow; }
     Tray *tray() const { return m_tray; }
     StartupState &startup() { return m_startup; }
     bool isShutDown() const { return m_shutDown; }
@@ -82,6 +89,8 @@ private:
     StartupState m_startup;
     std::unique_ptr<SingleInstance> m_instance;
     std::unique_ptr<SoundOutput> m_ownSound;
+    std::unique_ptr<HistoryStore> m_history;
+    frmHistory *m_historyWindow = nullptr;
     Tray *m_tray = nullptr;
     frmContainer *m_container = nullptr;
     frmMain *m_main = nullptr;

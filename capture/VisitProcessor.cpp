@@ -41,7 +41,7 @@ QString VisitProcessor::soundFor(const QString &page) const
     return sound;
 }
 
-void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP)
+void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, bool tls)
 {
     const qint64 now = m_clock.monotonicMs();
     m_effects.setStopRepeat(false, {});
@@ -74,7 +74,9 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP)
         m_visitPage = referer;
 
     m_effects.putLog(QStringLiteral("Visit: ") + visitorIP + QStringLiteral(" -> ") + m_visitPage);
-    const int row = m_list.addVisit(m_clock.currentDateTime(), visitorIP, m_visitPage);
+    const QDateTime visitTime = m_clock.currentDateTime();
+    const int row = m_list.addVisit(visitTime, visitorIP, m_visitPage);
+    RecordedVisit recorded { visitTime, visitorIP, QString(), m_visitPage, tls };
 
     const QString sound = soundFor(m_visitPage);
     if (!sound.isEmpty())
@@ -85,8 +87,11 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP)
     m_lastAlertMs = now;
     m_trayTimer->start(static_cast<int>(TrayAlertMs));
 
+    bool countryAsked = false;
     if (settingIsTrue(QStringLiteral("PopupAlert"))) {
         const std::optional<QString> country = m_effects.country(visitorIP);
+        countryAsked = true;
+        recorded.country = country.value_or(QString());
         QString caption;
         if (!country) {
             caption = QStringLiteral("Visitor: ") + visitorIP;
@@ -97,6 +102,12 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP)
         m_lastPopupPage = m_visitPage;
         RequestParsing::sepurl(m_visitPage);
         m_effects.showPopup(caption, QStringLiteral("Visited page: ") + m_visitPage);
+    }
+    if (m_recorder) {
+        // The history keeps the country even when no popup asked for it.
+        if (!countryAsked)
+            recorded.country = m_effects.country(visitorIP).value_or(QString());
+        m_recorder->recordVisit(recorded);
     }
 
     if (m_visitPage == u"Unknown") {

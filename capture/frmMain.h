@@ -3,6 +3,7 @@
 #include "capture/Listener.h"
 #include "capture/MainWindowHost.h"
 #include "capture/VisitEffects.h"
+#include "capture/VisitRecorder.h"
 #include "core/ConnectionState.h"
 #include "core/LogSink.h"
 #include "core/StartupState.h"
@@ -38,6 +39,7 @@ struct frmMainServices
     StartupState *startup = nullptr; // null: the window's own
     ListenerLimits listenerLimits;
     SoundOutput *sound = nullptr; // null: visits play no sound
+    IVisitRecorder *recorder = nullptr; // null: visits are kept nowhere beyond the list
 };
 
 // The main visitor-monitor window. It owns the components that do the work (listener, visit
@@ -97,6 +99,8 @@ signals:
     void exitRequested();
     // The listener asked for the remote-script publisher to be enabled (after a socket error).
     void publisherEnableRequested();
+    // The "History" button: the shell opens the history window.
+    void historyRequested();
 
 private:
     void buildWindow();
@@ -148,6 +152,7 @@ private:
     QLabel *lblEvents = nullptr; // "Latest Events"
     QToolButton *Image2 = nullptr; // "Clear Event Log"
     QToolButton *Image5 = nullptr; // "Listen on port"
+    QToolButton *cmdHistory = nullptr; // "History"
     QPlainTextEdit *txtLog = nullptr;
     QStatusBar *StatusBar1 = nullptr;
     QToolButton *panel5 = nullptr; // the update panel (key "download")
