@@ -3,6 +3,7 @@
 #include "history/HistorySchema.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -59,8 +60,9 @@ QList<std::pair<qint64, qint64>> top(const std::vector<quint32> &counts, int n)
         if (best.size() == n && counts[id] <= best.back().first)
             continue;
         const std::pair<qint64, qint64> entry { counts[id], qint64(id) };
-        const auto at = std::lower_bound(best.begin(), best.end(), entry,
-            [](const auto &a, const auto &b) { return a.first > b.first || (a.first == b.first && a.second < b.second); });
+        const auto at = std::lower_bound(best.begin(), best.end(), entry, [](const auto &a, const auto &b) {
+            return a.first > b.first || (a.first == b.first && a.second < b.second);
+        });
         best.insert(at, entry);
         if (best.size() > n)
             best.removeLast();
@@ -109,6 +111,14 @@ void HistoryQuery::open()
 HistorySummary HistoryQuery::scan(const HistoryFilter &filter, const QDateTime &now,
     const std::function<bool()> &cancelled, const std::function<void(QVector<qint64> &&)> &onChunk)
 {
+    if (!m_db.isOpen() && !QFileInfo::exists(m_fileName)) {
+        // Nothing stored yet: an empty history (the file is the store's to create).
+        HistorySummary empty;
+        empty.buckets = HistoryBuckets::forRange(filter.range, now.toMSecsSinceEpoch(), now);
+        empty.perBucket.fill(0, empty.buckets.startsMs.size());
+        onChunk({});
+        return empty;
+    }
     open();
     m_db.setCancelTest(cancelled);
     struct ClearCancelTest
@@ -121,8 +131,8 @@ HistorySummary HistoryQuery::scan(const HistoryFilter &filter, const QDateTime &
     qint64 firstMs = filter.range.fromMs;
     if (firstMs <= 0) {
         SqliteStatement oldest = m_db.prepare("SELECT min(key) FROM visits");
-        firstMs = oldest.step() && !oldest.isNull(0) ? HistorySchema::timeOfKey(oldest.int64(0))
-                                                     : now.toMSecsSinceEpoch();
+        firstMs
+            = oldest.step() && !oldest.isNull(0) ? HistorySchema::timeOfKey(oldest.int64(0)) : now.toMSecsSinceEpoch();
     }
     summary.buckets = HistoryBuckets::forRange(filter.range, firstMs, now);
     const QList<qint64> &starts = summary.buckets.startsMs;
@@ -202,6 +212,8 @@ QString HistoryQuery::textOf(const char *table, qint64 id, QHash<qint64, QString
 
 QList<HistoryRow> HistoryQuery::rows(const QVector<qint64> &keys)
 {
+    if (keys.isEmpty())
+        return {};
     open();
     QList<HistoryRow> result;
     result.reserve(keys.size());

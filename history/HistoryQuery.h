@@ -27,6 +27,7 @@ struct HistoryCount
 {
     QString text;
     qint64 count = 0;
+    bool operator==(const HistoryCount &) const = default;
 };
 
 // What the history window asks for: a span of time and a filter text (the page, the address or
@@ -61,7 +62,7 @@ public:
     // The visits of the filter, newest first: their keys arrive in chunks through onChunk (the
     // first after FirstChunk keys, then about every 100 ms), then the totals are returned.
     // `cancelled` is asked as the scan goes; a cancelled scan throws SqliteError (interrupted).
-    // Throws SqliteError when the file cannot be read.
+    // Throws SqliteError when the file cannot be read; a missing file is an empty history.
     HistorySummary scan(const HistoryFilter &filter, const QDateTime &now, const std::function<bool()> &cancelled,
         const std::function<void(QVector<qint64> &&)> &onChunk);
 

@@ -22,7 +22,7 @@ HistoryReader::HistoryReader(const QString &fileName, QObject *parent)
     m_rowsContext->moveToThread(m_rowsThread);
     connect(m_scanThread, &QThread::finished, m_scanContext, &QObject::deleteLater);
     connect(m_rowsThread, &QThread::finished, m_rowsContext, &QObject::deleteLater);
-    m_scanThread->start(QThread::LowPriority);
+    m_scanThread->start();
     m_rowsThread->start();
 }
 
@@ -129,6 +129,8 @@ void HistoryReader::reopen()
     ++m_scan;
     auto scanQuery = m_scanQuery;
     auto rowsQuery = m_rowsQuery;
-    QMetaObject::invokeMethod(m_scanContext, [scanQuery] { scanQuery->close(); }, Qt::QueuedConnection);
-    QMetaObject::invokeMethod(m_rowsContext, [rowsQuery] { rowsQuery->close(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_scanContext, [scanQuery] { scanQuery->close(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        m_rowsContext, [rowsQuery] { rowsQuery->close(); }, Qt::QueuedConnection);
 }

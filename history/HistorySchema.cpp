@@ -9,6 +9,12 @@ void prepareForWriting(SqliteDatabase &db)
     db.exec("PRAGMA journal_mode=WAL");
     // Every commit reaches the disk: a visit survives a crash of the program and of the machine.
     db.exec("PRAGMA synchronous=FULL");
+}
+
+void createTables(SqliteDatabase &db)
+{
+    if (db.scalar("PRAGMA user_version") == Version)
+        return;
     db.exec("BEGIN IMMEDIATE");
     try {
         db.exec("CREATE TABLE IF NOT EXISTS meta(name TEXT PRIMARY KEY, value INTEGER) WITHOUT ROWID;"

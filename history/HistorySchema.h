@@ -33,9 +33,10 @@ inline qint64 timeOfKey(qint64 key)
     return key >= 0 ? key / KeysPerMs : (key - KeysPerMs + 1) / KeysPerMs;
 }
 
-// Creates the tables when they are missing and sets the connection up for the writer (WAL,
-// durable commits). Throws SqliteError.
+// Sets the writer's connection up: write-ahead log, durable commits. Throws SqliteError.
 void prepareForWriting(SqliteDatabase &db);
+// Creates the tables when they are missing. Throws SqliteError.
+void createTables(SqliteDatabase &db);
 // Sets a reading connection up. Throws SqliteError.
 void prepareForReading(SqliteDatabase &db);
 

@@ -42,6 +42,11 @@ HistoryStore::~HistoryStore()
 
 void HistoryStore::recordVisit(const RecordedVisit &visit)
 {
+    // KeepHistory 0: the owner keeps no history (what is stored stays).
+    const std::optional<bool> keep
+        = Conversions::truthValue(m_settings.GetSetting(QStringLiteral("KeepHistory"), QStringLiteral("1")));
+    if (keep && !*keep)
+        return;
     HistoryVisit entry { visit.time.toMSecsSinceEpoch(), visit.address, visit.country, visit.page, visit.tls };
     {
         const std::lock_guard lock(m_mutex);
@@ -51,7 +56,7 @@ void HistoryStore::recordVisit(const RecordedVisit &visit)
             m_waiting.pop_front();
             ++m_dropped;
         }
-        m_waiting.push_back({ ++m_queued, std::move(entry) });
+        m_waiting.push_back(std::move(entry));
         m_today = visit.time.date();
         // The thread wakes by its own deadline; a full batch wakes it at once.
         if (m_waiting.size() != 1 && m_waiting.size() < MaxBatch)
@@ -79,10 +84,18 @@ void HistoryStore::pruneIfDue()
 bool HistoryStore::flush()
 {
     std::unique_lock lock(m_mutex);
-    m_flushTarget = m_queued;
+    const quint64 failuresBefore = m_failures;
+    m_flushing = true;
+    m_flushFailures = failuresBefore;
     m_wake.notify_one();
-    m_idle.wait(lock, [this] { return m_tried >= m_flushTarget && !m_checkDamage; });
-    return m_waiting.empty();
+    // Written, or one more failed attempt; a pruning that was asked for ends first (it waits
+    // while the file cannot be written).
+    m_idle.wait(lock, [&] {
+        const bool written = (m_waiting.empty() && m_inFlight == 0) || m_failures > failuresBefore;
+        return written && !m_checkDamage && (!m_prune || m_failing);
+    });
+    m_flushing = false;
+    return m_waiting.empty() && m_inFlight == 0;
 }
 
 void HistoryStore::retryNow()
@@ -118,24 +131,28 @@ void HistoryStore::setMaxPageCount(qint64 pages)
 void HistoryStore::run()
 {
     std::unique_lock lock(m_mutex);
+    bool gaveUp = false; // stopping: the last attempt failed
     for (;;) {
         if (m_maxPageCount) {
             m_writer.setMaxPageCount(*m_maxPageCount);
             m_maxPageCount.reset();
         }
         const auto now = SteadyClock::now();
-        const bool urgent = m_stop || m_retryNow || m_tried < m_flushTarget;
         const auto due = m_failing ? m_retryAt : m_firstWaitingAt + std::chrono::milliseconds(FlushDelayMs);
-        if (!m_waiting.empty() && (urgent || now >= due || (!m_failing && m_waiting.size() >= MaxBatch))) {
-            writeWaiting(lock);
+        // Asked to write now: until an attempt fails.
+        const bool forced = m_retryNow || (m_flushing && m_failures == m_flushFailures) || (m_stop && !gaveUp);
+        if (!m_waiting.empty() && (forced || now >= due || (!m_failing && m_waiting.size() >= MaxBatch))) {
+            const bool stopping = m_stop;
+            if (!writeWaiting(lock) && stopping)
+                gaveUp = true;
             continue;
         }
         if (m_checkDamage) {
-            m_checkDamage = false;
             const QDate today = m_today;
             lock.unlock();
             const HistoryWriter::Outcome outcome = m_writer.checkIntegrity(today);
             lock.lock();
+            m_checkDamage = false;
             if (!outcome.failure.isEmpty())
                 report(outcome);
             m_idle.notify_all();
@@ -145,6 +162,7 @@ void HistoryStore::run()
             break;
         if (m_prune && !m_failing) {
             pruneSlice(lock);
+            m_idle.notify_all();
             continue;
         }
         m_idle.notify_all();
@@ -156,42 +174,41 @@ void HistoryStore::run()
     m_idle.notify_all();
 }
 
-void HistoryStore::writeWaiting(std::unique_lock<std::mutex> &lock)
+bool HistoryStore::writeWaiting(std::unique_lock<std::mutex> &lock)
 {
     m_retryNow = false;
-    std::vector<Waiting> batch;
     const std::size_t count = std::min(m_waiting.size(), MaxBatch);
-    batch.reserve(count);
     std::vector<HistoryVisit> visits;
     visits.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        visits.push_back(m_waiting[i].visit);
-        batch.push_back(std::move(m_waiting[i]));
-    }
+    for (std::size_t i = 0; i < count; ++i)
+        visits.push_back(std::move(m_waiting[i]));
     m_waiting.erase(m_waiting.begin(), m_waiting.begin() + qsizetype(count));
+    m_inFlight = count;
     const QDate today = m_today;
     lock.unlock();
     const HistoryWriter::Outcome outcome = m_writer.write(visits, today);
     lock.lock();
-    m_tried = std::max(m_tried, batch.back().number);
+    m_inFlight = 0;
     if (outcome.ok) {
         m_failing = false;
         if (!m_waiting.empty())
             m_firstWaitingAt = SteadyClock::now();
     } else {
         // Back to the front, in their order, within the bound.
-        for (auto it = batch.rbegin(); it != batch.rend(); ++it) {
+        for (auto it = visits.rbegin(); it != visits.rend(); ++it) {
             if (m_waiting.size() >= MaxWaiting) {
                 ++m_dropped;
                 continue;
             }
             m_waiting.push_front(std::move(*it));
         }
+        ++m_failures;
         m_failing = true;
         m_retryAt = SteadyClock::now() + std::chrono::milliseconds(RetryMs);
     }
     report(outcome);
     m_idle.notify_all();
+    return outcome.ok;
 }
 
 void HistoryStore::pruneSlice(std::unique_lock<std::mutex> &lock)
@@ -223,7 +240,8 @@ void HistoryStore::pruneSlice(std::unique_lock<std::mutex> &lock)
 
 void HistoryStore::report(const HistoryWriter::Outcome &outcome)
 {
-    QMetaObject::invokeMethod(this, [this, outcome] { reportOnUiThread(outcome); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, outcome] { reportOnUiThread(outcome); }, Qt::QueuedConnection);
 }
 
 void HistoryStore::reportOnUiThread(const HistoryWriter::Outcome &outcome)

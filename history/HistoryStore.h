@@ -27,6 +27,8 @@ class SettingsStore;
 // every RetryMs; the log says "History not saved: " and the reason once, and again only after a
 // write has succeeded in between. A damaged file is moved aside and a new one started.
 //
+// The setting KeepHistory (default 1) set to 0 stores no more visits.
+//
 // Pruning: once an hour the store reads HistoryDays (default 365; 0 keeps everything) and, when
 // the file was last pruned a day or more ago, deletes older visits on its thread in slices that
 // leave room for new visits between them.
@@ -59,9 +61,9 @@ public:
     // once shortly after start.
     void pruneIfDue();
 
-    // Waits until everything queued so far has been tried once (tests and shut-down; it blocks,
-    // so the program calls it only on the way out). Returns false when visits are still waiting
-    // because the file could not be written.
+    // Writes what waits at once and waits until it is written or an attempt failed, and until a
+    // pruning that was asked for has ended (tests; it blocks). Returns false when visits are still
+    // waiting because the file could not be written.
     bool flush();
     // Tries a waiting write at once instead of at the next retry.
     void retryNow();
@@ -82,11 +84,6 @@ signals:
 
 private:
     using SteadyClock = std::chrono::steady_clock;
-    struct Waiting
-    {
-        quint64 number; // in the order of arrival, from 1
-        HistoryVisit visit;
-    };
     struct PruneRequest
     {
         qint64 cutoffMs;
@@ -94,7 +91,7 @@ private:
         bool checked = false; // the time of the last pruning was looked at
     };
     void run();
-    void writeWaiting(std::unique_lock<std::mutex> &lock);
+    bool writeWaiting(std::unique_lock<std::mutex> &lock);
     void pruneSlice(std::unique_lock<std::mutex> &lock);
     void report(const HistoryWriter::Outcome &outcome);
     void reportOnUiThread(const HistoryWriter::Outcome &outcome);
@@ -110,7 +107,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_idle;
-    std::deque<Waiting> m_waiting;
+    std::deque<HistoryVisit> m_waiting;
     std::optional<PruneRequest> m_prune;
     QDate m_today;
     SteadyClock::time_point m_firstWaitingAt; // when the oldest waiting visit arrived
@@ -119,10 +116,11 @@ private:
     bool m_checkDamage = false;
     bool m_stop = false;
     bool m_failing = false;
+    bool m_flushing = false; // flush() waits
+    std::size_t m_inFlight = 0; // visits being written right now
     quint64 m_dropped = 0;
-    quint64 m_queued = 0; // visits handed to the thread so far
-    quint64 m_tried = 0; // the highest number tried at least once
-    quint64 m_flushTarget = 0; // flush(): try up to this number at once
+    quint64 m_failures = 0; // failed attempts to write
+    quint64 m_flushFailures = 0; // ...when the running flush() began
     std::optional<qint64> m_maxPageCount;
 
     HistoryWriter m_writer; // writing thread only

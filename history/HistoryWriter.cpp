@@ -108,6 +108,13 @@ void HistoryWriter::openFile()
     try {
         m_db.open(m_fileName, SqliteDatabase::Mode::ReadWrite);
         HistorySchema::prepareForWriting(m_db);
+        if (!m_checked) {
+            // Once a run, before anything is written: damage in the middle of the file would
+            // otherwise only show when the history window reads there.
+            quickCheck();
+            m_checked = true;
+        }
+        HistorySchema::createTables(m_db);
         if (m_maxPageCount > 0)
             m_db.exec(QByteArray("PRAGMA max_page_count=" + QByteArray::number(m_maxPageCount)).constData());
         for (Dictionary *d : { &m_pages, &m_addresses }) {
@@ -121,12 +128,6 @@ void HistoryWriter::openFile()
         m_insertCountry = m_db.prepare("INSERT INTO countries(text) VALUES(?1)");
         m_lastKeyIn = m_db.prepare("SELECT max(key) FROM visits WHERE key BETWEEN ?1 AND ?2");
         m_lastKey = m_db.scalar("SELECT ifnull(max(key), 0) FROM visits");
-        if (!m_checked) {
-            // Once a run, before the first write: damage in the middle of the file would
-            // otherwise only show when the history window reads there.
-            quickCheck();
-            m_checked = true;
-        }
     } catch (...) {
         close();
         throw;
@@ -149,8 +150,7 @@ QString HistoryWriter::moveAside(const QDate &today)
     return target;
 }
 
-template <typename Work>
-HistoryWriter::Outcome HistoryWriter::transaction(Work work, const QDate &today)
+template <typename Work> HistoryWriter::Outcome HistoryWriter::transaction(Work work, const QDate &today)
 {
     Outcome outcome;
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -277,13 +277,21 @@ qint64 HistoryWriter::countryId(const QString &name)
 qint64 HistoryWriter::nextKey(qint64 timeMs)
 {
     qint64 key = HistorySchema::firstKeyAt(timeMs);
-    if (key <= m_lastKey) {
-        // Another visit in the same millisecond, or the clock went back: take the next free key
-        // of that millisecond.
-        m_lastKeyIn.bind(1, key).bind(2, key + HistorySchema::KeysPerMs - 1);
-        if (m_lastKeyIn.step() && !m_lastKeyIn.isNull(0))
-            key = m_lastKeyIn.int64(0) + 1;
-        m_lastKeyIn.reset();
+    if (HistorySchema::timeOfKey(m_lastKey) <= timeMs) {
+        // Time goes forward (the usual case): after the last key. A burst of more than 1024 visits
+        // in one millisecond spills into the next one and still sorts in its order.
+        key = qMax(key, m_lastKey + 1);
+    } else {
+        // The clock went back: the first free key from that moment on.
+        for (;;) {
+            m_lastKeyIn.bind(1, key).bind(2, key + HistorySchema::KeysPerMs - 1);
+            const bool taken = m_lastKeyIn.step() && !m_lastKeyIn.isNull(0);
+            const qint64 last = taken ? m_lastKeyIn.int64(0) : 0;
+            m_lastKeyIn.reset();
+            if (!taken)
+                break;
+            key = last + 1;
+        }
     }
     m_lastKey = qMax(m_lastKey, key);
     return key;
@@ -328,6 +336,8 @@ void HistoryWriter::quickCheck()
 
 HistoryWriter::Outcome HistoryWriter::checkIntegrity(const QDate &today)
 {
+    // A fresh connection: the pages this one has in its cache are not read from the file again.
+    close();
     return transaction([this] { quickCheck(); }, today);
 }
 

@@ -71,8 +71,7 @@ private:
 
     // Runs `work` in a transaction; a damaged file is moved aside and `work` runs once more on a
     // new file.
-    template <typename Work>
-    Outcome transaction(Work work, const QDate &today);
+    template <typename Work> Outcome transaction(Work work, const QDate &today);
     void openFile();
     void quickCheck();
     QString moveAside(const QDate &today);

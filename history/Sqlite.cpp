@@ -74,8 +74,8 @@ SqliteStatement &SqliteStatement::bind(int index, qint64 value)
 SqliteStatement &SqliteStatement::bind(int index, const QString &text)
 {
     const QByteArray utf8 = text.toUtf8();
-    check(sqlite3_bind_text64(m_statement, index, utf8.constData(), sqlite3_uint64(utf8.size()), SQLITE_TRANSIENT,
-        SQLITE_UTF8));
+    check(sqlite3_bind_text64(
+        m_statement, index, utf8.constData(), sqlite3_uint64(utf8.size()), SQLITE_TRANSIENT, SQLITE_UTF8));
     return *this;
 }
 
@@ -205,6 +205,6 @@ void SqliteDatabase::setCancelTest(std::function<bool()> test)
         return;
     }
     sqlite3_progress_handler(
-        m_db, 4000,
-        [](void *self) -> int { return static_cast<SqliteDatabase *>(self)->m_cancelTest() ? 1 : 0; }, this);
+        m_db, 4000, [](void *self) -> int { return static_cast<SqliteDatabase *>(self)->m_cancelTest() ? 1 : 0; },
+        this);
 }

@@ -26,8 +26,8 @@
 #include <QTableView>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 
 #include <optional>
 
@@ -147,8 +147,10 @@ void frmHistory::buildWindow()
     const QFontMetrics metrics(tblVisits->font());
     tblVisits->setColumnWidth(HistoryTableModel::TimeColumn,
         metrics.horizontalAdvance(HistoryTableModel::timeText(QDateTime(QDate(2026, 12, 28), QTime(23, 59, 59)))) + 24);
-    tblVisits->setColumnWidth(HistoryTableModel::IpColumn, metrics.horizontalAdvance(QStringLiteral("255.255.255.255")) + 24);
-    tblVisits->setColumnWidth(HistoryTableModel::CountryColumn, metrics.horizontalAdvance(QStringLiteral("United Kingdom")) + 16);
+    tblVisits->setColumnWidth(
+        HistoryTableModel::IpColumn, metrics.horizontalAdvance(QStringLiteral("255.255.255.255")) + 24);
+    tblVisits->setColumnWidth(
+        HistoryTableModel::CountryColumn, metrics.horizontalAdvance(QStringLiteral("United Kingdom")) + 16);
     tblVisits->setColumnWidth(HistoryTableModel::TlsColumn, metrics.horizontalAdvance(QStringLiteral("TLS")) + 24);
     tblVisits->horizontalHeader()->setSectionResizeMode(HistoryTableModel::PageColumn, QHeaderView::Stretch);
 
