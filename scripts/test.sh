@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what the tests need, checks the formatting, builds Vistelle with warnings as errors and runs every test.
-# Fails when any test fails. Extra arguments go to ctest (for example -R Listener).
+# Installs what the tests need, checks the formatting, builds Vistelle with warnings as errors and runs every test,
+# then runs each fuzzer for 10 s (scripts/fuzz.sh; FUZZ_SECONDS changes that, 0 skips it).
+# Fails when any test fails or a fuzzer finds a problem. Extra arguments go to ctest (for example -R Listener);
+# with them the fuzzers do not run.
 # SANITIZE=1 builds in build-asan with AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,5 +15,14 @@ if [[ "${SANITIZE:-0}" == 1 ]]; then
 else
     BUILD_DIR=${BUILD_DIR:-build} scripts/build.sh -DVISTELLE_WERROR=ON
 fi
-cd "${BUILD_DIR:-build}"
-ctest --output-on-failure -j2 "$@"
+(cd "${BUILD_DIR:-build}" && ctest --output-on-failure -j2 "$@")
+fuzz_seconds=${FUZZ_SECONDS:-10}
+if [[ $# -eq 0 && "$fuzz_seconds" != 0 ]]; then
+    # deps.sh --test installed clang-14 and libFuzzer; a machine without them says so.
+    if command -v clang++-14 >/dev/null; then
+        scripts/fuzz.sh "$fuzz_seconds"
+    else
+        echo "clang++-14 is missing: run scripts/deps.sh --test to fuzz" >&2
+        exit 1
+    fi
+fi
