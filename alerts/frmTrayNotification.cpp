@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 #include "core/Console.h"
+#include "core/PlainText.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -43,9 +44,10 @@ QFont faceFont(qreal pointSize, bool bold)
 
 QString bounded(const QString &text)
 {
-    return text.size() > frmTrayNotification::MaxTextLength
-        ? text.left(frmTrayNotification::MaxTextLength - 1) + QChar(0x2026)
-        : text;
+    const QString plain = PlainText::sanitized(text);
+    return plain.size() > frmTrayNotification::MaxTextLength
+        ? PlainText::cut(plain, frmTrayNotification::MaxTextLength - 1) + QChar(0x2026)
+        : plain;
 }
 
 QPainterPath facePath()

@@ -1,6 +1,7 @@
 #include "app/Shell.h"
 #include "app/UnixSignals.h"
 #include "core/Console.h"
+#include "core/FileLimits.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -29,6 +30,8 @@ void messageHandler(QtMsgType type, const QMessageLogContext &context, const QSt
 
 int main(int argc, char *argv[])
 {
+    // Every visitor's connection holds a descriptor: take all the room the system allows.
+    FileLimits::raiseToHardLimit();
     bool headless = Console::noDisplay();
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--headless") == 0)

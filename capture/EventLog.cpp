@@ -7,11 +7,13 @@
 #include <QTextCursor>
 #include <QTimer>
 
-EventLog::EventLog(QPlainTextEdit *view, const Clock &clock, QObject *parent)
+EventLog::EventLog(QPlainTextEdit *view, const Clock &clock, QObject *parent, int maxLines)
     : QObject(parent)
     , m_view(view)
     , m_clock(clock)
+    , m_maxLines(qMax(1, maxLines))
 {
+    m_view->setMaximumBlockCount(m_maxLines);
     m_view->setReadOnly(true);
     m_view->setUndoRedoEnabled(false);
     m_view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -31,6 +33,8 @@ void EventLog::PutLog(const QString &eventtxt)
     m_format = EventLogFormat::forEntry(eventtxt, m_format);
     const QString line = eventLogLine(m_clock.currentDateTime().time(), eventtxt);
     m_pending.push_back({ line, m_format });
+    if (qsizetype(m_pending.size()) > m_maxLines)
+        m_pending.pop_front(); // would drop off the top at once
     ++m_lines;
     // While nobody can see the log (the window sits in the tray), lines wait and go into the
     // document when it is shown; a burst of lines costs one layout pass per turn of the event loop.

@@ -1,5 +1,7 @@
 #include "capture/EventLogFormat.h"
 
+#include "core/PlainText.h"
+
 #include <QTime>
 
 namespace {
@@ -45,10 +47,5 @@ EventLogFormat EventLogFormat::forEntry(const QString &entry, const EventLogForm
 
 QString eventLogLine(const QTime &time, const QString &entry)
 {
-    QString text = entry;
-    for (QChar &c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
-            c = u' ';
-    }
-    return u'[' + time.toString(QStringLiteral("HH:mm:ss")) + QStringLiteral("] ") + text;
+    return u'[' + time.toString(QStringLiteral("HH:mm:ss")) + QStringLiteral("] ") + PlainText::sanitized(entry);
 }

@@ -20,6 +20,6 @@ struct EventLogFormat
     static EventLogFormat forEntry(const QString &entry, const EventLogFormat &current);
 };
 
-// "[hh:mm:ss] " followed by the entry, the entry's control characters turned into blanks so that
-// one entry is always one line.
+// "[hh:mm:ss] " followed by the entry made plain (PlainText::sanitized), so that one entry is
+// always one line and shows no control character.
 QString eventLogLine(const QTime &time, const QString &entry);

@@ -1,37 +1,28 @@
 #include "capture/Listener.h"
 
+#include "core/FileLimits.h"
+
 #include <QHostAddress>
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTimer>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-// The listening socket; accepted descriptors go straight to the listener.
-class ListenerServer final : public QTcpServer
-{
-public:
-    explicit ListenerServer(Listener *listener)
-        : QTcpServer(listener)
-        , m_listener(listener)
-    { }
-
-protected:
-    void incomingConnection(qintptr descriptor) override { m_listener->onAccepted(descriptor); }
-
-private:
-    Listener *m_listener;
-};
-
 namespace {
 constexpr char TlsHandshakeByte = 0x16;
+// Connections accepted in one turn of the event loop at most, so reading keeps up under a flood.
+constexpr int MaxAcceptsPerTurn = 256;
 const QByteArray HeaderEnd("\r\n\r\n");
 
-QString peerAddress(int fd)
+// The visitor's address; an IPv4 visitor on an IPv6 socket as plain IPv4.
+QHostAddress peerAddress(int fd)
 {
     sockaddr_storage storage {};
     socklen_t length = sizeof storage;
@@ -40,9 +31,24 @@ QString peerAddress(int fd)
     QHostAddress address(reinterpret_cast<const sockaddr *>(&storage));
     bool isV4 = false;
     const quint32 v4 = address.toIPv4Address(&isV4);
-    if (isV4)
-        return QHostAddress(v4).toString();
-    return address.toString();
+    return isV4 ? QHostAddress(v4) : address;
+}
+
+// Whether a connection waits on the listening socket.
+bool connectionWaiting(int listening)
+{
+    pollfd entry { listening, POLLIN, 0 };
+    return ::poll(&entry, 1, 0) > 0 && (entry.revents & POLLIN);
+}
+
+// At most one notice per interval; the first one always.
+bool noticeDue(bool &noticed, qint64 &lastMs, qint64 nowMs, qint64 intervalMs)
+{
+    if (noticed && nowMs - lastMs < intervalMs)
+        return false;
+    noticed = true;
+    lastMs = nowMs;
+    return true;
 }
 } // namespace
 
@@ -50,15 +56,21 @@ Listener::Listener(const Clock &clock, ListenerLimits limits, QObject *parent)
     : QObject(parent)
     , m_clock(clock)
     , m_limits(limits)
-    , m_server(new ListenerServer(this))
+    , m_server(new QTcpServer(this))
     , m_sweepTimer(new QTimer(this))
+    , m_acceptRetryTimer(new QTimer(this))
+    , m_cap(connectionCapFor(m_limits.maxConnections, FileLimits::current(), m_limits.reservedDescriptors))
 {
     // Browsers of many visitors may connect at the same moment: leave room in the kernel's queue.
     m_server->setListenBacklogSize(1024);
-    connect(m_server, &QTcpServer::acceptError, this,
-        [this](QAbstractSocket::SocketError) { emit acceptError(m_server->errorString()); });
     m_sweepTimer->setInterval(static_cast<int>(m_limits.sweepIntervalMs));
     connect(m_sweepTimer, &QTimer::timeout, this, &Listener::sweepIdle);
+    m_acceptRetryTimer->setSingleShot(true);
+    m_acceptRetryTimer->setInterval(static_cast<int>(m_limits.acceptRetryMs));
+    connect(m_acceptRetryTimer, &QTimer::timeout, this, [this] {
+        if (m_acceptNotifier)
+            m_acceptNotifier->setEnabled(true);
+    });
 }
 
 Listener::~Listener()
@@ -68,9 +80,36 @@ Listener::~Listener()
         finish(m_connections.begin(), false);
 }
 
+int Listener::connectionCapFor(int maxConnections, qint64 descriptorLimit, int reservedDescriptors)
+{
+    const qint64 room = qMax(descriptorLimit - reservedDescriptors, descriptorLimit / 2);
+    return int(qBound(qint64(1), room, qint64(qMax(1, maxConnections))));
+}
+
+QByteArray Listener::sourceKey(const QHostAddress &address)
+{
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    if (isV4) {
+        QByteArray key(5, '4');
+        for (int i = 0; i < 4; ++i)
+            key[4 - i] = char((v4 >> (8 * i)) & 0xff);
+        return key;
+    }
+    const Q_IPV6ADDR v6 = address.toIPv6Address();
+    return QByteArray(1, '6') + QByteArray(reinterpret_cast<const char *>(v6.c), 8);
+}
+
+int Listener::openConnectionsFrom(const QHostAddress &address) const
+{
+    const auto found = m_sources.find(sourceKey(address));
+    return found == m_sources.end() ? 0 : int(found->second.size());
+}
+
 bool Listener::listen(qint16 port, QString *error)
 {
-    m_server->close();
+    close();
+    m_cap = connectionCapFor(m_limits.maxConnections, FileLimits::current(), m_limits.reservedDescriptors);
     if (port < 0) {
         if (error)
             *error = QStringLiteral("Invalid port number %1").arg(port);
@@ -81,13 +120,59 @@ bool Listener::listen(qint16 port, QString *error)
             *error = m_server->errorString();
         return false;
     }
+    // QTcpServer binds and listens; accepting is done here, because QTcpServer takes a want of
+    // descriptors (EMFILE) for a passing condition and tries again at once, for ever.
+    m_server->pauseAccepting();
+    m_acceptNotifier = new QSocketNotifier(m_server->socketDescriptor(), QSocketNotifier::Read, this);
+    connect(m_acceptNotifier, &QSocketNotifier::activated, this, &Listener::acceptPending);
     m_sweepTimer->start();
     return true;
 }
 
 void Listener::close()
 {
+    if (m_acceptNotifier) {
+        m_acceptNotifier->setEnabled(false);
+        m_acceptNotifier->deleteLater();
+        m_acceptNotifier = nullptr;
+    }
     m_server->close();
+    m_acceptRetryTimer->stop();
+}
+
+void Listener::acceptPending()
+{
+    if (!m_acceptNotifier)
+        return;
+    const int listening = int(m_server->socketDescriptor());
+    for (int accepted = 0; accepted < MaxAcceptsPerTurn; ++accepted) {
+        const int fd = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd >= 0) {
+            onAccepted(fd);
+            if (!m_acceptNotifier)
+                return; // closed meanwhile
+            continue;
+        }
+        const int error = errno;
+        if (error == EAGAIN || error == EWOULDBLOCK)
+            return;
+        if (error == EINTR || error == ECONNABORTED || error == EPROTO)
+            continue; // that connection is gone; the next may be fine
+        if (FileLimits::isShortage(error) || error == ENOBUFS || error == ENOMEM) {
+            // accept() looks for a free descriptor before it looks at the queue: with none free
+            // it fails even when nobody waits, and then no room is needed.
+            if (!connectionWaiting(listening))
+                return;
+            ++m_failedAccepts;
+            if (!onDescriptorShortage())
+                return;
+            continue;
+        }
+        ++m_failedAccepts;
+        m_acceptNotifier->setEnabled(false);
+        emit acceptError(QString::fromLocal8Bit(std::strerror(error)));
+        return;
+    }
 }
 
 bool Listener::isListening() const
@@ -103,15 +188,22 @@ quint16 Listener::serverPort() const
 void Listener::onAccepted(qintptr descriptor)
 {
     const int fd = static_cast<int>(descriptor);
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    if (static_cast<int>(m_connections.size()) >= m_limits.maxConnections && !m_connections.empty())
-        finish(m_connections.begin(), true);
+    const QHostAddress address = peerAddress(fd);
+    QByteArray source = sourceKey(address);
+    const auto own = m_sources.find(source);
+    if (own != m_sources.end() && int(own->second.size()) >= m_limits.maxPerSource)
+        finish(own->second.front(), true); // the source's own connection idle the longest
+    else if (int(m_connections.size()) >= m_cap)
+        closeForRoom();
     Connection connection;
     connection.fd = fd;
-    connection.remoteAddress = peerAddress(fd);
+    connection.remoteAddress = address.toString();
+    connection.source = std::move(source);
     connection.lastActivityMs = m_clock.monotonicMs();
     m_connections.push_back(std::move(connection));
     const ConnectionList::iterator it = std::prev(m_connections.end());
+    SourceList &sourceList = m_sources[it->source];
+    it->inSource = sourceList.insert(sourceList.end(), &*it);
     m_byDescriptor.insert(fd, it);
     // The request often arrives together with the connection: read before waiting.
     onReadable(fd);
@@ -150,20 +242,20 @@ void Listener::onReadable(int fd)
     }
 
     if (connection.buffer.size() > 0 && connection.buffer.front() == TlsHandshakeByte) {
-        const qint64 now = m_clock.monotonicMs();
-        const bool notice = !m_tlsNoticed || now - m_lastTlsNoticeMs >= m_limits.tlsNoticeIntervalMs;
+        const bool notice
+            = noticeDue(m_tlsNoticed, m_lastTlsNoticeMs, m_clock.monotonicMs(), m_limits.tlsNoticeIntervalMs);
         finish(it, false);
-        if (notice) {
-            m_tlsNoticed = true;
-            m_lastTlsNoticeMs = now;
+        if (notice)
             emit tlsRefused();
-        }
         return;
     }
     if (connection.buffer.size() > before) {
         m_receivedBytes += connection.buffer.size() - before;
         connection.lastActivityMs = m_clock.monotonicMs();
-        m_connections.splice(m_connections.end(), m_connections, it); // now the most recently active
+        // Now the most recently active, of all and of its source.
+        m_connections.splice(m_connections.end(), m_connections, it);
+        SourceList &sourceList = m_sources[connection.source];
+        sourceList.splice(sourceList.end(), sourceList, connection.inSource);
     }
     // Look for the end of the header only where new bytes could have completed it.
     const qsizetype searchFrom = qMax<qsizetype>(0, before - (HeaderEnd.size() - 1));
@@ -178,6 +270,12 @@ void Listener::finish(ConnectionList::iterator it, bool report)
     QSocketNotifier *notifier = it->notifier;
     const QByteArray request = std::move(it->buffer);
     const QString remote = std::move(it->remoteAddress);
+    const auto source = m_sources.find(it->source);
+    if (source != m_sources.end()) {
+        source->second.erase(it->inSource);
+        if (source->second.empty())
+            m_sources.erase(source);
+    }
     m_byDescriptor.remove(fd);
     m_connections.erase(it);
 
@@ -191,6 +289,43 @@ void Listener::finish(ConnectionList::iterator it, bool report)
     // A connection that never sent a byte is not a visit.
     if (report && !request.isEmpty())
         emit requestFinished(request, remote);
+}
+
+void Listener::finish(const Connection *connection, bool report)
+{
+    const auto found = m_byDescriptor.constFind(connection->fd);
+    if (found != m_byDescriptor.constEnd())
+        finish(found.value(), report);
+}
+
+bool Listener::closeForRoom()
+{
+    auto busiest = m_sources.end();
+    for (auto it = m_sources.begin(); it != m_sources.end(); ++it) {
+        if (busiest == m_sources.end() || it->second.size() > busiest->second.size()
+            || (it->second.size() == busiest->second.size()
+                && it->second.front()->lastActivityMs < busiest->second.front()->lastActivityMs))
+            busiest = it;
+    }
+    if (busiest == m_sources.end())
+        return false;
+    finish(busiest->second.front(), true);
+    return true;
+}
+
+bool Listener::onDescriptorShortage()
+{
+    if (noticeDue(m_shortageNoticed, m_lastShortageNoticeMs, m_clock.monotonicMs(), m_limits.shortageNoticeIntervalMs))
+        emit descriptorsExhausted();
+    // Closing a connection frees the descriptor the waiting visitor needs: accept again at once.
+    // With nothing to close, trying again at once would only spin: rest a while.
+    if (closeForRoom())
+        return m_acceptNotifier != nullptr;
+    if (m_acceptNotifier) {
+        m_acceptNotifier->setEnabled(false);
+        m_acceptRetryTimer->start();
+    }
+    return false;
 }
 
 void Listener::sweepIdle()

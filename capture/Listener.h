@@ -8,19 +8,27 @@
 #include <QString>
 
 #include <list>
+#include <map>
 
+class QHostAddress;
 class QSocketNotifier;
+class QTcpServer;
 class QTimer;
-class ListenerServer;
 
 // Limits that keep bad input from exhausting the listener. Tests may shorten them.
 struct ListenerLimits
 {
     qsizetype maxHeaderBytes = 64 * 1024; // a longer request header is cut here
     qint64 idleTimeoutMs = 15'000; // a connection silent this long is closed
-    int maxConnections = 1000; // one more closes the connection idle the longest
+    // Open connections at most; fewer when the limit on open files leaves less room (see
+    // Listener::connectionCapFor). One more makes room (see Listener).
+    int maxConnections = 1000;
+    int maxPerSource = 64; // open connections of one visitor address (IPv6: of one /64) at most
+    int reservedDescriptors = 128; // descriptors kept for the program's own files
     qint64 sweepIntervalMs = 1'000; // how often idle connections are looked for
     qint64 tlsNoticeIntervalMs = 60'000; // at most one TLS notice per this span
+    qint64 shortageNoticeIntervalMs = 60'000; // at most one descriptor-shortage notice per this span
+    qint64 acceptRetryMs = 1'000; // out of descriptors with nothing to close: accepting rests this long
 };
 
 // Receives visit requests: listens on one TCP port, serves any number of connections at once,
@@ -30,6 +38,14 @@ struct ListenerLimits
 // The listening socket is a QTcpServer; accepted connections are served on their descriptors
 // directly (a read notifier, nonblocking reads, close), because a visit needs nothing of a full
 // QTcpSocket and bursts of visitors arrive by the thousand.
+//
+// Room: a source (one visitor address; for IPv6 one /64, which one machine usually owns whole)
+// keeps at most maxPerSource connections open, and a new one from it closes its own connection
+// idle the longest. When the listener as a whole is full, or accept() finds no free descriptor,
+// the connection idle the longest of the source holding the most is closed, so a flood from one
+// source cannot push other visitors out. A connection closed to make room is reported like one
+// the visitor closed. Out of descriptors with nothing to close, accepting rests for
+// acceptRetryMs instead of trying again at once.
 class Listener final : public QObject
 {
     Q_OBJECT
@@ -46,13 +62,26 @@ public:
     bool isListening() const;
     quint16 serverPort() const;
     int openConnections() const { return static_cast<int>(m_connections.size()); }
+    // Open connections of the source of this address.
+    int openConnectionsFrom(const QHostAddress &address) const;
+    // The cap in force: set at each listen() from the limits and the limit on open files.
+    int connectionCap() const { return m_cap; }
     const ListenerLimits &limits() const { return m_limits; }
     // Bytes read from visitors since construction (kept ones; bytes past a header's cut are not
     // read at all).
     qint64 receivedBytes() const { return m_receivedBytes; }
+    // accept() calls that failed since construction.
+    qint64 failedAccepts() const { return m_failedAccepts; }
 
     // Closes the connections idle beyond the limit; runs from a timer, tests call it directly.
     void sweepIdle();
+
+    // The connection cap for a limit on open files: maxConnections, but no more than the limit
+    // less the reserve (half the limit when the reserve would take more than half).
+    static int connectionCapFor(int maxConnections, qint64 descriptorLimit, int reservedDescriptors);
+    // The source an address belongs to: the IPv4 address (also when mapped into IPv6), or the
+    // first 64 bits of an IPv6 address.
+    static QByteArray sourceKey(const QHostAddress &address);
 
 signals:
     // One finished request: its header text (at most maxHeaderBytes) and the visitor's address
@@ -60,32 +89,52 @@ signals:
     void requestFinished(const QByteArray &request, const QString &remoteAddress);
     // A TLS handshake arrived instead of a request; emitted at most once per notice interval.
     void tlsRefused();
-    // The listening socket reported an error while accepting.
+    // accept() failed (other than for want of descriptors); accepting has stopped until the next
+    // listen().
     void acceptError(const QString &description);
+    // accept() found no free descriptor (the process's or the system's limit); emitted at most
+    // once per notice interval.
+    void descriptorsExhausted();
 
 private:
-    friend class ListenerServer;
+    struct Connection;
+    using SourceList = std::list<Connection *>; // one source's connections, least recently active first
     struct Connection
     {
         int fd = -1;
         QSocketNotifier *notifier = nullptr;
         QByteArray buffer;
         QString remoteAddress;
+        QByteArray source;
+        SourceList::iterator inSource;
         qint64 lastActivityMs = 0;
     };
     using ConnectionList = std::list<Connection>;
 
+    void acceptPending();
     void onAccepted(qintptr descriptor);
     void onReadable(int fd);
     void finish(ConnectionList::iterator it, bool report);
+    void finish(const Connection *connection, bool report);
+    // Closes the connection idle the longest of the source holding the most; false when none is open.
+    bool closeForRoom();
+    // accept() found no descriptor: makes room, or rests. True when accepting may go on at once.
+    bool onDescriptorShortage();
 
     const Clock &m_clock;
     ListenerLimits m_limits;
-    ListenerServer *m_server = nullptr;
+    QTcpServer *m_server = nullptr; // binds and listens
+    QSocketNotifier *m_acceptNotifier = nullptr; // while listening
     QTimer *m_sweepTimer = nullptr;
+    QTimer *m_acceptRetryTimer = nullptr;
+    int m_cap = 0;
     ConnectionList m_connections; // least recently active first
+    std::map<QByteArray, SourceList> m_sources;
     qint64 m_receivedBytes = 0;
+    qint64 m_failedAccepts = 0;
     QHash<int, ConnectionList::iterator> m_byDescriptor;
     qint64 m_lastTlsNoticeMs = 0;
     bool m_tlsNoticed = false;
+    qint64 m_lastShortageNoticeMs = 0;
+    bool m_shortageNoticed = false;
 };

@@ -2,6 +2,7 @@
 
 #include "capture/RequestParsing.h"
 #include "core/Conversions.h"
+#include "core/PlainText.h"
 #include "core/SettingsStore.h"
 
 #include <QLocale>
@@ -41,44 +42,58 @@ QString VisitProcessor::soundFor(const QString &page) const
     return sound;
 }
 
+void VisitProcessor::resetRecentVisits()
+{
+    m_recent.clear();
+    m_recentOrder.clear();
+}
+
+void VisitProcessor::forgetOldVisits(qint64 nowMs)
+{
+    while (!m_recentOrder.empty() && nowMs - m_recentOrder.front().first >= RepeatWindowMs) {
+        const auto &[atMs, address] = m_recentOrder.front();
+        const auto found = m_recent.constFind(address);
+        if (found != m_recent.constEnd() && found->atMs == atMs)
+            m_recent.erase(found);
+        m_recentOrder.pop_front();
+    }
+}
+
 void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, bool tls)
 {
     const qint64 now = m_clock.monotonicMs();
     m_effects.setStopRepeat(false, {});
+    forgetOldVisits(now);
 
-    const QString referer = RequestParsing::GetHeaderFromRequest(request, QStringLiteral("referer"));
-    if (!referer.isEmpty())
-        m_lastReferer = referer;
-
-    // A repeat of the page just announced, within the repeat window, is dropped. Nothing
-    // announced yet (popups off, or no popup so far) means nothing can be a repeat: two requests
-    // without any referer must not suppress each other.
-    if (m_lastVisitMs && now - *m_lastVisitMs < RepeatWindowMs && !m_lastPopupPage.trimmed().isEmpty()
-        && Conversions::trimmedEquals(m_lastPopupPage, m_lastReferer)) {
-        const double secondsLeft = (RepeatWindowMs - (now - *m_lastVisitMs)) / 1000.0;
+    const QString referer = PlainText::page(RequestParsing::GetHeaderFromRequest(request, QStringLiteral("referer")));
+    const auto previous = m_recent.constFind(visitorIP);
+    if (previous != m_recent.constEnd() && !referer.trimmed().isEmpty()
+        && Conversions::trimmedEquals(previous->referer, referer)) {
+        const double secondsLeft = (RepeatWindowMs - (now - previous->atMs)) / 1000.0;
         m_effects.setStopRepeat(true,
             QStringLiteral("Stopped Repeat Request: ") + QLocale().toString(secondsLeft, 'g', 7)
                 + QStringLiteral(" sec."));
         return;
     }
-    m_lastVisitMs = now;
-    m_visitPage = QStringLiteral("Unknown");
+    m_recent.insert(visitorIP, { now, referer });
+    m_recentOrder.emplace_back(now, visitorIP);
 
     // The program's own address-script call reaching its own listener.
     if (request.contains(QStringLiteral("sendip.asp"), Qt::CaseInsensitive))
         return;
 
+    QString page = QStringLiteral("Unknown");
     if (RequestParsing::GetHeaderFromRequest(request, QStringLiteral("host")) == u"localhost")
-        m_visitPage = QStringLiteral("Local Page");
+        page = QStringLiteral("Local Page");
     if (!referer.isEmpty())
-        m_visitPage = referer;
+        page = referer;
 
-    m_effects.putLog(QStringLiteral("Visit: ") + visitorIP + QStringLiteral(" -> ") + m_visitPage);
+    m_effects.putLog(QStringLiteral("Visit: ") + visitorIP + QStringLiteral(" -> ") + page);
     const QDateTime visitTime = m_clock.currentDateTime();
-    const int row = m_list.addVisit(visitTime, visitorIP, m_visitPage);
-    RecordedVisit recorded { visitTime, visitorIP, QString(), m_visitPage, tls };
+    const int row = m_list.addVisit(visitTime, visitorIP, page);
+    RecordedVisit recorded { visitTime, visitorIP, QString(), page, tls };
 
-    const QString sound = soundFor(m_visitPage);
+    const QString sound = soundFor(page);
     if (!sound.isEmpty())
         m_effects.playSound(sound);
 
@@ -89,19 +104,19 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
 
     bool countryAsked = false;
     if (settingIsTrue(QStringLiteral("PopupAlert"))) {
+        // Without a country (no country file, or an address the file does not know) the popup
+        // names the visitor by address.
         const std::optional<QString> country = m_effects.country(visitorIP);
         countryAsked = true;
         recorded.country = country.value_or(QString());
-        QString caption;
-        if (!country) {
-            caption = QStringLiteral("Visitor: ") + visitorIP;
-        } else {
+        QString caption = QStringLiteral("Visitor: ") + visitorIP;
+        if (country && !country->isEmpty()) {
             caption = *country;
             m_list.appendCountry(row, *country);
         }
-        m_lastPopupPage = m_visitPage;
-        RequestParsing::sepurl(m_visitPage);
-        m_effects.showPopup(caption, QStringLiteral("Visited page: ") + m_visitPage);
+        QString shownPage = page;
+        RequestParsing::sepurl(shownPage);
+        m_effects.showPopup(caption, QStringLiteral("Visited page: ") + shownPage);
     }
     if (m_recorder) {
         // The history keeps the country even when no popup asked for it.
@@ -110,10 +125,13 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
         m_recorder->recordVisit(recorded);
     }
 
-    if (m_visitPage == u"Unknown") {
+    if (page == u"Unknown") {
         m_effects.putLog(QStringLiteral("Wiinsock returned 'Unknown' for page URL"));
         m_effects.putLog(QStringLiteral("The following is complete header received:"));
-        m_effects.putLog(request);
+        const QString shown = PlainText::cut(request, HeaderDumpLimit);
+        m_effects.putLog(shown.size() == request.size()
+                ? shown
+                : shown + QStringLiteral(" [... %1 more characters left out]").arg(request.size() - shown.size()));
     }
     m_list.makeNewestRowCurrent();
 }

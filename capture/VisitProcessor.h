@@ -4,10 +4,12 @@
 #include "capture/VisitRecorder.h"
 #include "core/Clock.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 
-#include <optional>
+#include <deque>
+#include <utility>
 
 class QTimer;
 class SettingsStore;
@@ -16,6 +18,14 @@ class SettingsStore;
 // row and counters, the sound chosen by the owner's rules, the tray alert, the country and the
 // popup. Requests are processed one at a time in arrival order, each completely before the next;
 // the tray's alert picture stays until 2 s after the latest alert.
+//
+// A repeat is a request from the same visitor address with the same referer (blanks around it
+// aside) as that visitor's previous visit, within 2 s of it; it changes nothing but the
+// "Stopped Repeat Request" indicator and does not move the visitor's 2 s. A request without a
+// referer is never a repeat. Other visitors, and the popup setting, play no part.
+//
+// The page (the referer) is kept to its first 4,096 characters and made plain (PlainText::page)
+// before anything else sees it; the header of an "Unknown" page is logged up to 8 KiB.
 class VisitProcessor final : public QObject
 {
     Q_OBJECT
@@ -23,6 +33,8 @@ public:
     static constexpr qint64 RepeatWindowMs = 2000;
     static constexpr qint64 TrayAlertMs = 2000;
     static constexpr int MaxRuleIndex = 100;
+    // Characters of a request header logged for an "Unknown" page at most.
+    static constexpr qsizetype HeaderDumpLimit = 8 * 1024;
 
     VisitProcessor(SettingsStore &settings, IVisitList &list, IVisitEffects &effects,
         const Clock &clock = Clock::system(), QObject *parent = nullptr);
@@ -34,8 +46,10 @@ public:
     // Every counted visit also goes to the recorder (the history); null: to nobody.
     void setRecorder(IVisitRecorder *recorder) { m_recorder = recorder; }
 
-    // The load sequence's reset: the last visit counts as long ago.
-    void resetLastVisitTime() { m_lastVisitMs.reset(); }
+    // The load sequence's reset: every visitor's last visit counts as long ago.
+    void resetRecentVisits();
+    // Visitors whose last visit lies within the repeat window (older ones are forgotten).
+    int recentVisitorCount() const { return int(m_recent.size()); }
 
     // The sound file the owner's rules give for a page (empty: no sound).
     QString soundFor(const QString &page) const;
@@ -44,11 +58,14 @@ public:
     void restoreTrayIfDue();
     bool trayAlertShown() const { return m_trayAlert; }
 
-    QString LastReferer() const { return m_lastReferer; }
-    QString LastPopupPage() const { return m_lastPopupPage; }
-
 private:
+    struct RecentVisit
+    {
+        qint64 atMs = 0;
+        QString referer;
+    };
     bool settingIsTrue(const QString &key) const;
+    void forgetOldVisits(qint64 nowMs);
 
     SettingsStore &m_settings;
     IVisitList &m_list;
@@ -57,10 +74,8 @@ private:
     const Clock &m_clock;
     QTimer *m_trayTimer;
 
-    std::optional<qint64> m_lastVisitMs; // none: long ago
-    QString m_visitPage;
-    QString m_lastReferer;
-    QString m_lastPopupPage;
+    QHash<QString, RecentVisit> m_recent; // visitor address: last visit within the repeat window
+    std::deque<std::pair<qint64, QString>> m_recentOrder; // (time, address) of visits, oldest first
     qint64 m_lastAlertMs = 0;
     bool m_trayAlert = false;
 };

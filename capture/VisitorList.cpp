@@ -1,8 +1,10 @@
 #include "capture/VisitorList.h"
 
+#include "core/PlainText.h"
 #include "dialogs/MessageBox.h"
 #include "nettools/Class1.h"
 
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFutureWatcher>
@@ -29,6 +31,7 @@ QToolButton *makeIcon(QWidget *parent, const QString &name, const QString &toolT
     auto *button = new QToolButton(parent);
     button->setObjectName(name);
     button->setToolTip(toolTip);
+    button->setAccessibleName(toolTip); // an icon button is named by its tool tip
     button->setIcon(QIcon::fromTheme(themeIcon));
     button->setAutoRaise(true);
     return button;
@@ -270,25 +273,49 @@ void VisitorList::readList(const QString &fileName)
     ++m_loadsRunning;
     auto *watcher = new QFutureWatcher<VisitorListModel::ReadResult>(this);
     connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher] {
-        const VisitorListModel::ReadResult result = watcher->result();
+        m_feed.push_back({ watcher->result(), 0 });
         watcher->deleteLater();
-        --m_loadsRunning;
-        m_model->appendRows(result.rows);
-        VisitorListModel::Counted any;
-        const int first = m_model->rowCount() - int(result.rows.size());
-        for (int i = first; i < m_model->rowCount(); ++i) {
-            const VisitorListModel::Row &row = m_model->row(i);
-            const VisitorListModel::Counted counted = m_model->count(row.ip, row.page);
-            any.newAddress = any.newAddress || counted.newAddress;
-            any.newPage = any.newPage || counted.newPage;
-        }
-        if (!result.rows.isEmpty())
-            showCounted(any, false);
-        if (result.complete)
-            setPanels(QStringLiteral(" Page requests: ") + QString::number(m_model->rowCount()), QString(), QString());
-        emit listLoaded(int(result.rows.size()));
+        if (m_feed.size() == 1)
+            feedRows();
     });
     watcher->setFuture(QtConcurrent::run(&VisitorListModel::readFile, fileName, m_limits));
+}
+
+void VisitorList::feedRows()
+{
+    QElapsedTimer turn;
+    turn.start();
+    while (!m_feed.empty()) {
+        PendingLoad &load = m_feed.front();
+        const QList<VisitorListModel::Row> &rows = load.result.rows;
+        VisitorListModel::Counted any;
+        while (load.next < rows.size() && turn.elapsed() < LoadSliceMs) {
+            const qsizetype count = qMin<qsizetype>(LoadSliceRows, rows.size() - load.next);
+            const int first = m_model->rowCount();
+            m_model->appendRows(rows, load.next, count);
+            for (int i = first; i < m_model->rowCount(); ++i) {
+                const VisitorListModel::Row &row = m_model->row(i);
+                const VisitorListModel::Counted counted = m_model->count(row.ip, row.page);
+                any.newAddress = any.newAddress || counted.newAddress;
+                any.newPage = any.newPage || counted.newPage;
+            }
+            load.next += count;
+        }
+        if (!rows.isEmpty())
+            showCounted(any, false);
+        if (load.next < rows.size()) {
+            // The rest follows in later turns of the event loop, so the window stays responsive.
+            QTimer::singleShot(0, this, &VisitorList::feedRows);
+            return;
+        }
+        const bool complete = load.result.complete;
+        const int added = int(rows.size());
+        m_feed.pop_front();
+        --m_loadsRunning;
+        if (complete)
+            setPanels(QStringLiteral(" Page requests: ") + QString::number(m_model->rowCount()), QString(), QString());
+        emit listLoaded(added);
+    }
 }
 
 void VisitorList::onCurrentChanged()
@@ -343,7 +370,7 @@ void VisitorList::finishLookup(const QString &name)
         startLookup(next);
         return;
     }
-    const QString text = name.isEmpty() ? QStringLiteral("IP: Can't Resolve") : name;
+    const QString text = name.isEmpty() ? QStringLiteral("IP: Can't Resolve") : PlainText::page(name);
     if (m_widgets.Label6)
         m_widgets.Label6->setText(text);
     if (QWidget *w = window())

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -109,6 +110,7 @@ private:
     void askFileName(DialogKind kind, std::function<void(const QString &)> onName);
     void writeList(const QString &fileName);
     void readList(const QString &fileName);
+    void feedRows();
     void showCounted(const VisitorListModel::Counted &counted, bool visit);
     void setPanels(const QString &one, const QString &two, const QString &three);
     void onCurrentChanged();
@@ -121,6 +123,17 @@ private:
     std::shared_ptr<IHostNameResolver> m_resolver;
     VisitorListLimits m_limits;
     VisitorListModel *m_model = nullptr;
+
+    // Loaded rows reach the model in slices, one per turn of the event loop, each taking about
+    // LoadSliceMs, so loading two million rows never freezes the window.
+    static constexpr qint64 LoadSliceMs = 25;
+    static constexpr qsizetype LoadSliceRows = 512; // rows between looks at the clock
+    struct PendingLoad
+    {
+        VisitorListModel::ReadResult result;
+        qsizetype next = 0; // first row not yet in the model
+    };
+    std::deque<PendingLoad> m_feed; // read, waiting for the model, in reading order
 
     QString m_dialogTitle;
     int m_loadsRunning = 0;

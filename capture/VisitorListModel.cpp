@@ -1,10 +1,93 @@
 #include "capture/VisitorListModel.h"
 
 #include "capture/LineReader.h"
+#include "core/PlainText.h"
 
 #include <QFile>
 #include <QLocale>
 #include <QSaveFile>
+
+#include <optional>
+#include <utility>
+
+namespace {
+
+bool looksLikeFormula(const QString &cell)
+{
+    if (cell.isEmpty())
+        return false;
+    const QChar c = cell.front();
+    return c == u'=' || c == u'+' || c == u'-' || c == u'@' || c == u'\t' || c == u'\r' || c == u'\'';
+}
+
+// A field in double quotes from position at: its text, and the position after the closing
+// quote; none when the quotes do not close.
+std::optional<std::pair<QByteArray, qsizetype>> quotedField(QByteArrayView line, qsizetype at)
+{
+    QByteArray text;
+    qsizetype i = at + 1;
+    for (;;) {
+        const qsizetype quote = line.indexOf('"', i);
+        if (quote < 0)
+            return std::nullopt;
+        text += line.sliced(i, quote - i);
+        if (quote + 1 < line.size() && line.at(quote + 1) == '"') {
+            text += '"';
+            i = quote + 2;
+            continue;
+        }
+        return std::make_pair(std::move(text), quote + 1);
+    }
+}
+
+// Splits one line of a list file into its three fields; false when it holds fewer than three.
+bool splitFileLine(QByteArrayView line, QByteArray (&fields)[3])
+{
+    qsizetype at = 0;
+    for (int f = 0; f < 2; ++f) {
+        if (at < line.size() && line.at(at) == '"') {
+            const auto quoted = quotedField(line, at);
+            if (quoted && quoted->second < line.size() && line.at(quoted->second) == ',') {
+                fields[f] = quoted->first;
+                at = quoted->second + 1;
+                continue;
+            }
+        }
+        const qsizetype comma = line.indexOf(',', at);
+        if (comma < 0)
+            return false;
+        fields[f] = line.sliced(at, comma - at).toByteArray();
+        at = comma + 1;
+    }
+    const QByteArrayView rest = line.sliced(at);
+    if (rest.startsWith('"')) {
+        const auto quoted = quotedField(rest, 0);
+        if (quoted && quoted->second == rest.size()) {
+            fields[2] = quoted->first;
+            return true;
+        }
+    }
+    fields[2] = rest.toByteArray(); // unquoted: the rest of the line, commas and all
+    return true;
+}
+
+QString cellFromFile(const QByteArray &field)
+{
+    QString text = QString::fromUtf8(field);
+    if (text.startsWith(u'\''))
+        text.remove(0, 1);
+    return PlainText::cut(text, PlainText::MaxPageChars);
+}
+
+} // namespace
+
+QByteArray VisitorListModel::fileField(const QString &cell)
+{
+    QByteArray field = ((looksLikeFormula(cell) ? QStringLiteral("'") : QString()) + cell).toUtf8();
+    if (field.contains(',') || field.contains('"'))
+        field = '"' + field.replace("\"", "\"\"") + '"';
+    return field;
+}
 
 VisitorListModel::VisitorListModel(QObject *parent)
     : QAbstractTableModel(parent)
@@ -24,10 +107,8 @@ QVariant VisitorListModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= m_rows.size() || index.column() >= ColumnCount)
         return {};
-    if (role == Qt::DisplayRole) {
-        const QString text = cellText(index.row(), index.column());
-        return text.size() > DisplayLimit ? text.left(DisplayLimit) : text;
-    }
+    if (role == Qt::DisplayRole)
+        return cellText(index.row(), index.column());
     return {};
 }
 
@@ -52,14 +133,9 @@ Qt::ItemFlags VisitorListModel::flags(const QModelIndex &index) const
     return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
 }
 
-QString VisitorListModel::singleLine(QString text)
+QString VisitorListModel::cellValue(const QString &text)
 {
-    static const QChar breaks[] = { u'\n', QChar(0x85), QChar(0x2028), QChar(0x2029) };
-    text.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    text.replace(u'\r', u' ');
-    for (QChar c : breaks)
-        text.replace(c, u' ');
-    return text;
+    return PlainText::page(text);
 }
 
 QString VisitorListModel::timeText(const QDateTime &when)
@@ -86,7 +162,7 @@ VisitorListModel::Counted VisitorListModel::addVisit(const QDateTime &when, cons
 {
     const int at = int(m_rows.size());
     beginInsertRows(QModelIndex(), at, at);
-    m_rows.append(Row { when, QString(), singleLine(ip), singleLine(page) });
+    m_rows.append(Row { when, QString(), cellValue(ip), cellValue(page) });
     endInsertRows();
     const Row &added = m_rows.constLast();
     return count(added.ip, added.page);
@@ -94,13 +170,21 @@ VisitorListModel::Counted VisitorListModel::addVisit(const QDateTime &when, cons
 
 void VisitorListModel::appendRows(const QList<Row> &rows)
 {
-    if (rows.isEmpty())
+    appendRows(rows, 0, rows.size());
+}
+
+void VisitorListModel::appendRows(const QList<Row> &rows, qsizetype from, qsizetype count)
+{
+    from = qBound<qsizetype>(0, from, rows.size());
+    count = qBound<qsizetype>(0, count, rows.size() - from);
+    if (count == 0)
         return;
     const int first = int(m_rows.size());
-    beginInsertRows(QModelIndex(), first, first + int(rows.size()) - 1);
-    m_rows.reserve(m_rows.size() + rows.size());
-    for (const Row &r : rows)
-        m_rows.append(Row { r.time, singleLine(r.timeText), singleLine(r.ip), singleLine(r.page) });
+    beginInsertRows(QModelIndex(), first, first + int(count) - 1);
+    for (qsizetype i = from; i < from + count; ++i) {
+        const Row &r = rows.at(i);
+        m_rows.append(Row { r.time, cellValue(r.timeText), cellValue(r.ip), cellValue(r.page) });
+    }
     endInsertRows();
 }
 
@@ -124,7 +208,7 @@ void VisitorListModel::setAddressText(int row, const QString &text)
 {
     if (row < 0 || row >= m_rows.size())
         return;
-    m_rows[row].ip = singleLine(text);
+    m_rows[row].ip = cellValue(text);
     const QModelIndex cell = index(row, IpColumn);
     emit dataChanged(cell, cell, { Qt::DisplayRole });
 }
@@ -147,11 +231,11 @@ bool VisitorListModel::saveToFile(const QString &fileName) const
         return false;
     QByteArray chunk = QByteArrayLiteral("\"Date\",\"IP\",\"Page\"\r\n");
     for (int i = 0; i < m_rows.size(); ++i) {
-        chunk += singleLine(cellText(i, TimeColumn)).toUtf8();
+        chunk += fileField(cellText(i, TimeColumn));
         chunk += ',';
-        chunk += singleLine(cellText(i, IpColumn)).toUtf8();
+        chunk += fileField(cellText(i, IpColumn).trimmed());
         chunk += ',';
-        chunk += singleLine(cellText(i, UrlColumn)).toUtf8();
+        chunk += fileField(cellText(i, UrlColumn));
         chunk += "\r\n";
         if (chunk.size() > (1 << 20)) {
             if (file.write(chunk) != chunk.size())
@@ -184,16 +268,15 @@ VisitorListModel::ReadResult VisitorListModel::readFile(const QString &fileName,
             result.complete = status == LineReader::Status::End;
             return result;
         }
-        const qsizetype first = line.indexOf(',');
-        const qsizetype second = first < 0 ? -1 : line.indexOf(',', first + 1);
-        if (second < 0)
+        QByteArray fields[3];
+        if (!splitFileLine(line, fields))
             return result; // fewer than two commas: the reading stops here
         if (result.rows.size() >= limits.maxRows)
             return result;
         Row row;
-        row.timeText = QString::fromUtf8(line.first(first));
-        row.ip = QString::fromUtf8(line.sliced(first + 1, second - first - 1));
-        row.page = QString::fromUtf8(line.sliced(second + 1));
+        row.timeText = cellFromFile(fields[0]);
+        row.ip = cellFromFile(fields[1]).trimmed();
+        row.page = cellFromFile(fields[2]);
         result.rows.append(std::move(row));
     }
 }

@@ -20,9 +20,10 @@ struct VisitorListLimits
 // appearance, compared exactly. Membership is a hash lookup, so counting stays cheap however long
 // the list grows. QtCore/QtGui only; the view and the status panels belong to VisitorList.
 //
-// A cell never holds a line break: each break (CR LF, CR, LF, U+0085, U+2028, U+2029) is replaced
-// by one blank when the text enters the list, so a row stays one line on screen and in a saved
-// file, and every saved file loads back.
+// A cell holds at most 4,096 characters (PlainText::MaxPageChars) on one line without control
+// characters: every text entering the list passes PlainText::page, so a row stays one line on
+// screen and in a saved file, every saved file loads back, and no cell carries a visitor's escape
+// sequences.
 class VisitorListModel final : public QAbstractTableModel
 {
     Q_OBJECT
@@ -54,8 +55,6 @@ public:
         QList<Row> rows;
     };
 
-    static constexpr int DisplayLimit = 4096; // characters of a cell the view shows
-
     explicit VisitorListModel(QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -66,8 +65,9 @@ public:
 
     // A visit: appends its row at the bottom and counts its address and page.
     Counted addVisit(const QDateTime &when, const QString &ip, const QString &page);
-    // Appends rows as they are (loaded rows) without counting them.
+    // Appends rows (loaded rows) without counting them: all, or count rows from index from.
     void appendRows(const QList<Row> &rows);
+    void appendRows(const QList<Row> &rows, qsizetype from, qsizetype count);
     // Adds the address to List1 and the page to List2 when they are not in them yet.
     Counted count(const QString &ip, const QString &page);
     // Replaces the address cell of a row (the visit processing appends the country to it).
@@ -83,17 +83,28 @@ public:
     // Removes all rows and empties both lists.
     void clear();
 
-    // Writes the list file: line 1 "Date","IP","Page", then one line per row, the three cell
-    // texts joined by commas, lines ending with CR LF, UTF-8. The file is replaced only when it
-    // was written completely. Returns false on failure.
+    // Writes the list file: line 1 "Date","IP","Page", then one line per row, the three cells
+    // (fileField) joined by commas, lines ending with CR LF, UTF-8. The address cell is written
+    // without blanks around it. The file is replaced only when it was written completely.
+    // Returns false on failure.
     bool saveToFile(const QString &fileName) const;
 
-    // Reads a list file (any thread): line 1 is skipped, every other line is split at its first
-    // two commas into the three cells (commas after the second belong to the page).
+    // Reads a list file (any thread): line 1 is skipped, every other line gives three cells. A
+    // field in double quotes is read as RFC 4180 says (a doubled quote is one quote, commas
+    // inside belong to it); otherwise a field ends at the next comma, and the third is the rest
+    // of the line, commas and all (files written before fields were quoted). A cell's leading
+    // "'" is dropped (see fileField), the address cell is trimmed, and each cell is cut to
+    // PlainText::MaxPageChars characters.
     static ReadResult readFile(const QString &fileName, const VisitorListLimits &limits = VisitorListLimits());
 
-    // The text with every line break replaced by a blank.
-    static QString singleLine(QString text);
+    // A cell as a list file holds it. A text that a spreadsheet would take for a formula (one
+    // starting with "=", "+", "-", "@", a tab or a carriage return), or one starting with "'",
+    // gets a leading "'", which reading drops again. A field holding a comma or a double quote
+    // is put in double quotes, its quotes doubled.
+    static QByteArray fileField(const QString &cell);
+
+    // A text as a cell keeps it (PlainText::page).
+    static QString cellValue(const QString &text);
     // A date and time in the locale's short date-and-time format.
     static QString timeText(const QDateTime &when);
 

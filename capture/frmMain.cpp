@@ -8,6 +8,7 @@
 #include "capture/VisitorList.h"
 #include "core/Console.h"
 #include "core/Conversions.h"
+#include "core/FileLimits.h"
 #include "core/Paths.h"
 #include "core/SettingsStore.h"
 #include "dialogs/MessageBox.h"
@@ -23,6 +24,7 @@
 #include "publish/modXMLHTTP.h"
 
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -39,11 +41,21 @@
 
 namespace {
 const QString CurrentIp = QStringLiteral(" Current IP:");
+const QString UpdatePanelName = QStringLiteral("Update check");
+// The window's designed size at the usual font; a larger font makes it larger.
+constexpr QSize DesignSize(780, 600);
 
 QIcon icon(const char *themeName)
 {
     const QString name = QString::fromLatin1(themeName);
     return QIcon::fromTheme(name, QIcon(QStringLiteral(":/capture/icons/") + name + QStringLiteral(".svg")));
+}
+
+// A picture without text is named by its tool tip, for screen readers too.
+void setIconToolTip(QWidget *widget, const QString &toolTip)
+{
+    widget->setToolTip(toolTip);
+    widget->setAccessibleName(toolTip);
 }
 
 QToolButton *iconButton(QWidget *parent, const char *name, const char *themeIcon, const QString &toolTip)
@@ -52,7 +64,7 @@ QToolButton *iconButton(QWidget *parent, const char *name, const char *themeIcon
     button->setObjectName(QString::fromLatin1(name));
     button->setIcon(icon(themeIcon));
     button->setIconSize(QSize(22, 22));
-    button->setToolTip(toolTip);
+    setIconToolTip(button, toolTip);
     button->setAutoRaise(true);
     return button;
 }
@@ -62,7 +74,7 @@ QLabel *iconLabel(QWidget *parent, const char *name, const char *themeIcon, cons
     auto *label = new QLabel(parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setPixmap(icon(themeIcon).pixmap(18, 18));
-    label->setToolTip(toolTip);
+    setIconToolTip(label, toolTip);
     return label;
 }
 } // namespace
@@ -102,6 +114,7 @@ void frmMain::buildWindow()
     Label10 = new QLabel(QStringLiteral("<a href=\"help\">Help</a>"), this);
     Label10->setObjectName(QStringLiteral("Label10"));
     Label10->setToolTip(QStringLiteral("Open the help page"));
+    Label10->setAccessibleName(QStringLiteral("Help"));
     connect(Label10, &QLabel::linkActivated, this, &frmMain::Label10_Click);
     Send_Query_Button1 = new QPushButton(icon("application-exit"), QStringLiteral("Exit"), this);
     Send_Query_Button1->setObjectName(QStringLiteral("Send_Query_Button1"));
@@ -130,6 +143,9 @@ void frmMain::buildWindow()
     txtLog = new QPlainTextEdit(this);
     txtLog->setObjectName(QStringLiteral("txtLog"));
     txtLog->setMinimumHeight(170);
+    // Screen readers name the log and the list by the headings above them.
+    lblEvents->setBuddy(txtLog);
+    txtLog->setAccessibleName(lblEvents->text());
 
     auto *top = new QHBoxLayout;
     top->addWidget(Connectionon);
@@ -152,7 +168,10 @@ void frmMain::buildWindow()
     const VisitorListWidgets widgets = VisitorListWidgets::create(this);
     auto *visitorsBar = new QHBoxLayout;
     auto *visitorsLabel = new QLabel(QStringLiteral("Visitors"), this);
+    visitorsLabel->setObjectName(QStringLiteral("lblVisitors"));
     visitorsLabel->setFont(headingFont);
+    visitorsLabel->setBuddy(widgets.iGrid1);
+    widgets.iGrid1->setAccessibleName(visitorsLabel->text()); // a table does not ask its buddy
     visitorsBar->addWidget(visitorsLabel);
     visitorsBar->addStretch();
     Image1 = iconButton(this, "Image1", "system-search", QStringLiteral("Whois"));
@@ -186,6 +205,7 @@ void frmMain::buildWindow()
     panel5->setAutoRaise(true);
     panel5->setToolButtonStyle(Qt::ToolButtonTextOnly);
     panel5->setEnabled(false);
+    panel5->setAccessibleName(UpdatePanelName);
     StatusBar1->addPermanentWidget(panel5);
 
     auto *layout = new QVBoxLayout(this);
@@ -197,7 +217,7 @@ void frmMain::buildWindow()
     layout->addWidget(widgets.iGrid1, 3);
     layout->addWidget(widgets.Label6);
     layout->addWidget(StatusBar1);
-    setFixedSize(780, 600);
+    fitToContents();
 
     m_visitors = new VisitorList(widgets, { m_connection, {}, {} }, this);
     // Room for the locale's short date and time, and for an address followed by its country.
@@ -207,6 +227,21 @@ void frmMain::buildWindow()
     widgets.iGrid1->setColumnWidth(0, metrics.horizontalAdvance(sampleTime) + 24);
     widgets.iGrid1->setColumnWidth(1, metrics.horizontalAdvance(QStringLiteral("255.255.255.255 Netherlands")) + 16);
     widgets.iGrid1->setColumnWidth(2, 200); // the last column stretches over the rest
+}
+
+void frmMain::fitToContents()
+{
+    // Fixed (the container can be neither resized nor maximised), yet as large as the contents
+    // need at the user's font and scale, so the status bar is never cut off.
+    ensurePolished();
+    setFixedSize(sizeHint().expandedTo(minimumSizeHint()).expandedTo(DesignSize));
+}
+
+void frmMain::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        fitToContents();
 }
 
 void frmMain::buildComponents(const Services &services)
@@ -222,6 +257,11 @@ void frmMain::buildComponents(const Services &services)
     connect(m_listener, &Listener::acceptError, this, &frmMain::onAcceptError);
     connect(m_listener, &Listener::tlsRefused, this,
         [this] { PutLog(QStringLiteral("TLS connection refused: no certificate configured")); });
+    connect(m_listener, &Listener::descriptorsExhausted, this, [this] {
+        PutLog(QStringLiteral("Out of file descriptors (limit on open files: %1): idle connections are closed "
+                              "to serve new visitors")
+                   .arg(FileLimits::current()));
+    });
 
     m_country = std::make_unique<CountryLookup>(QString(), CountryLookup::Limits(), *m_clock);
     m_visits = new VisitProcessor(*m_settings, *m_visitors, *this, *m_clock, this);
@@ -231,7 +271,10 @@ void frmMain::buildComponents(const Services &services)
     m_updateCheck = new UpdateCheck(m_settings, this);
     m_updateCheck->setPutLog(logFn);
     m_updateCheck->setOpenDocument([this](const QUrl &url) { m_host.openDocument(url.toString()); });
-    connect(m_updateCheck, &UpdateCheck::panelTextChanged, panel5, &QToolButton::setText);
+    connect(m_updateCheck, &UpdateCheck::panelTextChanged, panel5, [this](const QString &text) {
+        panel5->setText(text);
+        panel5->setAccessibleName(text.isEmpty() ? UpdatePanelName : text);
+    });
     connect(m_updateCheck, &UpdateCheck::panelToolTipChanged, panel5, &QToolButton::setToolTip);
     connect(m_updateCheck, &UpdateCheck::panelEnabledChanged, panel5, &QToolButton::setEnabled);
     connect(panel5, &QToolButton::clicked, m_updateCheck, &UpdateCheck::Panel_Click);
@@ -262,7 +305,7 @@ void frmMain::load()
     if (m_loaded)
         return;
     m_loaded = true;
-    m_visits->resetLastVisitTime();
+    m_visits->resetRecentVisits();
     m_updateCheck->setUpdateCheckPending(true);
     PutLog(QStringLiteral("Software Started - ")
         + QLocale::c().toString(m_clock->currentDateTime().date(), QStringLiteral("dd-MMMM-yyyy")));
@@ -447,7 +490,7 @@ void frmMain::setTrayAlert(bool alert)
 void frmMain::setStopRepeat(bool visible, const QString &toolTip)
 {
     if (!toolTip.isEmpty())
-        StopRepeat->setToolTip(toolTip);
+        setIconToolTip(StopRepeat, toolTip);
     StopRepeat->setVisible(visible);
 }
 
@@ -465,7 +508,7 @@ void frmMain::clearLog()
 
 void frmMain::setListenToolTip(const QString &text)
 {
-    Image5->setToolTip(text);
+    setIconToolTip(Image5, text);
 }
 
 void frmMain::enableAddressUpdater(bool on)

@@ -112,8 +112,12 @@ signals:
     // The provider's "Update" icon while online: the shell opens the host manager window.
     void hostManagerRequested();
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     void buildWindow();
+    void fitToContents();
     void buildComponents(const Services &services);
     void onRequestFinished(const QByteArray &request, const QString &remoteAddress);
     void onAcceptError(const QString &description);

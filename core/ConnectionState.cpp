@@ -1,5 +1,7 @@
 #include "core/ConnectionState.h"
 
+#include "core/FileLimits.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
@@ -8,15 +10,33 @@
 #include <QDir>
 #include <QFile>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 constexpr qint64 MaxProcFileBytes = 1 << 20;
 
-QList<QByteArray> readLines(const QString &path)
+// The start of a file; *shortage is set when it could not be opened for want of descriptors.
+QByteArray readFile(const QString &path, qint64 maxBytes, bool *shortage)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (shortage && FileLimits::isShortage(errno))
+            *shortage = true;
         return {};
-    return file.read(MaxProcFileBytes).split('\n');
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return {};
+    }
+    return file.read(maxBytes);
+}
+
+QList<QByteArray> readLines(const QString &path, bool *shortage)
+{
+    return readFile(path, MaxProcFileBytes, shortage).split('\n');
 }
 } // namespace
 
@@ -25,21 +45,26 @@ RouteConnectionState::RouteConnectionState(QString procRoot, QString sysRoot)
     , m_sysRoot(std::move(sysRoot))
 { }
 
-bool RouteConnectionState::interfaceUp(const QString &name) const
+bool RouteConnectionState::interfaceUp(const QString &name, bool *shortage) const
 {
-    QFile file(m_sysRoot + QStringLiteral("/class/net/") + name + QStringLiteral("/flags"));
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
+    const QByteArray text
+        = readFile(m_sysRoot + QStringLiteral("/class/net/") + name + QStringLiteral("/flags"), 64, shortage);
     bool ok = false;
-    const uint flags = QString::fromLatin1(file.read(64).trimmed()).toUInt(&ok, 0);
+    const uint flags = QString::fromLatin1(text.trimmed()).toUInt(&ok, 0);
     return ok && (flags & 0x1u); // IFF_UP
 }
 
 QString RouteConnectionState::defaultRouteInterface() const
 {
+    bool shortage = false;
+    return defaultRouteInterface(&shortage);
+}
+
+QString RouteConnectionState::defaultRouteInterface(bool *shortage) const
+{
     // /proc/net/route: Iface Destination Gateway Flags ... Mask ...; destination and mask 0 mean
     // the default route; flag 0x1 is RTF_UP.
-    const QList<QByteArray> v4 = readLines(m_procRoot + QStringLiteral("/net/route"));
+    const QList<QByteArray> v4 = readLines(m_procRoot + QStringLiteral("/net/route"), shortage);
     for (qsizetype i = 1; i < v4.size(); ++i) {
         const QList<QByteArray> f = v4[i].simplified().split(' ');
         if (f.size() < 8)
@@ -48,12 +73,12 @@ QString RouteConnectionState::defaultRouteInterface() const
         const uint flags = f[3].toUInt(&ok, 16);
         if (f[1] == "00000000" && f[7] == "00000000" && ok && (flags & 0x1u)) {
             const QString name = QString::fromLatin1(f[0]);
-            if (interfaceUp(name))
+            if (interfaceUp(name, shortage))
                 return name;
         }
     }
     // /proc/net/ipv6_route: dest destlen src srclen nexthop metric refcnt use flags iface.
-    const QList<QByteArray> v6 = readLines(m_procRoot + QStringLiteral("/net/ipv6_route"));
+    const QList<QByteArray> v6 = readLines(m_procRoot + QStringLiteral("/net/ipv6_route"), shortage);
     for (const QByteArray &line : v6) {
         const QList<QByteArray> f = line.simplified().split(' ');
         if (f.size() < 10)
@@ -63,7 +88,7 @@ QString RouteConnectionState::defaultRouteInterface() const
         const QString name = QString::fromLatin1(f[9]);
         // RTF_UP 0x1, RTF_REJECT 0x200 (the kernel's unreachable default entry on "lo").
         if (f[0] == QByteArray(32, '0') && f[1] == "00" && ok && (flags & 0x1u) && !(flags & 0x200u) && name != u"lo"
-            && interfaceUp(name))
+            && interfaceUp(name, shortage))
             return name;
     }
     return {};
@@ -86,14 +111,27 @@ ConnectionState::Result RouteConnectionState::query() const
             break;
         }
     }
-    const QString iface = defaultRouteInterface();
-    if (iface.isEmpty()) {
-        result.flags = flags | Offline;
+    bool shortage = false;
+    const QString iface = defaultRouteInterface(&shortage);
+    if (iface.isEmpty() && shortage) {
+        // The route tables could not be read for want of descriptors (a flood of visitors): that
+        // says nothing about the connection, so the last answer stands.
+        const QMutexLocker lock(&m_lastMutex);
+        if (m_last)
+            return *m_last;
+        result.online = true;
+        result.flags = flags | Lan;
         return result;
     }
-    result.online = true;
-    result.flags = flags | ((iface.startsWith(u"ppp") || iface.startsWith(u"wwan")) ? Modem : Lan);
-    result.connectionName = connectionNameFor(iface).left(254);
+    if (iface.isEmpty()) {
+        result.flags = flags | Offline;
+    } else {
+        result.online = true;
+        result.flags = flags | ((iface.startsWith(u"ppp") || iface.startsWith(u"wwan")) ? Modem : Lan);
+        result.connectionName = connectionNameFor(iface).left(254);
+    }
+    const QMutexLocker lock(&m_lastMutex);
+    m_last = result;
     return result;
 }
 

@@ -2,10 +2,12 @@
 
 #include "core/Clock.h"
 
+#include <QMutex>
 #include <QString>
 
 #include <atomic>
 #include <limits>
+#include <optional>
 
 // Whether the machine is online, and the name of the connection that carries the traffic.
 //
@@ -37,7 +39,9 @@ public:
 
 // The Linux query: online when an IPv4 or IPv6 default route exists on an interface that is up
 // (/proc/net/route, /proc/net/ipv6_route, /sys/class/net/<name>/flags). The connection name is the
-// interface's name unless a name provider (NetworkManager) knows a better one.
+// interface's name unless a name provider (NetworkManager) knows a better one. When the route
+// tables cannot be opened for want of file descriptors, the query gives its last answer again
+// (online when there is none yet) instead of reporting the machine offline.
 class RouteConnectionState : public ConnectionState
 {
 public:
@@ -53,9 +57,12 @@ protected:
     virtual QString connectionNameFor(const QString &interfaceName) const;
 
 private:
-    bool interfaceUp(const QString &name) const;
+    bool interfaceUp(const QString &name, bool *shortage = nullptr) const;
+    QString defaultRouteInterface(bool *shortage) const;
     QString m_procRoot;
     QString m_sysRoot;
+    mutable QMutex m_lastMutex; // queries run on worker threads too
+    mutable std::optional<Result> m_last;
 };
 
 // The route query, with NetworkManager's name for the primary connection ("Wired connection 1")

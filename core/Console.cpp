@@ -1,5 +1,7 @@
 #include "core/Console.h"
 
+#include "core/PlainText.h"
+
 #include <QByteArray>
 
 #include <atomic>
@@ -11,9 +13,9 @@ std::atomic<bool> g_headless { false };
 
 void write(std::FILE *stream, const QString &line)
 {
-    QByteArray bytes = line.toUtf8();
-    // One line stays one line on the console, whatever the text holds.
-    bytes.replace('\r', ' ').replace('\n', ' ');
+    // One line stays one line on the console, and no visitor's text reaches the terminal's
+    // control sequences.
+    QByteArray bytes = PlainText::sanitized(line).toUtf8();
     bytes.append('\n');
     std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
     std::fflush(stream);

@@ -3,8 +3,8 @@
 #include <QString>
 
 // The headless console: with no display, or with --headless, the program also writes its event
-// log lines and popups to standard output and its message boxes to standard error, one line each,
-// flushed at once.
+// log lines and popups to standard output and its message boxes to standard error, one line each
+// (made plain by PlainText::sanitized), flushed at once.
 namespace Console {
 
 void setHeadless(bool headless);

@@ -26,6 +26,9 @@ BorderSize::BorderSize(QWidget *parent)
     lblBorderWidth->setTextFormat(Qt::PlainText);
     butAddMinus[0]->setObjectName(QStringLiteral("butAddMinus_0"));
     butAddMinus[1]->setObjectName(QStringLiteral("butAddMinus_1"));
+    // "-" and "+" say little to a screen reader.
+    butAddMinus[0]->setAccessibleName(QStringLiteral("Decrease border width"));
+    butAddMinus[1]->setAccessibleName(QStringLiteral("Increase border width"));
     picBorder->setObjectName(QStringLiteral("picBorder"));
     picBorder->setFixedSize(160, 64);
     picBorder->setClearColor(palette().color(QPalette::Base));

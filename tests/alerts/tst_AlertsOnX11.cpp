@@ -5,10 +5,12 @@
 #include "tests/mock/ManualClock.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScreen>
@@ -43,6 +45,9 @@ private:
         };
         return QRect(value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"), value("Height"));
     }
+    // Qt's own window for the icon. Qt deletes it and makes a new one whenever the tray host
+    // announces itself (again), which can happen while the event loop turns: never keep a bare
+    // pointer to it across a wait, look it up again.
     static QWidget *trayWindow()
     {
         const QWidgetList windows = QApplication::topLevelWidgets();
@@ -51,6 +56,12 @@ private:
                 return window;
         }
         return nullptr;
+    }
+    // Where the server has the icon now; empty while there is none.
+    static QRect trayIconGeometry()
+    {
+        QWidget *window = trayWindow();
+        return window && window->isVisible() ? serverGeometry(*window) : QRect();
     }
     static bool xdotool(const QStringList &args) { return QProcess::execute(QStringLiteral("xdotool"), args) == 0; }
 
@@ -70,15 +81,24 @@ void tst_AlertsOnX11::trayIconIsShownAndClicked()
     m_tray->setTrayToolTip(QStringLiteral("Vistelle"));
     m_tray->Show(true);
     QVERIFY(m_tray->IsVisible());
-    // Qt's own window for the icon, embedded into trayer; where the server has put it.
-    QWidget *embedded = nullptr;
-    QTRY_VERIFY_WITH_TIMEOUT((embedded = trayWindow()) && embedded->isVisible(), 10'000);
-    // trayer reparents and then places the icon; wait until the server reports the same place
-    // twice in a row.
+    // Qt's own window for the icon, embedded into trayer; where the server has put it. trayer
+    // reparents and then places the icon; wait until the server has reported the same place for
+    // 300 ms.
     QRect icon;
-    QRect previous;
-    QTRY_VERIFY_WITH_TIMEOUT(
-        (previous = icon, icon = serverGeometry(*embedded)).width() > 0 && icon.y() > 0 && icon == previous, 10'000);
+    QElapsedTimer unchanged;
+    unchanged.start();
+    const bool settled = QTest::qWaitFor(
+        [&] {
+            const QRect now = trayIconGeometry();
+            if (now != icon || now.width() <= 0 || now.y() <= 0)
+                unchanged.restart();
+            icon = now;
+            return unchanged.elapsed() >= 300;
+        },
+        10'000);
+    QVERIFY2(settled, "the tray icon did not settle");
+    const QPointer<QWidget> embedded = trayWindow();
+    QVERIFY(embedded);
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     // In trayer, at the bottom right of the screen.
     QVERIFY2(icon.bottom() >= screen.bottom() - 40 && icon.right() >= screen.right() - 100,
@@ -111,8 +131,9 @@ void tst_AlertsOnX11::trayIconIsShownAndClicked()
     m_tray->setTrayImage(AlertIcons::alertTrayIcon());
     m_tray->Show(true);
     QVERIFY(m_tray->IsVisible());
-    QCOMPARE(trayWindow(), embedded);
-    QCOMPARE(serverGeometry(*embedded), icon);
+    QVERIFY(embedded);
+    QCOMPARE(trayWindow(), embedded.data());
+    QCOMPARE(trayIconGeometry(), icon);
 }
 
 void tst_AlertsOnX11::popupRestsAtTheBottomRightWithoutTakingFocus()

@@ -66,6 +66,7 @@ private slots:
     void labelsSetByTheCallerAreShown();
     void headlessWritesOneLinePerAppearance();
     void overlongTextIsCut();
+    void controlCharactersAreShownAsPlaceholders();
 
 private:
     static QRect screen() { return QGuiApplication::primaryScreen()->geometry(); }
@@ -309,6 +310,15 @@ void tst_frmTrayNotification::overlongTextIsCut()
     popup.ShowTrayNotification(QStringLiteral("c"), page);
     QCOMPARE(popup.lblSubcaption->text().size(), frmTrayNotification::MaxTextLength);
     QVERIFY(popup.lblSubcaption->text().startsWith(QStringLiteral("Visited page: http://example.com  /aaa")));
+}
+
+void tst_frmTrayNotification::controlCharactersAreShownAsPlaceholders()
+{
+    ManualClock clock;
+    frmTrayNotification popup(clock);
+    popup.ShowTrayNotification(u"\x1b]0;x\x07"_qs, u"Visited page: a\u202eb\r\nc"_qs);
+    QCOMPARE(popup.lblCaption->text(), u"\ufffd]0;x\ufffd"_qs);
+    QCOMPARE(popup.lblSubcaption->text(), u"Visited page: a\ufffdb c"_qs);
 }
 
 QTEST_MAIN(tst_frmTrayNotification)

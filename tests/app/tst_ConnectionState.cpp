@@ -1,4 +1,5 @@
 #include "core/ConnectionState.h"
+#include "tests/common/NoFreeDescriptors.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -64,6 +65,7 @@ class tst_ConnectionState : public QObject
 private slots:
     void query_data();
     void query();
+    void shortageOfDescriptorsIsNotOffline();
     void hungNetworkManagerCostsAtMostHalfASecond();
 
 private:
@@ -116,6 +118,29 @@ void tst_ConnectionState::query()
     QTEST(result.online, "online");
     QTEST(result.connectionName, "name");
     QTEST(uint(result.flags), "flags");
+}
+
+void tst_ConnectionState::shortageOfDescriptorsIsNotOffline()
+{
+    QTemporaryDir dir;
+    const QString proc = dir.filePath(QStringLiteral("proc"));
+    const QString sys = dir.filePath(QStringLiteral("sys"));
+    writeFile(proc + QStringLiteral("/net/route"), RouteHeader + DefaultViaEth0);
+    writeFile(sys + QStringLiteral("/class/net/eth0/flags"), "0x1003\n");
+    const RouteConnectionState state(proc, sys);
+    const RouteConnectionState fresh(proc, sys);
+    QVERIFY(state.query().online);
+    {
+        const NoFreeDescriptors squeeze;
+        // The last answer stands; a query without one assumes online.
+        const ConnectionState::Result result = state.query();
+        QVERIFY(result.online);
+        QCOMPARE(result.connectionName, QStringLiteral("eth0"));
+        QVERIFY(fresh.query().online);
+    }
+    // A route table that is really missing is still offline.
+    QVERIFY(QFile::remove(proc + QStringLiteral("/net/route")));
+    QVERIFY(!state.query().online);
 }
 
 QString tst_ConnectionState::writeRoutes(const QTemporaryDir &dir)

@@ -26,6 +26,8 @@ private slots:
     void clearAndTyping();
     void hiddenLogWaitsUntilShown();
     void burstArrivesInOrder();
+    void keepsNewestLines_data();
+    void keepsNewestLines();
 };
 
 void tst_EventLog::format_data()
@@ -111,11 +113,11 @@ void tst_EventLog::plainTextAndControlCharacters()
     EventLog log(&view, clock);
     log.PutLog(QStringLiteral("<b>x</b> &amp;"));
     log.PutLog(QStringLiteral("Referer: a\r\nb\x01"
-                              "c"));
+                              "c\u2028d\u202e"));
     log.flush();
     QCOMPARE(view.document()->blockCount(), 2);
     QCOMPARE(view.document()->findBlockByNumber(0).text(), QStringLiteral("[00:00:00] <b>x</b> &amp;"));
-    QCOMPARE(view.document()->findBlockByNumber(1).text(), QStringLiteral("[00:00:00] Referer: a  b c"));
+    QCOMPARE(view.document()->findBlockByNumber(1).text(), QStringLiteral("[00:00:00] Referer: a b\ufffdc d\ufffd"));
     QCOMPARE(view.toPlainText().count(u'\n'), 1);
 }
 
@@ -174,6 +176,31 @@ void tst_EventLog::burstArrivesInOrder()
         QVERIFY(view.document()->findBlockByNumber(i).text().endsWith(u"] "_qs + QString::number(i)));
     QScrollBar *bar = view.verticalScrollBar();
     QCOMPARE(bar->value(), bar->maximum());
+}
+
+void tst_EventLog::keepsNewestLines_data()
+{
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("shown") << true;
+    QTest::newRow("hidden, then shown") << false;
+}
+
+void tst_EventLog::keepsNewestLines()
+{
+    QFETCH(bool, shown);
+    QPlainTextEdit view;
+    QCOMPARE(EventLog(&view).maxLines(), 100'000);
+    if (shown)
+        view.show();
+    EventLog log(&view, Clock::system(), nullptr, 5);
+    for (int i = 0; i < 12; ++i)
+        log.PutLog(QString::number(i));
+    if (!shown)
+        view.show();
+    QTRY_VERIFY(view.document()->lastBlock().text().endsWith(u"] 11"_qs));
+    QCOMPARE(view.document()->blockCount(), 5);
+    QVERIFY(view.document()->firstBlock().text().endsWith(u"] 7"_qs));
+    QCOMPARE(log.lineCount(), 12);
 }
 
 QTEST_MAIN(tst_EventLog)

@@ -1,7 +1,9 @@
 #include "capture/EventLog.h"
 #include "capture/Listener.h"
 #include "capture/frmMain.h"
+#include "core/FileLimits.h"
 #include "core/SettingsStore.h"
+#include "tests/common/NoFreeDescriptors.h"
 #include "tests/common/TestUtil.h"
 #include "tests/mock/FakeConnectionState.h"
 #include "tests/mock/ManualClock.h"
@@ -16,6 +18,12 @@
 
 #include <memory>
 #include <vector>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 const QByteArray Request = "GET /t.gif HTTP/1.1\r\nHost: me\r\nReferer: http://site.example/a.html\r\n\r\n";
@@ -38,14 +46,39 @@ public:
     std::vector<Finished> finished;
 };
 
-std::unique_ptr<QTcpSocket> connectTo(quint16 port, const QHostAddress &host = QHostAddress::LocalHost)
+std::unique_ptr<QTcpSocket> connectTo(
+    quint16 port, const QHostAddress &host = QHostAddress::LocalHost, const QHostAddress &from = QHostAddress())
 {
     auto socket = std::make_unique<QTcpSocket>();
+    if (!from.isNull() && !socket->bind(from))
+        return nullptr;
     socket->connectToHost(host, port);
     if (!socket->waitForConnected(5000))
         return nullptr;
     return socket;
 }
+
+// A plain socket made now, connected later (when no new descriptor may be left).
+struct RawClient
+{
+    RawClient()
+        : fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
+    { }
+    ~RawClient()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    void connectTo(quint16 port) const
+    {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address); // EINPROGRESS
+    }
+    int fd;
+};
 
 } // namespace
 
@@ -62,6 +95,13 @@ private slots:
     void headerCutAtLimit();
     void idleConnectionClosed();
     void oldestIdleMakesRoom();
+    void floodFromOneSourceKeepsOthers();
+    void sourceKey_data();
+    void sourceKey();
+    void connectionCap_data();
+    void connectionCap();
+    void softFileLimitRaised();
+    void descriptorShortage();
     void tlsHandshakeRefused();
     void ipv6Visitor();
     void takenPortLogsBindError();
@@ -161,6 +201,8 @@ void tst_Listener::manyClientsAtOnce()
         const QByteArray request
             = "GET / HTTP/1.1\r\nReferer: http://site.example/" + QByteArray::number(i) + "\r\n\r\n";
         connect(raw, &QTcpSocket::connected, raw, [raw, request] { raw->write(request); });
+        // From eight addresses: one address alone keeps at most 64 connections open.
+        QVERIFY(raw->bind(QHostAddress(QStringLiteral("127.0.0.%1").arg(1 + i % 8))));
         raw->connectToHost(QHostAddress::LocalHost, listener.serverPort());
         clients.push_back(std::move(socket));
     }
@@ -250,6 +292,160 @@ void tst_Listener::oldestIdleMakesRoom()
     clients[0]->write("\r\n\r\n");
     QTRY_COMPARE_WITH_TIMEOUT(rec.finished.size(), size_t(1), 5000);
     QCOMPARE(rec.finished[0].request, QByteArray("first\r\n\r\n"));
+}
+
+void tst_Listener::floodFromOneSourceKeepsOthers()
+{
+    ListenerLimits limits;
+    limits.maxConnections = 6;
+    limits.maxPerSource = 3;
+    Listener listener(Clock::system(), limits);
+    Recorder rec(listener);
+    QVERIFY(listener.listen(0, nullptr));
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    // Connections are accepted in the order they were made.
+    auto open = [&](const char *from, int count) {
+        for (int i = 0; i < count; ++i) {
+            clients.push_back(
+                connectTo(listener.serverPort(), QHostAddress::LocalHost, QHostAddress(QString::fromLatin1(from))));
+            QVERIFY(clients.back());
+        }
+    };
+    const auto from
+        = [&](const char *address) { return listener.openConnectionsFrom(QHostAddress(QString::fromLatin1(address))); };
+    // The visitor connects first, so its connection is the one idle the longest.
+    open("127.0.0.2", 1);
+    QTRY_COMPARE_WITH_TIMEOUT(listener.openConnections(), 1, 5000);
+    open("127.0.0.1", 10);
+    QTRY_COMPARE_WITH_TIMEOUT(listener.openConnections(), 4, 5000);
+    // Full: a new source's connection closes one of the busiest source's, not the visitor's.
+    open("127.0.0.3", 2);
+    open("127.0.0.4", 1);
+    QTRY_COMPARE_WITH_TIMEOUT(from("127.0.0.4"), 1, 5000);
+    QCOMPARE(listener.openConnections(), 6);
+    QCOMPARE(from("127.0.0.1"), 2);
+    QCOMPARE(from("127.0.0.3"), 2);
+    QTcpSocket *visitor = clients.front().get();
+    QCOMPARE(visitor->state(), QAbstractSocket::ConnectedState);
+    visitor->write(Request);
+    QTRY_COMPARE_WITH_TIMEOUT(rec.finished.size(), size_t(1), 5000);
+    QCOMPARE(rec.finished[0].address, QStringLiteral("127.0.0.2"));
+    QCOMPARE(rec.finished[0].request, Request);
+}
+
+void tst_Listener::sourceKey_data()
+{
+    QTest::addColumn<QString>("a");
+    QTest::addColumn<QString>("b");
+    QTest::addColumn<bool>("same");
+    QTest::newRow("one IPv4 address") << "192.0.2.1"
+                                      << "192.0.2.1" << true;
+    QTest::newRow("neighbouring IPv4 addresses") << "192.0.2.1"
+                                                 << "192.0.2.2" << false;
+    QTest::newRow("IPv4 mapped into IPv6") << "192.0.2.1"
+                                           << "::ffff:192.0.2.1" << true;
+    QTest::newRow("one IPv6 /64") << "2001:db8:1:2::1"
+                                  << "2001:db8:1:2:ffff:ffff:ffff:ffff" << true;
+    QTest::newRow("neighbouring IPv6 /64s") << "2001:db8:1:2::1"
+                                            << "2001:db8:1:3::1" << false;
+}
+
+void tst_Listener::sourceKey()
+{
+    QFETCH(QString, a);
+    QFETCH(QString, b);
+    QTEST(Listener::sourceKey(QHostAddress(a)) == Listener::sourceKey(QHostAddress(b)), "same");
+}
+
+void tst_Listener::connectionCap_data()
+{
+    QTest::addColumn<qint64>("descriptorLimit");
+    QTest::addColumn<int>("cap");
+    QTest::newRow("ample") << qint64(1 << 20) << 1000;
+    QTest::newRow("1024") << qint64(1024) << 1024 - 128;
+    QTest::newRow("512") << qint64(512) << 512 - 128;
+    QTest::newRow("tiny: half") << qint64(200) << 100;
+}
+
+void tst_Listener::connectionCap()
+{
+    QFETCH(qint64, descriptorLimit);
+    const ListenerLimits limits;
+    QTEST(Listener::connectionCapFor(limits.maxConnections, descriptorLimit, limits.reservedDescriptors), "cap");
+}
+
+void tst_Listener::softFileLimitRaised()
+{
+    rlimit saved {};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit low = saved;
+    low.rlim_cur = qMin<rlim_t>(saved.rlim_max, 256);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    QCOMPARE(FileLimits::raiseToHardLimit(), qint64(saved.rlim_max));
+    rlimit now {};
+    ::getrlimit(RLIMIT_NOFILE, &now);
+    QCOMPARE(now.rlim_cur, saved.rlim_max);
+    Listener listener;
+    QVERIFY(listener.listen(0, nullptr));
+    QCOMPARE(listener.connectionCap(),
+        Listener::connectionCapFor(1000, qint64(saved.rlim_max), ListenerLimits().reservedDescriptors));
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+}
+
+void tst_Listener::descriptorShortage()
+{
+    ManualClock clock;
+    ListenerLimits limits;
+    limits.acceptRetryMs = 100;
+    Listener listener(clock, limits);
+    Recorder rec(listener);
+    QSignalSpy exhausted(&listener, &Listener::descriptorsExhausted);
+    QSignalSpy acceptErrors(&listener, &Listener::acceptError);
+    QVERIFY(listener.listen(0, nullptr));
+    const quint16 port = listener.serverPort();
+
+    const QByteArray idleText("GET / HTTP/1.1\r\nReferer: http://idle.example/");
+    auto idle = connectTo(port);
+    QVERIFY(idle);
+    idle->write(idleText);
+    QTRY_COMPARE_WITH_TIMEOUT(listener.receivedBytes(), qint64(idleText.size()), 5000);
+    clock.advance(1000);
+    auto recent = connectTo(port);
+    QVERIFY(recent);
+    QTRY_COMPARE_WITH_TIMEOUT(listener.openConnections(), 2, 5000);
+    const RawClient late;
+    const RawClient later;
+    {
+        const NoFreeDescriptors squeeze;
+        late.connectTo(port);
+        // The connection idle the longest gives its descriptor to the new visitor at once, and is
+        // reported like a visitor's own close.
+        QTRY_COMPARE_WITH_TIMEOUT(rec.finished.size(), size_t(1), 5000);
+        QCOMPARE(rec.finished[0].request, idleText);
+        QTRY_COMPARE_WITH_TIMEOUT(listener.openConnections(), 2, 5000);
+        QCOMPARE(recent->state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(exhausted.count(), 1);
+    }
+    recent->disconnectFromHost();
+    ::shutdown(late.fd, SHUT_WR);
+    QTRY_COMPARE_WITH_TIMEOUT(listener.openConnections(), 0, 5000);
+    {
+        // Nothing left to close: accepting rests between attempts instead of spinning.
+        const NoFreeDescriptors squeeze;
+        const qint64 failedBefore = listener.failedAccepts();
+        clock.advance(58'000);
+        later.connectTo(port);
+        QTest::qWait(350);
+        const qint64 failed = listener.failedAccepts() - failedBefore;
+        QVERIFY2(failed >= 1 && failed <= 6, qPrintable(QString::number(failed)));
+        QCOMPARE(exhausted.count(), 1); // at most one notice a minute
+        clock.advance(2'000);
+        QTRY_COMPARE_WITH_TIMEOUT(exhausted.count(), 2, 5000);
+    }
+    // Descriptors free again: the waiting visitor is served.
+    QTRY_COMPARE_WITH_TIMEOUT(listener.openConnections(), 1, 5000);
+    QCOMPARE(acceptErrors.count(), 0);
+    QVERIFY(listener.isListening());
 }
 
 void tst_Listener::tlsHandshakeRefused()

@@ -1,3 +1,4 @@
+#include "capture/RequestParsing.h"
 #include "capture/VisitProcessor.h"
 #include "core/SettingsStore.h"
 #include "tests/mock/ManualClock.h"
@@ -68,11 +69,14 @@ private slots:
     void fullVisit();
     void repeatSuppressed_data();
     void repeatSuppressed();
-    void noRefererRequestsNeverRepeatEachOther();
+    void manyVisitorsOnePage();
     void sendipIgnored_data();
     void sendipIgnored();
     void page_data();
     void page();
+    void untrustedPage_data();
+    void untrustedPage();
+    void unknownHeaderDumpIsCut();
     void soundRules_data();
     void soundRules();
     void country_data();
@@ -94,32 +98,38 @@ void tst_VisitProcessor::fullVisit()
     QCOMPARE(h.sounds, QStringList { u"doorbell.wav"_qs });
     QCOMPARE(h.popups, QStringList { u"Australia|Visited page: http://site.example/  dir/a.html"_qs });
     QCOMPARE(h.tray, QList<bool> { true });
-    QCOMPARE(h.processor->LastPopupPage(), QStringLiteral("http://site.example/dir/a.html"));
 }
 
 void tst_VisitProcessor::repeatSuppressed_data()
 {
     QTest::addColumn<QString>("popupAlert");
     QTest::addColumn<int>("afterMs");
+    QTest::addColumn<QString>("secondAddress");
     QTest::addColumn<QString>("secondReferer");
     QTest::addColumn<int>("expectedRows");
     QTest::addColumn<QString>("tip");
     const QString page = QStringLiteral("http://site.example/a.html");
-    QTest::newRow("same page within 2 s") << "1" << 500 << page << 1 << "Stopped Repeat Request: 1.5 sec.";
+    const QString same = QStringLiteral("1.2.3.4");
+    const QString other = QStringLiteral("5.6.7.8");
+    QTest::newRow("same visitor, same page within 2 s")
+        << "1" << 500 << same << page << 1 << "Stopped Repeat Request: 1.5 sec.";
     QTest::newRow("blanks around do not matter")
-        << "1" << 1000 << (u"  "_qs + page) << 1 << "Stopped Repeat Request: 1 sec.";
-    QTest::newRow("after 2 s") << "1" << 2000 << page << 2 << "";
-    QTest::newRow("other page") << "1" << 100 << "http://site.example/b.html" << 2 << "";
-    QTest::newRow("letter case differs") << "1" << 100 << "http://site.example/A.html" << 2 << "";
-    QTest::newRow("no referer keeps the last one")
-        << "1" << 100 << QString() << 1 << "Stopped Repeat Request: 1.9 sec.";
-    QTest::newRow("popups off") << "0" << 100 << page << 2 << "";
+        << "1" << 1000 << same << (u"  "_qs + page) << 1 << "Stopped Repeat Request: 1 sec.";
+    QTest::newRow("popups off: still a repeat")
+        << "0" << 100 << same << page << 1 << "Stopped Repeat Request: 1.9 sec.";
+    QTest::newRow("after 2 s") << "1" << 2000 << same << page << 2 << "";
+    QTest::newRow("other page") << "1" << 100 << same << "http://site.example/b.html" << 2 << "";
+    QTest::newRow("letter case differs") << "1" << 100 << same << "http://site.example/A.html" << 2 << "";
+    QTest::newRow("other visitor, same page") << "1" << 100 << other << page << 2 << "";
+    QTest::newRow("other visitor, popups off") << "0" << 100 << other << page << 2 << "";
+    QTest::newRow("no referer never repeats the last one") << "1" << 100 << same << QString() << 2 << "";
 }
 
 void tst_VisitProcessor::repeatSuppressed()
 {
     QFETCH(QString, popupAlert);
     QFETCH(int, afterMs);
+    QFETCH(QString, secondAddress);
     QFETCH(QString, secondReferer);
     QFETCH(int, expectedRows);
     QFETCH(QString, tip);
@@ -129,29 +139,36 @@ void tst_VisitProcessor::repeatSuppressed()
     h.processor->WS_Close(request(QStringLiteral("http://site.example/a.html")), QStringLiteral("1.2.3.4"));
     const QStringList logBefore = h.log;
     h.clock.advance(afterMs);
-    h.processor->WS_Close(request(secondReferer), QStringLiteral("5.6.7.8"));
+    h.processor->WS_Close(request(secondReferer), secondAddress);
     QCOMPARE(int(h.list.rows.size()), expectedRows);
     QCOMPARE(h.stopRepeatVisible, !tip.isEmpty());
     if (!tip.isEmpty()) {
         QCOMPARE(h.stopRepeatTip, tip);
         QCOMPARE(h.log, logBefore);
         QCOMPARE(h.sounds.size(), 1);
-        // A repeat does not move the window: 2 s after the first visit the page counts again.
+        // A repeat does not move the visitor's window: 2 s after the first visit the page counts again.
         h.clock.advance(2000 - afterMs);
-        h.processor->WS_Close(request(QStringLiteral("http://site.example/a.html")), QStringLiteral("5.6.7.8"));
+        h.processor->WS_Close(request(QStringLiteral("http://site.example/a.html")), secondAddress);
         QCOMPARE(int(h.list.rows.size()), 2);
         QVERIFY(!h.stopRepeatVisible);
     }
 }
 
-void tst_VisitProcessor::noRefererRequestsNeverRepeatEachOther()
+void tst_VisitProcessor::manyVisitorsOnePage()
 {
     Harness h;
-    h.settings.SaveSetting(QStringLiteral("PopupAlert"), QStringLiteral("0"));
-    h.processor->WS_Close(request(QString()), QStringLiteral("1.2.3.4"));
-    h.clock.advance(100);
-    h.processor->WS_Close(request(QString()), QStringLiteral("1.2.3.5"));
-    QCOMPARE(h.list.rows.size(), size_t(2));
+    for (int i = 0; i < 30; ++i) {
+        h.processor->WS_Close(
+            request(QStringLiteral("http://site.example/a.html")), QStringLiteral("10.0.0.%1").arg(i));
+        h.clock.advance(50);
+    }
+    QCOMPARE(h.list.rows.size(), size_t(30));
+    QCOMPARE(h.popups.size(), 30);
+    // Visitors whose 2 s have passed are forgotten.
+    QCOMPARE(h.processor->recentVisitorCount(), 30);
+    h.clock.advance(2000);
+    h.processor->WS_Close(request(QString()), QStringLiteral("10.0.1.1"));
+    QCOMPARE(h.processor->recentVisitorCount(), 1);
 }
 
 void tst_VisitProcessor::sendipIgnored_data()
@@ -204,6 +221,40 @@ void tst_VisitProcessor::page()
     } else {
         QCOMPARE(h.log.size(), 1);
     }
+}
+
+void tst_VisitProcessor::untrustedPage_data()
+{
+    QTest::addColumn<QString>("referer");
+    QTest::addColumn<QString>("page");
+    const QString longPage = u"http://a.example/"_qs + QString(60'000, u'x');
+    QTest::newRow("first 4,096 characters") << longPage << longPage.left(4096);
+    QTest::newRow("controls and bidi overrides") << u"http://a.example/\x1b]0;t\x07\u009b2J\u202egnp.exe"_qs
+                                                 << u"http://a.example/\ufffd]0;t\ufffd\ufffd2J\ufffdgnp.exe"_qs;
+}
+
+void tst_VisitProcessor::untrustedPage()
+{
+    QFETCH(QString, referer);
+    QFETCH(QString, page);
+    Harness h;
+    h.processor->WS_Close(request(referer), QStringLiteral("1.2.3.4"));
+    QCOMPARE(h.list.rows.at(0).page, page);
+    QCOMPARE(h.log, QStringList { u"Visit: 1.2.3.4 -> "_qs + page });
+    QString shown = page;
+    RequestParsing::sepurl(shown);
+    QCOMPARE(h.popups, QStringList { u"Australia|Visited page: "_qs + shown });
+}
+
+void tst_VisitProcessor::unknownHeaderDumpIsCut()
+{
+    Harness h;
+    const QString header = u"GET / HTTP/1.1\r\nX: "_qs + QString(20'000, u'h') + u"\r\n\r\n"_qs;
+    h.processor->WS_Close(header, QStringLiteral("1.2.3.4"));
+    QCOMPARE(h.log.size(), 4);
+    QCOMPARE(h.log[3],
+        header.left(VisitProcessor::HeaderDumpLimit)
+            + QStringLiteral(" [... %1 more characters left out]").arg(header.size() - 8192));
 }
 
 void tst_VisitProcessor::soundRules_data()
@@ -277,8 +328,8 @@ void tst_VisitProcessor::country_data()
                            << "Australia|Visited page: http://p.example/  ";
     QTest::newRow("not in the file") << true << "1"
                                      << "8.8.8.8"
-                                     << "8.8.8.8 "
-                                     << "|Visited page: http://p.example/  ";
+                                     << "8.8.8.8"
+                                     << "Visitor: 8.8.8.8|Visited page: http://p.example/  ";
     QTest::newRow("no country file") << false << "1"
                                      << "1.0.0.1"
                                      << "1.0.0.1"
@@ -305,7 +356,6 @@ void tst_VisitProcessor::country()
     h.processor->WS_Close(request(QStringLiteral("http://p.example/")), ip);
     QTEST(h.list.rows.at(0).address, "cell");
     QCOMPARE(h.popups, popup.isEmpty() ? QStringList() : QStringList { popup });
-    QCOMPARE(h.processor->LastPopupPage(), popup.isEmpty() ? QString() : QStringLiteral("http://p.example/"));
 }
 
 void tst_VisitProcessor::trayRestoredAfterLatestAlert()

@@ -48,7 +48,8 @@ def main():
         profile = tempfile.mkdtemp(prefix="vistelle-browser-")
         load(browser, origin + "/watched.html", profile)
         program.wait_line(f"Visit: 127.0.0.1 -> {origin}/watched.html", timeout=20)
-        program.wait_line(f"Popup:  | Visited page: {origin}/  watched.html")
+        # Loopback has no country: the popup names the visitor by address.
+        program.wait_line(f"Popup: Visitor: 127.0.0.1 | Visited page: {origin}/  watched.html")
         load(browser, origin + "/plain.html", profile)
         lines = program.wait_for(lambda ls: any(l.endswith(f"Visit: 127.0.0.1 -> {origin}/") for l in ls),
                                  timeout=20, what="the origin-only visit")

@@ -18,13 +18,13 @@ def full_visits():
     try:
         program.wait_line(f"Listening for connections on port: {port}")
         # The program's own address-script call is ignored; a request without a page is logged
-        # whole (before any popup: within 2 s of one, a request without referer is a repeat).
+        # whole.
         send(port, b"GET /sendip.asp HTTP/1.1\r\nHost: localhost\r\n\r\n")
         send(port, b"GET /t.gif HTTP/1.1\r\nHost: me:1\r\n\r\n")
-        program.wait_line("GET /t.gif HTTP/1.1  Host: me:1")
+        program.wait_line("GET /t.gif HTTP/1.1 Host: me:1")
         send(port, b"GET /t.gif HTTP/1.1\r\nHost: me\r\nReferer: http://site.example/dir/p.html\r\n\r\n")
         program.wait_line("Popup: Loopback Land | Visited page: http://site.example/  dir/p.html")
-        # The same page again at once is a repeat: no further visit line.
+        # The same visitor asking for the same page again at once is a repeat: no further visit line.
         send(port, b"GET /t.gif HTTP/1.1\r\nHost: me\r\nReferer: http://site.example/dir/p.html\r\n\r\n")
         send(port, b"GET /t.gif HTTP/1.1\r\nHost: me\r\nReferer: http://site.example/other.html\r\n\r\n")
         lines = program.wait_line("Visited page: http://site.example/  other.html")
@@ -68,6 +68,15 @@ def main():
         # Markup is plain text, also on the console.
         send(port, b"GET / HTTP/1.1\r\nReferer: <b>x</b>\r\n\r\n")
         program.wait_line("Visit: 127.0.0.1 -> <b>x</b>")
+        # Terminal controls (a window title, a C1 CSI, NEL) and a bidi override never reach standard
+        # output raw; a 60 KB referer is cut to 4,096 characters.
+        send(port, "GET / HTTP/1.1\r\nReferer: http://e.example/\x1b]0;owned\x07\x00\u009b2J\u0085\u202e\r\n\r\n"
+             .encode("utf-8"))
+        program.wait_line("Visit: 127.0.0.1 -> http://e.example/\ufffd]0;owned\ufffd\ufffd\ufffd2J \ufffd")
+        send(port, b"GET / HTTP/1.1\r\nReferer: http://l.example/" + b"x" * 60000 + b"\r\n\r\n")
+        lines = program.wait_line("Visit: 127.0.0.1 -> http://l.example/" + "x" * (4096 - 17))
+        assert not any(c in line for line in lines for c in "\x1b\x07\x00\u009b\u0085\u202e"), lines
+        assert max(len(line) for line in lines) < 4200
     finally:
         code = program.stop()
     print("\n".join(program.output()))

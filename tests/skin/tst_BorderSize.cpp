@@ -22,6 +22,8 @@ private slots:
         QCOMPARE(page.lblBorderWidth->text(), QStringLiteral("10"));
         QCOMPARE(page.butAddMinus[0]->text(), QStringLiteral("-"));
         QCOMPARE(page.butAddMinus[1]->text(), QStringLiteral("+"));
+        QCOMPARE(page.butAddMinus[0]->accessibleName(), QStringLiteral("Decrease border width"));
+        QCOMPARE(page.butAddMinus[1]->accessibleName(), QStringLiteral("Increase border width"));
         QCOMPARE(page.picBorder->objectName(), QStringLiteral("picBorder"));
         QVERIFY(!page.changed());
     }

@@ -1,0 +1,61 @@
+#include "core/PlainText.h"
+
+namespace PlainText {
+namespace {
+enum class Kind { Keep, Blank, Hide };
+
+constexpr Kind kindOf(char16_t c)
+{
+    if (c == u'\t' || c == u'\n' || c == u'\r' || c == 0x85 || c == 0x2028 || c == 0x2029)
+        return Kind::Blank;
+    if (c < 0x20 || (c >= 0x7f && c <= 0x9f))
+        return Kind::Hide;
+    if ((c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069))
+        return Kind::Hide;
+    return Kind::Keep;
+}
+} // namespace
+
+QString sanitized(QString text)
+{
+    // Most texts need nothing: look before copying.
+    qsizetype i = 0;
+    const qsizetype size = text.size();
+    while (i < size && kindOf(text.at(i).unicode()) == Kind::Keep)
+        ++i;
+    if (i == size)
+        return text;
+
+    QString result;
+    result.reserve(size);
+    result.append(QStringView(text).first(i));
+    for (; i < size; ++i) {
+        const char16_t c = text.at(i).unicode();
+        switch (kindOf(c)) {
+        case Kind::Keep:
+            result.append(QChar(c));
+            break;
+        case Kind::Blank:
+            result.append(u' ');
+            if (c == u'\r' && i + 1 < size && text.at(i + 1) == u'\n')
+                ++i; // CR LF is one line break
+            break;
+        case Kind::Hide:
+            result.append(QChar(Placeholder));
+            break;
+        }
+    }
+    return result;
+}
+
+QString cut(const QString &text, qsizetype maxChars)
+{
+    if (text.size() <= maxChars)
+        return text;
+    qsizetype length = qMax<qsizetype>(0, maxChars);
+    if (length > 0 && text.at(length - 1).isHighSurrogate())
+        --length;
+    return text.left(length);
+}
+
+} // namespace PlainText
