@@ -1,5 +1,6 @@
 #include "history/HistorySchema.h"
 
+#include "core/PlainText.h"
 #include "history/Sqlite.h"
 
 namespace HistorySchema {
@@ -46,19 +47,7 @@ void prepareForReading(SqliteDatabase &db)
 
 QString cleanText(const QString &text)
 {
-    QString out = text.size() > MaxTextLength ? text.left(MaxTextLength) : text;
-    // Never leave half of a surrogate pair at the cut.
-    if (!out.isEmpty() && out.size() < text.size() && out.back().isHighSurrogate())
-        out.chop(1);
-    for (QChar &c : out) {
-        const char16_t u = c.unicode();
-        if (u == u'\r' || u == u'\n' || u == u'\t')
-            c = u' ';
-        else if (u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 || u == 0x2029 || (u >= 0x202a && u <= 0x202e)
-            || (u >= 0x2066 && u <= 0x2069))
-            c = QChar(0xfffd);
-    }
-    return out;
+    return PlainText::sanitized(PlainText::cut(text, MaxTextLength));
 }
 
 } // namespace HistorySchema

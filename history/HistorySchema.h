@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/PlainText.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -22,7 +24,7 @@ constexpr int Version = 1;
 constexpr qint64 KeysPerMs = 1024;
 constexpr qint64 LastSlackMs = 12LL * 3600 * 1000;
 // A page text is kept to this many characters (the length browsers send at most).
-constexpr int MaxTextLength = 4096;
+constexpr int MaxTextLength = int(PlainText::MaxPageChars);
 
 inline qint64 firstKeyAt(qint64 ms)
 {
@@ -40,9 +42,8 @@ void createTables(SqliteDatabase &db);
 // Sets a reading connection up. Throws SqliteError.
 void prepareForReading(SqliteDatabase &db);
 
-// A text from a visitor as the history keeps it: line breaks and tabs become blanks, other
-// control characters, line and paragraph separators and bidirectional overrides become U+FFFD,
-// and the text is cut to MaxTextLength characters.
+// A text from a visitor as the history keeps it: on one line, without control characters (see
+// PlainText::sanitized), cut to MaxTextLength characters.
 QString cleanText(const QString &text);
 
 } // namespace HistorySchema

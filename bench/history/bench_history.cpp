@@ -79,7 +79,8 @@ double generate(const QString &file, int visits, qint64 nowMs)
     std::vector<HistoryVisit> batch;
     for (int i = 0; i < visits; ++i) {
         const double r = random.generateDouble() * sum;
-        const std::size_t page = std::size_t(std::lower_bound(cumulative.begin(), cumulative.end(), r) - cumulative.begin());
+        const std::size_t page
+            = std::size_t(std::lower_bound(cumulative.begin(), cumulative.end(), r) - cumulative.begin());
         HistoryVisit visit;
         visit.timeMs = nowMs - span + span * i / visits;
         visit.page = g.pages[std::min(page, g.pages.size() - 1)];

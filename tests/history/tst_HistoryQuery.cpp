@@ -87,12 +87,12 @@ void tst_HistoryQuery::presets_data()
     QTest::newRow("yesterday") << Preset::Yesterday << QDate() << QDate() << day25.addDays(-1) << day25;
     QTest::newRow("last 7 days") << Preset::Last7Days << QDate() << QDate() << day25.addDays(-6) << day26;
     QTest::newRow("last 30 days") << Preset::Last30Days << QDate() << QDate() << day25.addDays(-29) << day26;
-    QTest::newRow("two dates, both included") << Preset::Dates << QDate(2026, 3, 1) << QDate(2026, 3, 31)
-                                              << QDateTime(QDate(2026, 3, 1), QTime(0, 0))
-                                              << QDateTime(QDate(2026, 4, 1), QTime(0, 0));
-    QTest::newRow("two dates in the wrong order") << Preset::Dates << QDate(2026, 3, 31) << QDate(2026, 3, 1)
-                                                  << QDateTime(QDate(2026, 3, 1), QTime(0, 0))
-                                                  << QDateTime(QDate(2026, 4, 1), QTime(0, 0));
+    QTest::newRow("two dates, both included")
+        << Preset::Dates << QDate(2026, 3, 1) << QDate(2026, 3, 31) << QDateTime(QDate(2026, 3, 1), QTime(0, 0))
+        << QDateTime(QDate(2026, 4, 1), QTime(0, 0));
+    QTest::newRow("two dates in the wrong order")
+        << Preset::Dates << QDate(2026, 3, 31) << QDate(2026, 3, 1) << QDateTime(QDate(2026, 3, 1), QTime(0, 0))
+        << QDateTime(QDate(2026, 4, 1), QTime(0, 0));
 }
 
 void tst_HistoryQuery::presets()
@@ -192,9 +192,12 @@ void tst_HistoryQuery::filter()
     QFETCH(QString, text);
     QFETCH(int, matches);
     store({
-        { at(25, 10), QStringLiteral("192.0.2.1"), QStringLiteral("Germany"), QStringLiteral("http://x.example/shop"), false },
-        { at(25, 11), QStringLiteral("192.0.2.2"), QStringLiteral("France"), QStringLiteral("http://x.example/Shop/cart"), false },
-        { at(25, 12), QStringLiteral("198.51.100.7"), QStringLiteral("France"), QStringLiteral("http://x.example/"), false },
+        { at(25, 10), QStringLiteral("192.0.2.1"), QStringLiteral("Germany"), QStringLiteral("http://x.example/shop"),
+            false },
+        { at(25, 11), QStringLiteral("192.0.2.2"), QStringLiteral("France"),
+            QStringLiteral("http://x.example/Shop/cart"), false },
+        { at(25, 12), QStringLiteral("198.51.100.7"), QStringLiteral("France"), QStringLiteral("http://x.example/"),
+            false },
         { at(25, 13), QStringLiteral("192.0.2.3"), QStringLiteral("New Zealand"), QStringLiteral("/100%"), false },
         { at(25, 14), QStringLiteral("192.0.2.4"), QStringLiteral("Chile"), QStringLiteral("/a_b"), false },
         { at(25, 15), QStringLiteral("192.0.2.5"), QStringLiteral("Chile"), QStringLiteral("/axb"), false },
@@ -234,10 +237,12 @@ void tst_HistoryQuery::cancelledScanStops()
     bool cancel = false;
     qsizetype seen = 0;
     try {
-        query.scan({}, m_now, [&] { return cancel; }, [&](QVector<qint64> &&chunk) {
-            seen += chunk.size();
-            cancel = true;
-        });
+        query.scan(
+            {}, m_now, [&] { return cancel; },
+            [&](QVector<qint64> &&chunk) {
+                seen += chunk.size();
+                cancel = true;
+            });
         QFAIL("the scan ran to its end");
     } catch (const SqliteError &error) {
         QVERIFY(error.interrupted());
@@ -257,7 +262,8 @@ void tst_HistoryQuery::csvField_data()
     QTest::newRow("line break") << QStringLiteral("a\r\nb") << QStringLiteral("\"a\r\nb\"");
     QTest::newRow("formula") << QStringLiteral("=HYPERLINK(\"x\")") << QStringLiteral("\"'=HYPERLINK(\"\"x\"\")\"");
     QTest::newRow("at sign") << QStringLiteral("@cmd") << QStringLiteral("'@cmd");
-    QTest::newRow("non-ASCII") << QStringLiteral("http://bücher.example/ü") << QStringLiteral("http://bücher.example/ü");
+    QTest::newRow("non-ASCII") << QStringLiteral("http://bücher.example/ü")
+                               << QStringLiteral("http://bücher.example/ü");
     QTest::newRow("empty") << QString() << QString();
 }
 
@@ -272,7 +278,8 @@ void tst_HistoryQuery::exportWritesTheShownVisits()
 {
     store({
         { at(24, 10), QStringLiteral("192.0.2.1"), QStringLiteral("Korea, Republic of"), QStringLiteral("/a,b"), true },
-        { at(25, 10, 5), QStringLiteral("192.0.2.2"), QStringLiteral("Côte d'Ivoire"), QStringLiteral("/say\"x\""), false },
+        { at(25, 10, 5), QStringLiteral("192.0.2.2"), QStringLiteral("Côte d'Ivoire"), QStringLiteral("/say\"x\""),
+            false },
         { at(25, 11), QStringLiteral("192.0.2.3"), QStringLiteral("France"), QStringLiteral("/hidden"), false },
     });
     const QVector<qint64> shown = scanKeys({ {}, QStringLiteral("192.0.2.") }).mid(1); // the two older ones
@@ -309,7 +316,7 @@ void tst_HistoryQuery::damagedFileIsReported()
     file.close();
     HistoryQuery query(name);
     try {
-        query.scan({}, m_now, {}, [](QVector<qint64> &&) { });
+        query.scan({}, m_now, {}, [](QVector<qint64> &&) {});
         QFAIL("a file of garbage was read");
     } catch (const SqliteError &error) {
         QVERIFY(error.damaged());

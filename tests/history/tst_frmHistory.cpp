@@ -81,7 +81,8 @@ void tst_frmHistory::earlierRunsShowAfterARestart()
     QCOMPARE(model.data(model.index(0, HistoryTableModel::IpColumn)).toString(), u"203.0.113.0");
     QCOMPARE(model.data(model.index(0, HistoryTableModel::TimeColumn)).toString(),
         HistoryTableModel::timeText(m_clock.currentDateTime()));
-    QTRY_COMPARE(model.data(model.index(29, HistoryTableModel::PageColumn)).toString(), u"http://site.example/page4,\"x\"");
+    QTRY_COMPARE(
+        model.data(model.index(29, HistoryTableModel::PageColumn)).toString(), u"http://site.example/page4,\"x\"");
 
     // The chart counts per day, the top lists name the pages and countries.
     QCOMPARE(window.summary().buckets.startsMs.size(), 7);
@@ -151,7 +152,8 @@ void tst_frmHistory::exportQuotesCommasAndQuotes()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
     QCOMPARE(lines.size(), 5); // header, three visits, the empty rest after the last line end
-    QCOMPARE(lines[1], QStringLiteral("2026-12-07 12:00:00,203.0.113.0,Germany,\"http://site.example/page0,\"\"x\"\"\",no"));
+    QCOMPARE(
+        lines[1], QStringLiteral("2026-12-07 12:00:00,203.0.113.0,Germany,\"http://site.example/page0,\"\"x\"\"\",no"));
 }
 
 void tst_frmHistory::millionRowsLoadLazily()
@@ -182,8 +184,8 @@ void tst_frmHistory::everyControlHasAName()
     frmHistory window(m_file, m_clock);
     window.show();
     QVERIFY(waitScan(window));
-    for (const char *name : { "cboRange", "dtpFrom", "dtpTo", "txtFilter", "tblVisits", "chartVisits", "lstTopPages",
-             "lstTopCountries" })
+    for (const char *name :
+        { "cboRange", "dtpFrom", "dtpTo", "txtFilter", "tblVisits", "chartVisits", "lstTopPages", "lstTopCountries" })
         QVERIFY2(!window.findChild<QWidget *>(QString::fromLatin1(name))->accessibleName().isEmpty(), name);
     QCOMPARE(window.findChild<QWidget *>(QStringLiteral("txtFilter"))->accessibleName(), u"Filter");
     QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("cmdExport"))->text(), u"Export...");
