@@ -12,6 +12,8 @@
 #include "core/SettingsStore.h"
 #include "dialogs/MessageBox.h"
 #include "dialogs/frmMsgBox.h"
+#include "history/HistoryStore.h"
+#include "history/frmHistory.h"
 #include "nettools/Class1.h"
 #include "nettools/WhoIs_Form.h"
 #include "publish/HttpRequest.h"
@@ -45,10 +47,12 @@ Shell::~Shell()
 {
     if (!m_shutDown && m_locked)
         ShutDown();
+    delete m_historyWindow;
     delete m_notify;
     delete m_hostManager;
     delete m_settingsWindow;
     delete m_main;
+    m_history.reset();
     delete m_container;
     delete m_popup;
     delete m_tray;
@@ -83,9 +87,23 @@ frmMain *Shell::mainWindow()
     services.startup = &m_startup;
     services.listenerLimits = m_services.listenerLimits;
     services.sound = m_services.sound;
+    if (!m_history) {
+        const QString file
+            = m_services.historyFile.isEmpty() ? HistoryStore::defaultFileName() : m_services.historyFile;
+        SettingsStore &settings = m_services.settings ? *m_services.settings : SettingsStore::instance();
+        m_history = std::make_unique<HistoryStore>(
+            file, settings,
+            [this](const QString &line) {
+                if (m_main)
+                    m_main->PutLog(line);
+            },
+            *m_services.clock);
+    }
+    services.recorder = m_history.get();
     m_main = new frmMain(*this, services);
     m_container->host(m_main);
     connect(m_main, &frmMain::exitRequested, m_container, &QWidget::close);
+    connect(m_main, &frmMain::historyRequested, this, &Shell::showHistory);
     connect(m_main, &frmMain::whoisRequested, this, &Shell::showWhois);
     connect(m_main, &frmMain::notificationOptionsRequested, this, &Shell::showNotifySettings);
     connect(m_main, &frmMain::serverSettingsRequested, this, &Shell::showServerSettings);
@@ -172,6 +190,13 @@ void Shell::ShutDown()
         m_main->deleteLater();
         m_main = nullptr;
     }
+    if (m_historyWindow) {
+        m_historyWindow->hide();
+        m_historyWindow->deleteLater();
+        m_historyWindow = nullptr;
+    }
+    // The visits still waiting are written now.
+    m_history.reset();
     if (m_whois)
         m_whois->reject();
     if (m_tray)
@@ -189,6 +214,23 @@ void Shell::ShutDown()
     if (m_locked)
         m_instance->unlock();
     emit finished(0);
+}
+
+void Shell::showHistory()
+{
+    if (!m_history || m_shutDown)
+        return;
+    if (!m_historyWindow) {
+        m_historyWindow = new frmHistory(m_history->fileName(), *m_services.clock);
+        m_historyWindow->setAttribute(Qt::WA_QuitOnClose, false);
+        connect(m_history.get(), &HistoryStore::fileReplaced, m_historyWindow, &frmHistory::fileReplaced);
+        connect(m_historyWindow, &frmHistory::damageFound, m_history.get(), &HistoryStore::reportDamage);
+    }
+    if (m_historyWindow->isVisible())
+        m_historyWindow->refresh();
+    m_historyWindow->show();
+    m_historyWindow->raise();
+    m_historyWindow->activateWindow();
 }
 
 void Shell::showNotifySettings()

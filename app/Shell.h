@@ -20,8 +20,10 @@ class SettingsStore;
 class SingleInstance;
 class SoundOutput;
 class Tray;
+class HistoryStore;
 class WhoIs_Form;
 class frmContainer;
+class frmHistory;
 class frmMain;
 class frmSetNotifies;
 class frmMain2;
@@ -38,6 +40,7 @@ struct ShellServices
     ListenerLimits listenerLimits;
     // Opens an address with the desktop's handler; null: QDesktopServices.
     std::function<bool(const QUrl &)> openUrl;
+    QString historyFile; // null: history.sqlite3 in the user's data folder
     MixerFactory mixer; // the volume window's mixer; null: ALSA's simple mixer
 };
 
@@ -66,6 +69,10 @@ public:
     frmMain *mainWindow();
     frmContainer *container() const { return m_container; }
     frmTrayNotification *popup() const { return m_popup; }
+    HistoryStore *history() const { return m_history.get(); }
+    // Opens the history window (created at its first use) or brings it to the front.
+    void showHistory();
+    frmHistory *historyWindow() const { return m_historyWindow; }
     // Opens the notification settings window, or brings the open one to the front. It is not
     // modal; each opening loads it from the store.
     void showNotifySettings();
@@ -113,6 +120,8 @@ private:
     StartupState m_startup;
     std::unique_ptr<SingleInstance> m_instance;
     std::unique_ptr<SoundOutput> m_ownSound;
+    std::unique_ptr<HistoryStore> m_history;
+    frmHistory *m_historyWindow = nullptr;
     Tray *m_tray = nullptr;
     frmContainer *m_container = nullptr;
     frmMain *m_main = nullptr;

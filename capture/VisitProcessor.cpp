@@ -59,7 +59,7 @@ void VisitProcessor::forgetOldVisits(qint64 nowMs)
     }
 }
 
-void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP)
+void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, bool tls)
 {
     const qint64 now = m_clock.monotonicMs();
     m_effects.setStopRepeat(false, {});
@@ -89,7 +89,9 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP)
         page = referer;
 
     m_effects.putLog(QStringLiteral("Visit: ") + visitorIP + QStringLiteral(" -> ") + page);
-    const int row = m_list.addVisit(m_clock.currentDateTime(), visitorIP, page);
+    const QDateTime visitTime = m_clock.currentDateTime();
+    const int row = m_list.addVisit(visitTime, visitorIP, page);
+    RecordedVisit recorded { visitTime, visitorIP, QString(), page, tls };
 
     const QString sound = soundFor(page);
     if (!sound.isEmpty())
@@ -100,10 +102,13 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP)
     m_lastAlertMs = now;
     m_trayTimer->start(static_cast<int>(TrayAlertMs));
 
+    bool countryAsked = false;
     if (settingIsTrue(QStringLiteral("PopupAlert"))) {
         // Without a country (no country file, or an address the file does not know) the popup
         // names the visitor by address.
         const std::optional<QString> country = m_effects.country(visitorIP);
+        countryAsked = true;
+        recorded.country = country.value_or(QString());
         QString caption = QStringLiteral("Visitor: ") + visitorIP;
         if (country && !country->isEmpty()) {
             caption = *country;
@@ -112,6 +117,12 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP)
         QString shownPage = page;
         RequestParsing::sepurl(shownPage);
         m_effects.showPopup(caption, QStringLiteral("Visited page: ") + shownPage);
+    }
+    if (m_recorder) {
+        // The history keeps the country even when no popup asked for it.
+        if (!countryAsked)
+            recorded.country = m_effects.country(visitorIP).value_or(QString());
+        m_recorder->recordVisit(recorded);
     }
 
     if (page == u"Unknown") {

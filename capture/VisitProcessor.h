@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/VisitEffects.h"
+#include "capture/VisitRecorder.h"
 #include "core/Clock.h"
 
 #include <QHash>
@@ -38,8 +39,12 @@ public:
     VisitProcessor(SettingsStore &settings, IVisitList &list, IVisitEffects &effects,
         const Clock &clock = Clock::system(), QObject *parent = nullptr);
 
-    // Processes one request: its raw header text and the visitor's address.
-    void WS_Close(const QString &request, const QString &visitorIP);
+    // Processes one request: its raw header text, the visitor's address and whether it came over
+    // TLS.
+    void WS_Close(const QString &request, const QString &visitorIP, bool tls = false);
+
+    // Every counted visit also goes to the recorder (the history); null: to nobody.
+    void setRecorder(IVisitRecorder *recorder) { m_recorder = recorder; }
 
     // The load sequence's reset: every visitor's last visit counts as long ago.
     void resetRecentVisits();
@@ -65,6 +70,7 @@ private:
     SettingsStore &m_settings;
     IVisitList &m_list;
     IVisitEffects &m_effects;
+    IVisitRecorder *m_recorder = nullptr;
     const Clock &m_clock;
     QTimer *m_trayTimer;
 

@@ -147,10 +147,11 @@ void VisitorList::setPanels(const QString &one, const QString &two, const QStrin
 
 void VisitorList::showCounted(const VisitorListModel::Counted &counted, bool visit)
 {
-    setPanels(QStringLiteral("Page requests: ") + QString::number(m_model->rowCount()),
-        counted.newAddress ? QStringLiteral("Unique IP's: ") + QString::number(m_model->List1().size()) : QString(),
+    setPanels(QStringLiteral("Page requests: ") + QString::number(m_model->requestCount()),
+        counted.newAddress ? QStringLiteral("Unique IP's: ") + QString::number(m_model->uniqueAddressCount())
+                           : QString(),
         counted.newPage ? (visit ? QStringLiteral("Unique pages:  ") : QStringLiteral("Unique pages: "))
-                + QString::number(m_model->List2().size())
+                + QString::number(m_model->uniquePageCount())
                         : QString());
 }
 
@@ -291,14 +292,9 @@ void VisitorList::feedRows()
         VisitorListModel::Counted any;
         while (load.next < rows.size() && turn.elapsed() < LoadSliceMs) {
             const qsizetype count = qMin<qsizetype>(LoadSliceRows, rows.size() - load.next);
-            const int first = m_model->rowCount();
-            m_model->appendRows(rows, load.next, count);
-            for (int i = first; i < m_model->rowCount(); ++i) {
-                const VisitorListModel::Row &row = m_model->row(i);
-                const VisitorListModel::Counted counted = m_model->count(row.ip, row.page);
-                any.newAddress = any.newAddress || counted.newAddress;
-                any.newPage = any.newPage || counted.newPage;
-            }
+            const VisitorListModel::Counted counted = m_model->appendAndCount(rows, load.next, count);
+            any.newAddress = any.newAddress || counted.newAddress;
+            any.newPage = any.newPage || counted.newPage;
             load.next += count;
         }
         if (!rows.isEmpty())
@@ -313,7 +309,8 @@ void VisitorList::feedRows()
         m_feed.pop_front();
         --m_loadsRunning;
         if (complete)
-            setPanels(QStringLiteral(" Page requests: ") + QString::number(m_model->rowCount()), QString(), QString());
+            setPanels(
+                QStringLiteral(" Page requests: ") + QString::number(m_model->requestCount()), QString(), QString());
         emit listLoaded(added);
     }
 }

@@ -164,8 +164,20 @@ VisitorListModel::Counted VisitorListModel::addVisit(const QDateTime &when, cons
     beginInsertRows(QModelIndex(), at, at);
     m_rows.append(Row { when, QString(), cellValue(ip), cellValue(page) });
     endInsertRows();
-    const Row &added = m_rows.constLast();
-    return count(added.ip, added.page);
+    ++m_requests;
+    const Counted counted = count(m_rows.constLast().ip, m_rows.constLast().page);
+    dropOldest();
+    return counted;
+}
+
+void VisitorListModel::dropOldest()
+{
+    const qsizetype excess = m_rows.size() - MaxRows;
+    if (excess <= 0)
+        return;
+    beginRemoveRows(QModelIndex(), 0, int(excess) - 1);
+    m_rows.remove(0, excess);
+    endRemoveRows();
 }
 
 void VisitorListModel::appendRows(const QList<Row> &rows)
@@ -179,6 +191,11 @@ void VisitorListModel::appendRows(const QList<Row> &rows, qsizetype from, qsizet
     count = qBound<qsizetype>(0, count, rows.size() - from);
     if (count == 0)
         return;
+    // Rows that would leave the list at once are only counted.
+    const qsizetype skipped = qMax<qsizetype>(0, count - MaxRows);
+    m_requests += skipped;
+    from += skipped;
+    count -= skipped;
     const int first = int(m_rows.size());
     beginInsertRows(QModelIndex(), first, first + int(count) - 1);
     for (qsizetype i = from; i < from + count; ++i) {
@@ -186,21 +203,29 @@ void VisitorListModel::appendRows(const QList<Row> &rows, qsizetype from, qsizet
         m_rows.append(Row { r.time, cellValue(r.timeText), cellValue(r.ip), cellValue(r.page) });
     }
     endInsertRows();
+    m_requests += count;
+    dropOldest();
+}
+
+VisitorListModel::Counted VisitorListModel::appendAndCount(const QList<Row> &rows, qsizetype from, qsizetype count)
+{
+    from = qBound<qsizetype>(0, from, rows.size());
+    count = qBound<qsizetype>(0, count, rows.size() - from);
+    Counted any;
+    for (qsizetype i = from; i < from + count; ++i) {
+        const Counted counted = this->count(cellValue(rows.at(i).ip), cellValue(rows.at(i).page));
+        any.newAddress = any.newAddress || counted.newAddress;
+        any.newPage = any.newPage || counted.newPage;
+    }
+    appendRows(rows, from, count);
+    return any;
 }
 
 VisitorListModel::Counted VisitorListModel::count(const QString &ip, const QString &page)
 {
     Counted counted;
-    if (!m_set1.contains(ip)) {
-        m_set1.insert(ip);
-        m_list1.append(ip);
-        counted.newAddress = true;
-    }
-    if (!m_set2.contains(page)) {
-        m_set2.insert(page);
-        m_list2.append(page);
-        counted.newPage = true;
-    }
+    counted.newAddress = m_list1.insert(ip);
+    counted.newPage = m_list2.insert(page);
     return counted;
 }
 
@@ -218,10 +243,9 @@ void VisitorListModel::clear()
     beginResetModel();
     m_rows.clear();
     endResetModel();
+    m_requests = 0;
     m_list1.clear();
     m_list2.clear();
-    m_set1.clear();
-    m_set2.clear();
 }
 
 bool VisitorListModel::saveToFile(const QString &fileName) const

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "capture/UniqueTexts.h"
+
 #include <QAbstractTableModel>
 #include <QDateTime>
 #include <QList>
-#include <QSet>
 #include <QString>
-#include <QStringList>
 
 // Bounds for reading a visitor list file, which may come from anywhere.
 struct VisitorListLimits
@@ -15,10 +15,15 @@ struct VisitorListLimits
     qsizetype maxRows = 2'000'000; // rows read from one file at most
 };
 
-// The rows of the visitor list (columns "Time", "IP", "URL") with the two lists of distinct
-// texts behind the counters: List1 the visitor addresses, List2 the pages, each in order of first
-// appearance, compared exactly. Membership is a hash lookup, so counting stays cheap however long
-// the list grows. QtCore/QtGui only; the view and the status panels belong to VisitorList.
+// The rows of the visitor list (columns "Time", "IP", "URL") with the three counters behind the
+// status panels: the page requests, the distinct visitor addresses (List1) and the distinct pages
+// (List2), compared exactly. QtCore/QtGui only; the view and the status panels belong to
+// VisitorList.
+//
+// Memory stays bounded however long the program runs: the list keeps the newest MaxRows rows
+// (older ones leave it; the history keeps every visit), and the distinct addresses and pages are
+// remembered as 64-bit hashes (UniqueTexts), not as texts. The counters stay exact over the whole
+// run.
 //
 // A cell holds at most 4,096 characters (PlainText::MaxPageChars) on one line without control
 // characters: every text entering the list passes PlainText::page, so a row stays one line on
@@ -55,6 +60,8 @@ public:
         QList<Row> rows;
     };
 
+    static constexpr int MaxRows = 100'000;
+
     explicit VisitorListModel(QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -63,11 +70,15 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
-    // A visit: appends its row at the bottom and counts its address and page.
+    // A visit: appends its row at the bottom and counts its address and page. The new row is the
+    // last one (rowCount() - 1).
     Counted addVisit(const QDateTime &when, const QString &ip, const QString &page);
-    // Appends rows (loaded rows) without counting them: all, or count rows from index from.
+    // Appends rows (loaded rows) without counting their address and page: all, or count rows from
+    // index from. They count as page requests.
     void appendRows(const QList<Row> &rows);
     void appendRows(const QList<Row> &rows, qsizetype from, qsizetype count);
+    // The same, and counts each row's address and page as stored.
+    Counted appendAndCount(const QList<Row> &rows, qsizetype from, qsizetype count);
     // Adds the address to List1 and the page to List2 when they are not in them yet.
     Counted count(const QString &ip, const QString &page);
     // Replaces the address cell of a row (the visit processing appends the country to it).
@@ -77,10 +88,16 @@ public:
     QString cellText(int row, int column) const;
     const Row &row(int row) const { return m_rows.at(row); }
 
-    const QStringList &List1() const { return m_list1; }
-    const QStringList &List2() const { return m_list2; }
+    // Rows added since the list was last cleared (visits and loaded rows), including those that
+    // have left the list since.
+    qint64 requestCount() const { return m_requests; }
+    // The sizes of List1 and List2, and whether a text is in them.
+    qsizetype uniqueAddressCount() const { return m_list1.size(); }
+    qsizetype uniquePageCount() const { return m_list2.size(); }
+    bool hasAddress(const QString &ip) const { return m_list1.contains(ip); }
+    bool hasPage(const QString &page) const { return m_list2.contains(page); }
 
-    // Removes all rows and empties both lists.
+    // Removes all rows, empties both lists and sets the counters to 0.
     void clear();
 
     // Writes the list file: line 1 "Date","IP","Page", then one line per row, the three cells
@@ -109,9 +126,11 @@ public:
     static QString timeText(const QDateTime &when);
 
 private:
+    // The oldest rows leave when there are more than MaxRows.
+    void dropOldest();
+
     QList<Row> m_rows;
-    QStringList m_list1;
-    QStringList m_list2;
-    QSet<QString> m_set1;
-    QSet<QString> m_set2;
+    qint64 m_requests = 0;
+    UniqueTexts m_list1;
+    UniqueTexts m_list2;
 };

@@ -188,6 +188,10 @@ void frmMain::buildWindow()
     widgets.Image3->setIcon(icon("document-save"));
     widgets.Image8->setIcon(icon("document-open"));
     widgets.Image7->setIcon(icon("edit-delete"));
+    cmdHistory = iconButton(this, "cmdHistory", "document-open-recent", QStringLiteral("History"));
+    cmdHistory->setAccessibleName(QStringLiteral("History"));
+    connect(cmdHistory, &QToolButton::clicked, this, &frmMain::historyRequested);
+    visitorsBar->addWidget(cmdHistory);
     visitorsBar->addWidget(widgets.Image3);
     visitorsBar->addWidget(widgets.Image8);
     visitorsBar->addWidget(widgets.Image7);
@@ -295,6 +299,7 @@ void frmMain::buildComponents(const Services &services)
     connect(m_country.get(), &CountryLookup::notice, this, &frmMain::PutLog);
     m_country->checkFiles();
     m_visits = new VisitProcessor(*m_settings, *m_visitors, *this, *m_clock, this);
+    m_visits->setRecorder(services.recorder);
     m_monitor = new ConnectionMonitor(m_connection, *m_startup, *this, this);
 
     m_updateCheck = new UpdateCheck(m_settings, this);

@@ -3,6 +3,7 @@
 #include "capture/Listener.h"
 #include "capture/MainWindowHost.h"
 #include "capture/VisitEffects.h"
+#include "capture/VisitRecorder.h"
 #include "core/ConnectionState.h"
 #include "core/LogSink.h"
 #include "core/StartupState.h"
@@ -41,6 +42,7 @@ struct frmMainServices
     StartupState *startup = nullptr; // null: the window's own
     ListenerLimits listenerLimits;
     SoundOutput *sound = nullptr; // null: visits play no sound
+    IVisitRecorder *recorder = nullptr; // null: visits are kept nowhere beyond the list
 };
 
 // The main visitor-monitor window. It owns the components that do the work (listener, visit
@@ -103,6 +105,8 @@ signals:
     void exitRequested();
     // The listener asked for the remote-script publisher to be enabled (after a socket error).
     void publisherEnableRequested();
+    // The "History" button: the shell opens the history window.
+    void historyRequested();
     // The "Whois" button, with the host name of the selected visitor (Label6's caption).
     void whoisRequested(const QString &hostName);
     // "Server Notification Options...": the notification settings window should open.
@@ -167,6 +171,7 @@ private:
     QLabel *lblEvents = nullptr; // "Latest Events"
     QToolButton *Image2 = nullptr; // "Clear Event Log"
     QToolButton *Image5 = nullptr; // "Listen on port"
+    QToolButton *cmdHistory = nullptr; // "History"
     QToolButton *Image1 = nullptr; // "Whois"
     QPlainTextEdit *txtLog = nullptr;
     QStatusBar *StatusBar1 = nullptr;

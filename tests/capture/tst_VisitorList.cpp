@@ -315,7 +315,8 @@ void tst_VisitorList::loadAppendsAndCounts()
     QCOMPARE(m_w.panel1->text(), u" Page requests: 4"_qs);
     QCOMPARE(m_w.panel2->text(), u"Unique IP's: 3"_qs);
     QCOMPARE(m_w.panel3->text(), u"Unique pages: 2"_qs);
-    QCOMPARE(m_list->model().List1(), (QStringList { u"1.1.1.1"_qs, u"1.1.1.1 Germany"_qs, u"2.2.2.2"_qs }));
+    for (const QString &ip : { u"1.1.1.1"_qs, u"1.1.1.1 Germany"_qs, u"2.2.2.2"_qs })
+        QVERIFY(m_list->model().hasAddress(ip));
 }
 
 void tst_VisitorList::loadHeaderOnly()
@@ -372,8 +373,8 @@ void tst_VisitorList::clearList()
     QCOMPARE(m_w.panel1->text(), u"Page requests:"_qs);
     QCOMPARE(m_w.panel2->text(), u"Unique IP's:"_qs);
     QCOMPARE(m_w.panel3->text(), u"Unique pages:"_qs);
-    QVERIFY(m_list->model().List1().isEmpty());
-    QVERIFY(m_list->model().List2().isEmpty());
+    QCOMPARE(m_list->model().uniqueAddressCount(), 0);
+    QCOMPARE(m_list->model().uniquePageCount(), 0);
     m_list->addVisit(QDateTime::currentDateTime(), u"1.1.1.1"_qs, u"a"_qs);
     QCOMPARE(m_w.panel2->text(), u"Unique IP's: 1"_qs);
 }
@@ -531,7 +532,8 @@ void tst_VisitorList::loadingLeavesTheWindowResponsive()
     m_list->loadList();
     QVERIFY(loaded.wait(60000));
     probe.stop();
-    QCOMPARE(m_list->rowCount(), Rows);
+    // The list keeps the newest rows; the counters count them all.
+    QCOMPARE(m_list->rowCount(), VisitorListModel::MaxRows);
     QCOMPARE(m_w.panel1->text(), u" Page requests: 400000"_qs);
     QCOMPARE(m_w.panel2->text(), u"Unique IP's: 200"_qs);
     QCOMPARE(m_w.panel3->text(), u"Unique pages: 5000"_qs);

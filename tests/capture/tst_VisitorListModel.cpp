@@ -18,6 +18,7 @@ private slots:
     void distinctLists_data();
     void distinctLists();
     void countIsIndependentOfRows();
+    void newestRowsStayCountersExact();
     void cellsArePlain_data();
     void cellsArePlain();
     void timeCellUsesShortLocaleFormat();
@@ -113,15 +114,19 @@ void tst_VisitorListModel::distinctLists()
     VisitorListModel model;
     const QDateTime when(QDate(2026, 12, 7), QTime(10, 0));
     for (qsizetype i = 0; i < ips.size(); ++i) {
-        const int before1 = int(model.List1().size());
-        const int before2 = int(model.List2().size());
+        const qsizetype before1 = model.uniqueAddressCount();
+        const qsizetype before2 = model.uniquePageCount();
         const VisitorListModel::Counted counted = model.addVisit(when, ips[i], pages[i]);
-        QCOMPARE(counted.newAddress, model.List1().size() > before1);
-        QCOMPARE(counted.newPage, model.List2().size() > before2);
+        QCOMPARE(counted.newAddress, model.uniqueAddressCount() > before1);
+        QCOMPARE(counted.newPage, model.uniquePageCount() > before2);
     }
     QCOMPARE(model.rowCount(), int(ips.size()));
-    QCOMPARE(model.List1(), list1);
-    QCOMPARE(model.List2(), list2);
+    QCOMPARE(model.uniqueAddressCount(), list1.size());
+    QCOMPARE(model.uniquePageCount(), list2.size());
+    for (const QString &ip : list1)
+        QVERIFY(model.hasAddress(ip));
+    for (const QString &page : list2)
+        QVERIFY(model.hasPage(page));
 }
 
 void tst_VisitorListModel::countIsIndependentOfRows()
@@ -132,7 +137,34 @@ void tst_VisitorListModel::countIsIndependentOfRows()
     const VisitorListModel::Counted again = model.count(u"1.1.1.1"_qs, u"q"_qs);
     QVERIFY(!again.newAddress);
     QVERIFY(again.newPage);
-    QCOMPARE(model.List2(), (QStringList { u"p"_qs, u"q"_qs }));
+    QCOMPARE(model.uniquePageCount(), 2);
+    QVERIFY(model.hasPage(u"q"_qs));
+}
+
+void tst_VisitorListModel::newestRowsStayCountersExact()
+{
+    VisitorListModel model;
+    const QDateTime when(QDate(2026, 12, 7), QTime(0, 0));
+    constexpr int Extra = 500;
+    for (int i = 0; i < VisitorListModel::MaxRows + Extra; ++i)
+        model.addVisit(when.addSecs(i), QStringLiteral("10.0.%1.%2").arg(i >> 8).arg(i & 255),
+            QStringLiteral("http://site/%1").arg(i % 70000));
+    QCOMPARE(model.rowCount(), VisitorListModel::MaxRows);
+    QCOMPARE(model.row(0).time, when.addSecs(Extra)); // the oldest rows left the list
+    QCOMPARE(model.requestCount(), VisitorListModel::MaxRows + Extra);
+    QCOMPARE(model.uniqueAddressCount(), VisitorListModel::MaxRows + Extra);
+    QCOMPARE(model.uniquePageCount(), 70000);
+    // Addresses that left the list are still known: they do not count again.
+    QVERIFY(!model.addVisit(when, u"10.0.0.0"_qs, u"http://site/0"_qs).newAddress);
+
+    // A loaded file larger than the list: its newest rows stay, every row counts.
+    QList<Row> rows;
+    for (int i = 0; i < VisitorListModel::MaxRows + 10; ++i)
+        rows.append(Row { QDateTime(), QString::number(i), u"192.0.2.1"_qs, u"p"_qs });
+    QVERIFY(model.appendAndCount(rows, 0, rows.size()).newAddress);
+    QCOMPARE(model.rowCount(), VisitorListModel::MaxRows);
+    QCOMPARE(model.cellText(0, VisitorListModel::TimeColumn), u"10"_qs);
+    QCOMPARE(model.requestCount(), 2 * VisitorListModel::MaxRows + Extra + 11);
 }
 
 void tst_VisitorListModel::cellsArePlain_data()
@@ -157,7 +189,8 @@ void tst_VisitorListModel::cellsArePlain()
     model.addVisit(QDateTime::currentDateTime(), text, text);
     QCOMPARE(model.cellText(0, VisitorListModel::IpColumn), cell);
     QCOMPARE(model.cellText(0, VisitorListModel::UrlColumn), cell);
-    QCOMPARE(model.List2(), QStringList { cell });
+    QCOMPARE(model.uniquePageCount(), 1);
+    QVERIFY(model.hasPage(cell));
     model.setAddressText(0, text);
     QCOMPARE(model.cellText(0, VisitorListModel::IpColumn), cell);
     model.appendRows({ Row { QDateTime(), text, text, text } });
@@ -428,7 +461,9 @@ void tst_VisitorListModel::setAddressText()
     QCOMPARE(changed.count(), 1);
     QCOMPARE(changed.at(0).at(0).toModelIndex(), model.index(0, 1));
     QCOMPARE(model.cellText(0, 1), u"1.1.1.1 Italy"_qs);
-    QCOMPARE(model.List1(), QStringList { u"1.1.1.1"_qs }); // the counted address stays as it was
+    // The counted address stays as it was.
+    QCOMPARE(model.uniqueAddressCount(), 1);
+    QVERIFY(model.hasAddress(u"1.1.1.1"_qs));
     model.setAddressText(5, u"x"_qs); // no such row: ignored
 }
 
@@ -439,8 +474,9 @@ void tst_VisitorListModel::clear()
     model.clear();
     QCOMPARE(model.rowCount(), 0);
     QCOMPARE(model.columnCount(), 3);
-    QVERIFY(model.List1().isEmpty());
-    QVERIFY(model.List2().isEmpty());
+    QCOMPARE(model.uniqueAddressCount(), 0);
+    QCOMPARE(model.uniquePageCount(), 0);
+    QCOMPARE(model.requestCount(), 0);
     QVERIFY(model.addVisit(QDateTime::currentDateTime(), u"1.1.1.1"_qs, u"p"_qs).newAddress);
 }
 

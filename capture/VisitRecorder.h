@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+// One visit as it is kept beyond the run: the moment, the visitor's address, its country (empty
+// when unknown), the page and whether the request came over TLS.
+struct RecordedVisit
+{
+    QDateTime time;
+    QString address;
+    QString country;
+    QString page;
+    bool tls = false;
+};
+
+// Where the visit processing hands every counted visit after it has been listed. The call must
+// return at once: the history writes on a thread of its own, and a failure to keep a visit never
+// reaches the visit processing.
+class IVisitRecorder
+{
+public:
+    virtual ~IVisitRecorder() = default;
+    virtual void recordVisit(const RecordedVisit &visit) = 0;
+};

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "core/PlainText.h"
+
+#include <QString>
+#include <QtGlobal>
+
+class SqliteDatabase;
+
+// The history file.
+//
+// Each visit is one row of `visits`, keyed by its moment: key = milliseconds since the epoch
+// (UTC) × 1024 + a sequence number for visits within the same millisecond. The table is thus
+// stored in time order, so a range of time is a range of keys that is read straight off the
+// table's own tree. Pages, addresses and country names are kept once each in their own tables
+// and referenced by number, which keeps a visit row at a few bytes and lets the history window
+// count pages and countries over a million visits without touching a text.
+//
+// `last` of a page or address is a moment at or at most HistorySchema::LastSlackMs before its
+// latest visit; pruning removes pages and addresses whose `last` is long past.
+namespace HistorySchema {
+
+constexpr int Version = 1;
+constexpr qint64 KeysPerMs = 1024;
+constexpr qint64 LastSlackMs = 12LL * 3600 * 1000;
+// A page text is kept to this many characters (the length browsers send at most).
+constexpr int MaxTextLength = int(PlainText::MaxPageChars);
+
+inline qint64 firstKeyAt(qint64 ms)
+{
+    return ms * KeysPerMs;
+}
+inline qint64 timeOfKey(qint64 key)
+{
+    return key >= 0 ? key / KeysPerMs : (key - KeysPerMs + 1) / KeysPerMs;
+}
+
+// Sets the writer's connection up: write-ahead log, durable commits. Throws SqliteError.
+void prepareForWriting(SqliteDatabase &db);
+// Creates the tables when they are missing. Throws SqliteError.
+void createTables(SqliteDatabase &db);
+// Sets a reading connection up. Throws SqliteError.
+void prepareForReading(SqliteDatabase &db);
+
+// A text from a visitor as the history keeps it: on one line, without control characters (see
+// PlainText::sanitized), cut to MaxTextLength characters.
+QString cleanText(const QString &text);
+
+} // namespace HistorySchema
