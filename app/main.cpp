@@ -42,7 +42,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("vistelle"));
     QApplication::setApplicationDisplayName(QStringLiteral("Vistelle"));
     QApplication::setApplicationVersion(QStringLiteral(VISTELLE_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("vistelle"));
+    // The desktop entry's name, which is also the AppStream id.
+    QApplication::setDesktopFileName(QStringLiteral("io.sourceforge.vistelle.Vistelle"));
 
     const CommandLine commandLine = CommandLine::parse(QCoreApplication::arguments());
     switch (commandLine.action) {
