@@ -9,7 +9,8 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-tools-dev qt6-tools-
           sound-theme-freedesktop alsa-utils ca-certificates)
 if [[ "${1:-}" == "--test" ]]; then
     packages+=(xvfb xauth xdotool trayer x11-utils imagemagick openbox python3 openssl
-               nginx-light libmaxminddb-dev iproute2 procps chromium clang-format)
+               nginx-light libmaxminddb-dev iproute2 procps chromium clang-format
+               dpkg-dev file lintian appstream desktop-file-utils man-db)
 fi
 
 missing=()
