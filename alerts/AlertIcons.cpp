@@ -12,4 +12,10 @@ QIcon alertTrayIcon()
     return QIcon(QStringLiteral(":/vistelle/icons/tray-alert.png"));
 }
 
+QIcon buttonIcon(const char *themeName)
+{
+    const QString name = QString::fromLatin1(themeName);
+    return QIcon::fromTheme(name, QIcon(QStringLiteral(":/vistelle/icons/") + name + QStringLiteral(".svg")));
+}
+
 } // namespace AlertIcons

@@ -8,4 +8,8 @@ namespace AlertIcons {
 QIcon normalTrayIcon();
 QIcon alertTrayIcon();
 
+// The buttons of the notification windows: the desktop theme's icon of that name, else ours
+// (list-add, list-remove, media-playback-start, audio-volume-high).
+QIcon buttonIcon(const char *themeName);
+
 } // namespace AlertIcons

@@ -3,6 +3,7 @@
 #include "alerts/AlertIcons.h"
 #include "alerts/AlsaSoundOutput.h"
 #include "alerts/Tray.h"
+#include "alerts/frmSetNotifies.h"
 #include "alerts/frmTrayNotification.h"
 #include "app/SingleInstance.h"
 #include "app/frmContainer.h"
@@ -10,12 +11,17 @@
 #include "capture/frmMain.h"
 #include "core/SettingsStore.h"
 #include "dialogs/MessageBox.h"
+#include "dialogs/frmMsgBox.h"
 #include "nettools/Class1.h"
+#include "nettools/WhoIs_Form.h"
 #include "publish/HttpRequest.h"
+#include "publish/frmMain2.h"
+#include "publish/frmSettings.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QLabel>
+#include <QPointer>
 #include <QThreadPool>
 
 namespace {
@@ -39,6 +45,9 @@ Shell::~Shell()
 {
     if (!m_shutDown && m_locked)
         ShutDown();
+    delete m_notify;
+    delete m_hostManager;
+    delete m_settingsWindow;
     delete m_main;
     delete m_container;
     delete m_popup;
@@ -77,7 +86,16 @@ frmMain *Shell::mainWindow()
     m_main = new frmMain(*this, services);
     m_container->host(m_main);
     connect(m_main, &frmMain::exitRequested, m_container, &QWidget::close);
+    connect(m_main, &frmMain::whoisRequested, this, &Shell::showWhois);
+    connect(m_main, &frmMain::notificationOptionsRequested, this, &Shell::showNotifySettings);
+    connect(m_main, &frmMain::serverSettingsRequested, this, &Shell::showServerSettings);
+    connect(m_main, &frmMain::hostManagerRequested, this, &Shell::showHostManager);
     m_main->load();
+    // Problems met with the settings file (one set aside as damaged) reach the log from here on.
+    m_main->settings().setNoticeSink([main = QPointer<frmMain>(m_main)](const QString &line) {
+        if (main)
+            main->PutLog(line);
+    });
     m_main->show();
     return m_main;
 }
@@ -139,6 +157,13 @@ void Shell::ShutDown()
     if (m_shutDown)
         return;
     m_shutDown = true;
+    if (m_notify) {
+        m_notify->hide();
+        m_notify->deleteLater();
+    }
+    delete m_hostManager;
+    delete m_settingsWindow;
+    frmMsgBox::unload();
     if (m_main) {
         m_main->WRITEIP();
         m_main->stopTimers();
@@ -147,6 +172,8 @@ void Shell::ShutDown()
         m_main->deleteLater();
         m_main = nullptr;
     }
+    if (m_whois)
+        m_whois->reject();
     if (m_tray)
         m_tray->Show(false);
     if (m_container) {
@@ -162,6 +189,32 @@ void Shell::ShutDown()
     if (m_locked)
         m_instance->unlock();
     emit finished(0);
+}
+
+void Shell::showNotifySettings()
+{
+    if (m_shutDown)
+        return;
+    if (!m_notify) {
+        NotifyWindowServices services;
+        services.settings = m_services.settings;
+        services.sound = m_services.sound;
+        services.mixer = m_services.mixer;
+        m_notify = new frmSetNotifies(services);
+        m_notify->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_notify, &frmSetNotifies::mainWindowRequested, this, [this] {
+            if (m_container)
+                m_container->restoreFromTray();
+        });
+    }
+    m_notify->show();
+    m_notify->raise();
+    m_notify->activateWindow();
+}
+
+frmSetNotifies *Shell::notifySettings() const
+{
+    return m_notify;
 }
 
 void Shell::OpenDocument(const QString &path)
@@ -201,7 +254,94 @@ void Shell::showPopup(const QString &caption, const QString &subcaption)
     m_popup->ShowTrayNotification(caption, subcaption);
 }
 
+WhoIs_Form *Shell::whoisWindow() const
+{
+    return m_whois;
+}
+
+void Shell::showWhois(const QString &hostName)
+{
+    if (!m_whois)
+        m_whois = new WhoIs_Form(m_services.settings, *m_services.clock, {}, m_main->window());
+    m_whois->openFor(hostName);
+}
+
 void Shell::restoreWindow()
 {
     m_container->restoreFromTray();
+}
+
+frmSettings *Shell::settingsWindow() const
+{
+    return m_settingsWindow;
+}
+
+frmMain2 *Shell::hostManager() const
+{
+    return m_hostManager;
+}
+
+void Shell::showServerSettings()
+{
+    if (m_shutDown || !m_main)
+        return;
+    // The main window stays hidden while the settings window is open.
+    if (m_container)
+        m_container->hide();
+    if (!m_settingsWindow) {
+        frmSettingsServices services;
+        services.settings = m_services.settings;
+        services.connection = m_connection;
+        m_settingsWindow = new frmSettings(*this, services);
+        m_settingsWindow->load();
+    }
+    m_settingsWindow->show();
+    m_settingsWindow->raise();
+    m_settingsWindow->activateWindow();
+}
+
+void Shell::showHostManager()
+{
+    if (m_shutDown)
+        return;
+    if (!m_hostManager) {
+        frmMain2Services services;
+        services.settings = m_services.settings;
+        services.connection = m_connection;
+        m_hostManager = new frmMain2(*this, services);
+        m_hostManager->load();
+    }
+    m_hostManager->showNormal();
+    m_hostManager->raise();
+    m_hostManager->activateWindow();
+}
+
+void Shell::showMainWindow()
+{
+    if (m_container)
+        m_container->restoreFromTray();
+}
+
+void Shell::listenOnPort(qint16 port)
+{
+    if (m_main)
+        m_main->ListenOnPort(port);
+}
+
+void Shell::enablePublisher()
+{
+    if (m_main)
+        m_main->enablePublisher();
+}
+
+void Shell::setAddressLabel(const QString &text)
+{
+    if (m_main)
+        m_main->setAddressCaption(text);
+}
+
+void Shell::putLog(const QString &line)
+{
+    if (m_main)
+        m_main->PutLog(line);
 }

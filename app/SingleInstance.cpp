@@ -1,5 +1,7 @@
 #include "app/SingleInstance.h"
 
+#include "core/PrivateFiles.h"
+
 #include <QDir>
 #include <QStandardPaths>
 
@@ -10,7 +12,7 @@ SingleInstance::SingleInstance(const QString &lockDir)
         dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (dir.isEmpty())
         dir = QDir::tempPath();
-    QDir().mkpath(dir);
+    PrivateFiles::makeDir(dir);
     m_fileName = dir + QStringLiteral("/vistelle.lock");
     m_lock = std::make_unique<QLockFile>(m_fileName);
     // A running instance refreshes nothing: the lock stays valid for as long as its process lives.

@@ -10,7 +10,9 @@
 #include "core/Conversions.h"
 #include "core/Paths.h"
 #include "core/SettingsStore.h"
+#include "dialogs/MessageBox.h"
 #include "nettools/Class1.h"
+#include "publish/AddressFile.h"
 #include "publish/AddressUpdater.h"
 #include "publish/BackgroundTask.h"
 #include "publish/ConnectionMonitor.h"
@@ -104,6 +106,16 @@ void frmMain::buildWindow()
     Send_Query_Button1 = new QPushButton(icon("application-exit"), QStringLiteral("Exit"), this);
     Send_Query_Button1->setObjectName(QStringLiteral("Send_Query_Button1"));
     connect(Send_Query_Button1, &QPushButton::clicked, this, &frmMain::exitRequested);
+    Command1 = new QPushButton(QStringLiteral("Server Notification Options..."), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    connect(Command1, &QPushButton::clicked, this, &frmMain::notificationOptionsRequested);
+    cmdServerSettings = new QPushButton(QStringLiteral("Settings..."), this);
+    cmdServerSettings->setObjectName(QStringLiteral("cmdServerSettings"));
+    connect(cmdServerSettings, &QPushButton::clicked, this, &frmMain::serverSettingsRequested);
+    Image4 = iconButton(this, "Image4", "vistelle-dns-update",
+        OutsideAddresses::read(*m_settings).providerName + QStringLiteral(" Update"));
+    Image4->setAccessibleName(Image4->toolTip());
+    connect(Image4, &QToolButton::clicked, this, &frmMain::Image4_Click);
 
     lblEvents = new QLabel(QStringLiteral("Latest Events"), this);
     lblEvents->setObjectName(QStringLiteral("lblEvents"));
@@ -123,6 +135,9 @@ void frmMain::buildWindow()
     top->addWidget(Connectionon);
     top->addWidget(Connectionoff);
     top->addWidget(Label8, 1);
+    top->addWidget(Command1);
+    top->addWidget(Image4);
+    top->addWidget(cmdServerSettings);
     top->addWidget(Label10);
     top->addSpacing(8);
     top->addWidget(Send_Query_Button1);
@@ -140,6 +155,11 @@ void frmMain::buildWindow()
     visitorsLabel->setFont(headingFont);
     visitorsBar->addWidget(visitorsLabel);
     visitorsBar->addStretch();
+    Image1 = iconButton(this, "Image1", "system-search", QStringLiteral("Whois"));
+    Image1->setAccessibleName(Image1->toolTip());
+    connect(
+        Image1, &QToolButton::clicked, this, [this, label = widgets.Label6] { emit whoisRequested(label->text()); });
+    visitorsBar->addWidget(Image1);
     for (QToolButton *b : { widgets.Image3, widgets.Image8, widgets.Image7 })
         b->setIconSize(QSize(22, 22));
     widgets.Image3->setIcon(icon("document-save"));
@@ -257,11 +277,7 @@ void frmMain::load()
                     setAddressLabel(CurrentIp + address);
             });
     } else {
-        QString address;
-        QFile file(addressFileName());
-        if (file.open(QIODevice::ReadOnly))
-            address = QString::fromUtf8(file.readLine(1024)).trimmed();
-        setAddressLabel(CurrentIp + address);
+        setAddressLabel(CurrentIp + AddressFile::read(addressFileName()));
     }
 
     m_updater->Timer2_Timer();
@@ -301,19 +317,15 @@ void frmMain::listenOnConfiguredPort()
 
 QString frmMain::addressFileName()
 {
-    return Paths::userDataDir() + QStringLiteral("/iptxt.txt");
+    return AddressFile::fileName();
 }
 
 void frmMain::WRITEIP()
 {
-    const QString caption = Label8->text();
-    // Everything after the first "IP:"; without one, the caption without its first two characters.
-    const qsizetype at = caption.indexOf(QStringLiteral("IP:"));
-    const QString address = at >= 0 ? caption.mid(at + 3) : caption.mid(2);
-    QDir().mkpath(Paths::userDataDir());
-    QFile file(addressFileName());
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(address.toUtf8() + "\r\n");
+    // The address after the label's "IP:"; a status text leaves the file empty.
+    QString error;
+    if (!AddressFile::write(AddressFile::addressInCaption(Label8->text()), &error, addressFileName()))
+        PutLog(QStringLiteral("Error saving the address file: ") + error);
 }
 
 QString frmMain::getcountry(const QString &ip)
@@ -371,6 +383,16 @@ void frmMain::Image5_Click()
 {
     if (m_connection->query().online)
         listenOnConfiguredPort();
+}
+
+void frmMain::Image4_Click()
+{
+    if (!m_connection->query().online) {
+        MessageBox::information(
+            this, QStringLiteral("Vistelle"), QStringLiteral("You are not connected to the Internet"));
+        return;
+    }
+    emit hostManagerRequested();
 }
 
 void frmMain::Label10_Click()

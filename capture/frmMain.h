@@ -76,6 +76,8 @@ public:
     void closeSocket();
     // Enables the remote-script publisher (tmrUpdateIP).
     void enablePublisher();
+    // Label8, the address label (the host manager sets it after a manual update).
+    void setAddressCaption(const QString &text) { setAddressLabel(text); }
 
     // The address file: iptxt.txt in the user's data folder.
     static QString addressFileName();
@@ -97,6 +99,14 @@ signals:
     void exitRequested();
     // The listener asked for the remote-script publisher to be enabled (after a socket error).
     void publisherEnableRequested();
+    // The "Whois" button, with the host name of the selected visitor (Label6's caption).
+    void whoisRequested(const QString &hostName);
+    // "Server Notification Options...": the notification settings window should open.
+    void notificationOptionsRequested();
+    // "Settings...": the shell hides the main window and opens the server settings window.
+    void serverSettingsRequested();
+    // The provider's "Update" icon while online: the shell opens the host manager window.
+    void hostManagerRequested();
 
 private:
     void buildWindow();
@@ -105,6 +115,7 @@ private:
     void onAcceptError(const QString &description);
     void Image5_Click();
     void Label10_Click();
+    void Image4_Click();
 
     // IVisitEffects
     void putLog(const QString &line) override { PutLog(line); }
@@ -148,11 +159,15 @@ private:
     QLabel *lblEvents = nullptr; // "Latest Events"
     QToolButton *Image2 = nullptr; // "Clear Event Log"
     QToolButton *Image5 = nullptr; // "Listen on port"
+    QToolButton *Image1 = nullptr; // "Whois"
     QPlainTextEdit *txtLog = nullptr;
     QStatusBar *StatusBar1 = nullptr;
     QToolButton *panel5 = nullptr; // the update panel (key "download")
     QLabel *Label10 = nullptr; // "Help"
     QPushButton *Send_Query_Button1 = nullptr; // "Exit"
+    QPushButton *Command1 = nullptr; // "Server Notification Options..."
+    QPushButton *cmdServerSettings = nullptr; // "Settings..."
+    QToolButton *Image4 = nullptr; // the provider's "Update": the host manager
     QTimer *Timer1 = nullptr;
     QTimer *Timer2 = nullptr;
 

@@ -2,6 +2,7 @@
 # target of the project. Link it PRIVATE from each target.
 option(VISTELLE_WERROR "Treat compiler warnings as errors" OFF)
 option(VISTELLE_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(VISTELLE_FUZZ "Build the libFuzzer harnesses of tests/fuzz, everything with fuzzing coverage and sanitizers (Clang)" OFF)
 
 add_library(vistelle_common INTERFACE)
 target_compile_features(vistelle_common INTERFACE cxx_std_20)
@@ -15,6 +16,15 @@ if(VISTELLE_WERROR)
 endif()
 if(VISTELLE_SANITIZE)
     target_compile_options(vistelle_common INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer)
+    target_link_options(vistelle_common INTERFACE -fsanitize=address,undefined)
+endif()
+if(VISTELLE_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+        message(FATAL_ERROR "VISTELLE_FUZZ needs Clang (scripts/fuzz.sh uses clang++-14)")
+    endif()
+    # Undefined behaviour ends the run, so the fuzzer keeps the input.
+    target_compile_options(vistelle_common INTERFACE
+        -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
     target_link_options(vistelle_common INTERFACE -fsanitize=address,undefined)
 endif()
 target_compile_definitions(vistelle_common INTERFACE

@@ -1,10 +1,10 @@
 #include "core/ConnectionState.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusInterface>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
-#include <QDBusReply>
+#include <QDBusVariant>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 
@@ -97,20 +97,65 @@ ConnectionState::Result RouteConnectionState::query() const
     return result;
 }
 
+NetworkManagerConnectionState::NetworkManagerConnectionState(
+    QString procRoot, QString sysRoot, QString busAddress, const Clock &clock)
+    : RouteConnectionState(std::move(procRoot), std::move(sysRoot))
+    , m_busAddress(std::move(busAddress))
+    , m_clock(clock)
+{ }
+
+namespace {
+const QString NetworkManagerService = QStringLiteral("org.freedesktop.NetworkManager");
+
+// One property of a NetworkManager object, asked with a plain Properties.Get call that waits no
+// longer than the deadline (no introspection, no service activation). timedOut is set when the
+// answer did not come in time.
+QVariant networkManagerProperty(const QDBusConnection &bus, const QString &path, const QString &interface,
+    const QString &name, const QDeadlineTimer &deadline, bool &timedOut)
+{
+    const qint64 left = deadline.remainingTime();
+    if (left <= 0) {
+        timedOut = true;
+        return {};
+    }
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        NetworkManagerService, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    call << interface << name;
+    call.setAutoStartService(false);
+    // QDBus::Block waits without running an event loop.
+    const QDBusMessage reply = bus.call(call, QDBus::Block, int(qMax<qint64>(1, left)));
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+        if (reply.errorName() == u"org.freedesktop.DBus.Error.NoReply"
+            || reply.errorName() == u"org.freedesktop.DBus.Error.Timeout" || deadline.hasExpired())
+            timedOut = true;
+        return {};
+    }
+    return qvariant_cast<QDBusVariant>(reply.arguments().at(0)).variant();
+}
+} // namespace
+
 QString NetworkManagerConnectionState::connectionNameFor(const QString &interfaceName) const
 {
-    static const QString Service = QStringLiteral("org.freedesktop.NetworkManager");
-    QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(Service).value())
+    if (m_clock.monotonicMs() < m_quietUntilMs.load())
         return interfaceName;
-    QDBusInterface manager(Service, QStringLiteral("/org/freedesktop/NetworkManager"), Service, bus);
-    manager.setTimeout(500);
-    const QVariant primary = manager.property("PrimaryConnection");
+    const QDBusConnection bus = m_busAddress.isEmpty()
+        ? QDBusConnection::systemBus()
+        : QDBusConnection::connectToBus(m_busAddress, QStringLiteral("vistelle-connection-query:") + m_busAddress);
+    if (!bus.isConnected())
+        return interfaceName;
+
+    const QDeadlineTimer deadline(DBusBudgetMs);
+    bool timedOut = false;
+    QString id;
+    const QVariant primary = networkManagerProperty(bus, QStringLiteral("/org/freedesktop/NetworkManager"),
+        NetworkManagerService, QStringLiteral("PrimaryConnection"), deadline, timedOut);
     const QString path = primary.value<QDBusObjectPath>().path();
-    if (path.isEmpty() || path == u"/")
-        return interfaceName;
-    QDBusInterface active(Service, path, QStringLiteral("org.freedesktop.NetworkManager.Connection.Active"), bus);
-    active.setTimeout(500);
-    const QString id = active.property("Id").toString();
-    return id.isEmpty() ? interfaceName : id;
+    if (!path.isEmpty() && path != u"/") {
+        id = networkManagerProperty(bus, path, QStringLiteral("org.freedesktop.NetworkManager.Connection.Active"),
+            QStringLiteral("Id"), deadline, timedOut)
+                 .toString();
+    }
+    if (timedOut)
+        m_quietUntilMs.store(m_clock.monotonicMs() + QuietAfterTimeoutMs);
+    return id.isEmpty() ? interfaceName : id.left(254);
 }

@@ -1,6 +1,11 @@
 #pragma once
 
+#include "core/Clock.h"
+
 #include <QString>
+
+#include <atomic>
+#include <limits>
 
 // Whether the machine is online, and the name of the connection that carries the traffic.
 //
@@ -55,11 +60,25 @@ private:
 
 // The route query, with NetworkManager's name for the primary connection ("Wired connection 1")
 // when NetworkManager runs on the system bus; the interface name otherwise.
+//
+// The questions to NetworkManager wait at most DBusBudgetMs together, so a NetworkManager that
+// hangs cannot freeze the window that asks; after one went unanswered, NetworkManager is left
+// alone for QuietAfterTimeoutMs and the interface name serves. Safe to use from several threads.
 class NetworkManagerConnectionState final : public RouteConnectionState
 {
 public:
-    using RouteConnectionState::RouteConnectionState;
+    static constexpr int DBusBudgetMs = 500;
+    static constexpr qint64 QuietAfterTimeoutMs = 60'000;
+
+    // busAddress: the D-Bus bus to ask; empty for the system bus (tests use a private bus).
+    explicit NetworkManagerConnectionState(QString procRoot = QStringLiteral("/proc"),
+        QString sysRoot = QStringLiteral("/sys"), QString busAddress = QString(), const Clock &clock = Clock::system());
 
 protected:
     QString connectionNameFor(const QString &interfaceName) const override;
+
+private:
+    QString m_busAddress;
+    const Clock &m_clock;
+    mutable std::atomic<qint64> m_quietUntilMs { std::numeric_limits<qint64>::min() };
 };

@@ -1,22 +1,32 @@
 #pragma once
 
-#include <QHash>
+#include "core/LogSink.h"
+
 #include <QString>
 
 #include <memory>
 
-class QSettings;
-
 // The per-user key/value store of the program: texts addressed by a key whose letter case does
 // not matter, all in group "Settings" of the INI file RizidirUduzidodirer.conf in the user's
-// configuration folder. The file is readable and writable by its owner only: it holds the
-// dynamic-DNS password.
+// configuration folder (the format QSettings reads and writes).
 //
-// Nothing is cached beyond the underlying QSettings object: a value saved through one store is
-// seen by the next read through any store of the same file in this process.
+// Every read sees the file as it is on disk: when its size, modification time or identity has
+// changed since the last read or write, it is read again, so hand edits made while the program
+// runs count at once. Every save rewrites the file by atomic replacement (a new file renamed over
+// the old one, never written through a symbolic link), readable and writable by its owner only:
+// it holds the dynamic-DNS password. The folders it creates are 0700.
+//
+// A file that cannot be used (not a regular file, not readable, not INI text, larger than
+// MaxFileBytes) is reported, kept aside as "<name>.damaged" and replaced by a fresh, empty file:
+// the defaults apply. A passing failure (out of file descriptors, an input/output error) keeps
+// the values last read.
+//
+// For the user-interface thread only.
 class SettingsStore final
 {
 public:
+    static constexpr qint64 MaxFileBytes = qint64(1) << 20;
+
     // The user's store ($XDG_CONFIG_HOME/RizidirUduzidodirer.conf).
     SettingsStore();
     // A store in the given file (tests use throwaway files).
@@ -31,11 +41,31 @@ public:
     // The stored text when the key exists, else defaultValue.
     QString GetSetting(const QString &key, const QString &defaultValue = QString()) const;
     bool contains(const QString &key) const;
-    // Creates or overwrites the value; a key that exists under another letter case keeps its
-    // stored spelling, so one value remains.
+    // Creates or overwrites the value and writes the file (at the end of the outermost Batch
+    // while one lives); a key that exists under another letter case keeps its stored spelling,
+    // so one value remains.
     void SaveSetting(const QString &key, const QString &value);
-    // Writes pending changes to disk.
+    // Writes saves that are still pending (a Batch that lives, a write that failed).
     void sync();
+
+    // While one lives, saves are kept and written together when the outermost one ends: a window
+    // that saves a hundred keys writes the file once.
+    class Batch final
+    {
+    public:
+        explicit Batch(SettingsStore &store);
+        ~Batch();
+        Batch(const Batch &) = delete;
+        Batch &operator=(const Batch &) = delete;
+
+    private:
+        SettingsStore &m_store;
+    };
+
+    // Where notices about the file go besides standard error (a damaged file set aside, a file
+    // that cannot be written): the main window's log. Notices from before a sink was set reach it
+    // when it is set. An empty function removes the sink.
+    void setNoticeSink(PutLogFn sink);
 
     // The process-wide store of the running program (user-interface thread only). Tests may
     // point it at a file of their own.
@@ -43,10 +73,6 @@ public:
     static void setInstanceFile(const QString &fileName);
 
 private:
-    QString storedKey(const QString &key) const;
-    void ensurePrivateFile() const;
-
-    std::unique_ptr<QSettings> m_settings;
-    mutable QHash<QString, QString> m_keyByLower; // lower-case key -> spelling in the file
-    mutable bool m_keysLoaded = false;
+    struct State;
+    std::unique_ptr<State> d;
 };

@@ -10,12 +10,9 @@
 
 #include <QLocale>
 #include <QTimer>
+#include <QUrl>
 
-namespace {
-const QString CurrentIp = QStringLiteral(" Current IP:");
-
-// The first word of a provider's answer, bounded and free of control characters.
-QString answerWord(const QString &answer)
+QString AddressUpdater::answerWord(const QString &answer)
 {
     QString word = answer.trimmed().section(u' ', 0, 0).section(u'\n', 0, 0).left(40);
     for (QChar &c : word) {
@@ -25,23 +22,44 @@ QString answerWord(const QString &answer)
     return word.trimmed();
 }
 
-struct UpdateResult
+namespace {
+const QString CurrentIp = QStringLiteral(" Current IP:");
+
+// A reason that came from the network or the transport, made fit for one log line.
+QString oneLine(const QString &text)
+{
+    QString line = text.left(200);
+    for (QChar &c : line) {
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f))
+            c = u' ';
+    }
+    return line.trimmed();
+}
+
+bool noAccountText(const QString &text)
+{
+    return text.trimmed().isEmpty();
+}
+} // namespace
+
+struct AddressUpdater::UpdateResult
 {
     bool ok = false;
     QString address;
     QString answer;
     int httpStatus = 0;
     bool timedOut = false;
+    // An exchange of the update failed (no answer, or one over the size limit), and why.
+    bool failedExchange = false;
+    QString failure;
 };
 
-struct LoginResult
+struct AddressUpdater::LoginResult
 {
     bool ok = false;
-    int httpStatus = 0;
-    bool failedExchange = false;
-    bool timedOut = false;
+    bool refused = false;
+    QString reason;
 };
-} // namespace
 
 AddressUpdater::AddressUpdater(SettingsStore &settings, std::shared_ptr<const ConnectionState> connection,
     UpdateCheck *updateCheck, IAddressUpdaterView &view, const Clock &clock, QObject *parent)
@@ -109,9 +127,17 @@ void AddressUpdater::Timer2_Timer()
         emit tickFinished();
         return;
     }
+    const bool noAccount = noAccountText(m_settings.GetSetting(QStringLiteral("dyuser")))
+        || noAccountText(m_settings.GetSetting(QStringLiteral("dyname")));
     if (m_updateTicks == 1) {
         m_view.listen();
-        finishTick();
+        if (!noAccount) {
+            finishTick();
+            return;
+        }
+    }
+    if (noAccount) {
+        showAddressWithoutAccount();
         return;
     }
 
@@ -131,6 +157,29 @@ void AddressUpdater::Timer2_Timer()
     compareAndUpdate();
 }
 
+void AddressUpdater::showAddressWithoutAccount()
+{
+    // No provider is contacted without an account; the label shows the public address, as with
+    // dynamic DNS off.
+    if (!m_noAccountLogged) {
+        m_noAccountLogged = true;
+        log(QStringLiteral("Dynamic DNS is on but no account is set: open Settings... to set one"));
+    }
+    m_busy = true;
+    const OutsideAddresses addresses = OutsideAddresses::read(m_settings);
+    const QString echo = addresses.echoPageUrl;
+    HttpOptions options = addresses.httpOptions();
+    options.timeoutMs = m_timeoutMs;
+    auto connection = m_connection;
+    runInBackground<QString>(
+        this, [echo, connection, options] { return modXMLHTTP::GetPublicIP(echo, *connection, options); },
+        [this](const QString &address) {
+            if (!address.isEmpty() && m_view.addressLabel() != CurrentIp + address)
+                m_view.setAddressLabel(CurrentIp + address);
+            finishTick();
+        });
+}
+
 void AddressUpdater::compareAndUpdate()
 {
     m_busy = true;
@@ -145,6 +194,12 @@ void AddressUpdater::compareAndUpdate()
     m_httpOptions = addresses.httpOptions();
     m_httpOptions.timeoutMs = m_timeoutMs;
     m_client->setEndpoints({ addresses.accountSiteUrl, addresses.updateHostUrl, m_echoPageUrl, m_httpOptions });
+    if (!m_plainHttpWarned && QUrl(addresses.updateHostUrl).scheme().compare(u"http", Qt::CaseInsensitive) == 0) {
+        m_plainHttpWarned = true;
+        log(QStringLiteral("Warning: the update host ") + oneLine(addresses.updateHostUrl)
+            + QStringLiteral(" is plain http, so the account's user name and password cross the network unencrypted;"
+                             " an https address protects them"));
+    }
 
     const QString echo = m_echoPageUrl;
     const HttpOptions options = m_httpOptions;
@@ -173,27 +228,27 @@ void AddressUpdater::onPublicAddress(const QString &address)
         [client, user, password] {
             LoginResult result;
             result.ok = client->Login(user, password);
-            const clsDyndns::Exchange &exchange = client->LastExchange();
-            result.httpStatus = exchange.httpStatus;
-            result.failedExchange = exchange.error.has_value();
-            result.timedOut = exchange.error == HttpErrorKind::Timeout;
+            result.refused = client->LastLoginFailure().refused;
+            result.reason = client->LastLoginFailure().reason;
             return result;
         },
-        [this](const LoginResult &r) { onLogin(r.ok, r.httpStatus, r.failedExchange, r.timedOut); });
+        [this](const LoginResult &r) { onLogin(r); });
 }
 
-void AddressUpdater::onLogin(bool ok, int httpStatus, bool failedExchange, bool timedOut)
+void AddressUpdater::onLogin(const LoginResult &login)
 {
-    if (!ok) {
-        log(QStringLiteral("Your ") + m_providerName
-            + QStringLiteral(" username or password is incorrect. Please edit your settings and try again."));
+    if (!login.ok) {
         m_view.setAddressLabel(QStringLiteral("IP Update Failed"));
-        if (timedOut)
-            backOff(QStringLiteral("the login timed out"));
-        else if (httpStatus >= 500)
-            backOff(QStringLiteral("the account site answered HTTP ") + QString::number(httpStatus));
-        else if (!failedExchange)
+        if (login.refused) {
+            log(QStringLiteral("Your ") + m_providerName
+                + QStringLiteral(" username or password is incorrect. Please edit your settings and try again."));
             pause(QStringLiteral("the provider refused the login"));
+        } else {
+            // The provider was not reached, or its pages could not be used: nothing says the
+            // password is wrong, so the attempt is repeated after the usual wait.
+            log(QStringLiteral("Could not reach ") + m_providerName + QStringLiteral(": ") + oneLine(login.reason));
+            backOff(QStringLiteral("the account site could not be used"));
+        }
         finishTick();
         return;
     }
@@ -216,31 +271,38 @@ void AddressUpdater::onLogin(bool ok, int httpStatus, bool failedExchange, bool 
                 result.httpStatus = answer.exchange.httpStatus;
                 result.timedOut = answer.exchange.error == HttpErrorKind::Timeout;
             }
+            if (!result.ok && client->LastExchange().error) {
+                result.failedExchange = true;
+                result.timedOut = result.timedOut || client->LastExchange().error == HttpErrorKind::Timeout;
+                result.failure = client->LastExchange().errorText;
+            }
             return result;
         },
-        [this](const UpdateResult &r) { onUpdate(r.ok, r.address, r.answer, r.httpStatus, r.timedOut); });
+        [this](const UpdateResult &r) { onUpdate(r); });
 }
 
-void AddressUpdater::onUpdate(bool ok, const QString &address, const QString &answer, int httpStatus, bool timedOut)
+void AddressUpdater::onUpdate(const UpdateResult &result)
 {
-    if (!ok) {
+    if (!result.ok) {
         m_view.setAddressLabel(QStringLiteral("Automatic Update Failed"));
         log(QStringLiteral("IP Update Failed. Please check username and password"));
-        const QString word = answerWord(answer);
+        const QString word = answerWord(result.answer);
         if (isFinalAnswer(word))
             pause(QStringLiteral("the provider answered \"") + word + u'"');
         else if (isWaitAnswer(word))
             backOff(QStringLiteral("the provider answered \"") + word + u'"');
-        else if (httpStatus >= 500)
-            backOff(QStringLiteral("the update host answered HTTP ") + QString::number(httpStatus));
-        else if (timedOut)
+        else if (result.httpStatus >= 500)
+            backOff(QStringLiteral("the update host answered HTTP ") + QString::number(result.httpStatus));
+        else if (result.timedOut)
             backOff(QStringLiteral("the update timed out"));
+        else if (result.failedExchange)
+            backOff(QStringLiteral("the provider could not be reached: ") + oneLine(result.failure));
         finishTick();
         return;
     }
     m_backoffMs = 0;
     m_retryNotBeforeMs = 0;
-    m_view.setAddressLabel(CurrentIp + address);
+    m_view.setAddressLabel(CurrentIp + result.address);
     m_waitingAfterUpdate = true;
     checkUpdateWait();
 }

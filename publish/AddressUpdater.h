@@ -40,10 +40,15 @@ public:
 // user-interface thread in the order a synchronous run would show them. A tick that finds an
 // update still running does nothing.
 //
+// Without an account (dyuser or dyname blank) no provider is contacted: the label shows the
+// public address and the log says once per run that an account is missing.
+//
 // The provider's rules are kept: after a refused login or an answer that forbids retrying
 // (badauth, nohost, notfqdn, numhost, abuse, badagent, !donator, badsys) the automatic updates
-// pause until a dynamic-DNS setting changes; after 911, dnserr, an HTTP 5xx answer or a time-out
-// the next attempt waits 30 minutes, doubling up to 4 hours.
+// pause until a dynamic-DNS setting changes; after 911, dnserr, an HTTP 5xx answer, a time-out or
+// a provider that could not be reached (name lookup, connection, certificate, an answer over the
+// size limit, a page without the expected parts) the next attempt waits 30 minutes, doubling up
+// to 4 hours. A plain http update host gets a warning in the log once per run.
 class AddressUpdater final : public QObject
 {
     Q_OBJECT
@@ -71,6 +76,8 @@ public:
     // started; a timer calls this, tests call it after moving the clock.
     void checkUpdateWait();
 
+    // The first word of a provider's update answer, bounded and free of control characters.
+    static QString answerWord(const QString &answer);
     // The provider's answers that forbid any retry without a change by the user.
     static bool isFinalAnswer(const QString &answerWord);
     // The answers after which the next attempt must wait.
@@ -81,10 +88,14 @@ signals:
     void tickFinished();
 
 private:
+    struct LoginResult;
+    struct UpdateResult;
+
+    void showAddressWithoutAccount();
     void compareAndUpdate();
     void onPublicAddress(const QString &address);
-    void onLogin(bool ok, int httpStatus, bool failedExchange, bool timedOut);
-    void onUpdate(bool ok, const QString &address, const QString &answer, int httpStatus, bool timedOut);
+    void onLogin(const LoginResult &result);
+    void onUpdate(const UpdateResult &result);
     void onUpdated();
     void finishTick();
     void pause(const QString &reason);
@@ -112,6 +123,8 @@ private:
     QString m_user, m_password, m_hostName;
     bool m_waitingAfterUpdate = false;
 
+    bool m_noAccountLogged = false;
+    bool m_plainHttpWarned = false;
     bool m_paused = false;
     QStringList m_pausedSettings;
     qint64 m_retryNotBeforeMs = 0;

@@ -17,7 +17,7 @@ OutsideAddresses OutsideAddresses::defaults()
     OutsideAddresses a;
     a.echoPageUrl = QStringLiteral("https://api.ipify.org/");
     a.accountSiteUrl = QStringLiteral("https://account.dyn.com/");
-    a.updateHostUrl = QStringLiteral("http://members.dyndns.org");
+    a.updateHostUrl = QStringLiteral("https://members.dyndns.org");
     a.providerName = QStringLiteral("DynDNS");
     a.providerSiteUrl = QStringLiteral("https://account.dyn.com/");
     a.updateStatusUrl = QStringLiteral("https://vistelle.sourceforge.io/update/status.txt");

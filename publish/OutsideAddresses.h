@@ -11,8 +11,9 @@ class SettingsStore;
 //
 //   EchoPageURL       public-address echo page          https://api.ipify.org/
 //   AccountSiteURL    provider's account site (https, ending in "/")   https://account.dyn.com/
-//   UpdateHostURL     provider's update host (plain http, without "/nic/update")
-//                                                       http://members.dyndns.org
+//   UpdateHostURL     provider's update host (without "/nic/update"; plain http is possible but
+//                     sends the account's password unencrypted)
+//                                                       https://members.dyndns.org
 //   ProviderName      provider's display name           DynDNS
 //   ProviderSiteURL   provider's web site               https://account.dyn.com/
 //   UpdateStatusURL   update-check status file (newest version text)

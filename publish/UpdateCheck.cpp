@@ -52,9 +52,47 @@ QString UpdateCheck::buildVersionText()
         + QString::number(VISTELLE_VERSION_PATCH);
 }
 
+std::optional<QList<QStringView>> UpdateCheck::versionNumbers(QStringView version)
+{
+    const QStringView text = version.trimmed();
+    if (text.isEmpty() || text.size() > kMaxShownVersion)
+        return std::nullopt;
+    QList<QStringView> numbers;
+    for (QStringView part : text.split(u'.')) {
+        if (part.isEmpty())
+            return std::nullopt;
+        for (const QChar c : part) {
+            if (c < u'0' || c > u'9')
+                return std::nullopt;
+        }
+        // Leading zeros say nothing: "007" is 7.
+        while (part.size() > 1 && part.front() == u'0')
+            part = part.sliced(1);
+        numbers << part;
+    }
+    return numbers;
+}
+
 bool UpdateCheck::isNewer(const QString &remoteVersion, const QString &runningVersion)
 {
-    return QString::compare(remoteVersion, runningVersion, Qt::CaseSensitive) > 0;
+    const std::optional<QList<QStringView>> remote = versionNumbers(remoteVersion);
+    const std::optional<QList<QStringView>> running = versionNumbers(runningVersion);
+    // A text that is no version (an error page, an empty file) announces nothing.
+    if (!remote || !running)
+        return false;
+    const qsizetype parts = qMax(remote->size(), running->size());
+    for (qsizetype i = 0; i < parts; ++i) {
+        // A missing part counts as 0: "1.2" is "1.2.0".
+        const QStringView a = i < remote->size() ? remote->at(i) : QStringView(u"0");
+        const QStringView b = i < running->size() ? running->at(i) : QStringView(u"0");
+        // Numbers of any length, compared without converting them: more digits is larger.
+        if (a.size() != b.size())
+            return a.size() > b.size();
+        const int order = a.compare(b);
+        if (order != 0)
+            return order > 0;
+    }
+    return false;
 }
 
 QUrl UpdateCheck::downloadUrl(const QString &downloadAddress)
@@ -110,7 +148,8 @@ void UpdateCheck::apply(const Fetched &fetched)
         emit finished(false);
         return;
     }
-    m_remoteVersion = fetched.remoteVersion;
+    // Blanks and line ends around the version are no part of it.
+    m_remoteVersion = fetched.remoteVersion.trimmed();
     m_downloadAddress = fetched.downloadAddress;
     if (isNewer(m_remoteVersion, m_runningVersion)) {
         setPanel(QStringLiteral("Update Available ") + m_remoteVersion.left(kMaxShownVersion),

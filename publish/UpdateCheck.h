@@ -2,11 +2,14 @@
 
 #include "core/LogSink.h"
 
+#include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringView>
 #include <QUrl>
 
 #include <functional>
+#include <optional>
 
 class SettingsStore;
 
@@ -52,9 +55,13 @@ public:
 
     // "major.minor.revision" of the build, each a plain decimal number.
     static QString buildVersionText();
-    // True when the remote version text sorts after the running one (ordinal, case-sensitive,
-    // the whole text untrimmed).
+    // True when the remote version is newer than the running one: both are dot-separated decimal
+    // numbers ("1.10.0"), compared number by number (1.10.0 is newer than 1.9.0; a missing part
+    // counts as 0); blanks and line ends around them are ignored. A text that is not such a
+    // version is never newer.
     static bool isNewer(const QString &remoteVersion, const QString &runningVersion);
+    // The numbers of a version text without their leading zeros; nullopt when it is none.
+    static std::optional<QList<QStringView>> versionNumbers(QStringView version);
     // The address the panel click may open: http or https with a host, blanks around it
     // removed; an invalid QUrl otherwise.
     static QUrl downloadUrl(const QString &downloadAddress);

@@ -77,6 +77,7 @@ void clsDyndns::ClearSession()
 
 bool clsDyndns::Login(const QString &username, const QString &password)
 {
+    m_loginFailure = LoginFailure();
     try {
         const QString url = m_endpoints.accountSiteUrl + QStringLiteral("account/login.html?__login=1&username=")
             + modXMLHTTP::URLEncode(username) + QStringLiteral("&password=") + modXMLHTTP::URLEncode(password)
@@ -86,8 +87,11 @@ bool clsDyndns::Login(const QString &username, const QString &password)
         const QString body = SendRequest(request);
 
         // The provider refused the credentials: nothing changes but the last URL and page.
-        if (body.contains(kErrorMarker))
+        if (body.contains(kErrorMarker)) {
+            m_loginFailure.refused = true;
+            m_loginFailure.reason = QStringLiteral("the provider refused the login");
             return false;
+        }
 
         myUsername = username;
         myPassword = password;
@@ -96,16 +100,23 @@ bool clsDyndns::Login(const QString &username, const QString &password)
         const QRegularExpressionMatch match
             = cookiePattern.match(request.getResponseHeader(QStringLiteral("Set-Cookie")));
         if (!match.hasMatch())
-            throw PageError("no session cookie");
+            throw PageError("its login answer carried no session cookie");
         mySessionID = match.captured(0).remove(QStringLiteral("ACS_ID="));
         myCookie = QStringLiteral("ACS_ID=") + mySessionID;
 
         LoadHostLists();
         return true;
-    } catch (const std::exception &) {
-        ClearSession();
-        return false;
+    } catch (const HttpError &error) {
+        m_loginFailure.reason = error.description();
+    } catch (const std::exception &error) {
+        // An error page says more than the parts missing from it.
+        const int status = m_lastExchange.httpStatus;
+        m_loginFailure.reason = status >= 300
+            ? QStringLiteral("the account site answered HTTP ") + QString::number(status)
+            : QString::fromUtf8(error.what());
     }
+    ClearSession();
+    return false;
 }
 
 void clsDyndns::LoadHostLists()
@@ -119,10 +130,16 @@ void clsDyndns::LoadHostList(const QString &service, OrderedDictionary &dictiona
     HttpRequest request(m_endpoints.http);
     OpenGetRequest(request, m_endpoints.accountSiteUrl + QStringLiteral("services/") + service + u'/');
     AddCookieHeader(request);
-    QString body = SendRequest(request);
+    const QString body = SendRequest(request);
 
     dictionary.clear();
+    QString error;
+    if (!ParseHostList(body, dictionary, &error))
+        throw PageError(error.toStdString());
+}
 
+bool clsDyndns::ParseHostList(QString body, OrderedDictionary &dictionary, QString *error)
+{
     static const QRegularExpression rowPattern(
         QStringLiteral("<tr class=\"light\">[\\S\\s]+?</tr>"), QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression hostPattern(
@@ -133,7 +150,7 @@ void clsDyndns::LoadHostList(const QString &service, OrderedDictionary &dictiona
     // pattern from rescanning the rest of a page full of unclosed rows (quadratic time).
     const qsizetype lastClose = body.lastIndexOf(QLatin1String("</tr>"), -1, Qt::CaseInsensitive);
     if (lastClose < 0)
-        return;
+        return true;
     body.truncate(lastClose + 5);
 
     QRegularExpressionMatchIterator rows = rowPattern.globalMatch(body);
@@ -141,11 +158,34 @@ void clsDyndns::LoadHostList(const QString &service, OrderedDictionary &dictiona
         const QString row = rows.next().captured(0);
         const QRegularExpressionMatch host = hostPattern.match(row);
         const QRegularExpressionMatch address = addressPattern.match(row);
-        if (!host.hasMatch() || !address.hasMatch())
-            throw PageError("host row without a host name or an address");
-        if (!dictionary.add(host.captured(0).mid(1), address.captured(0).mid(1)))
-            throw PageError("host listed twice");
+        if (!host.hasMatch() || !address.hasMatch()) {
+            if (error)
+                *error = QStringLiteral("a row of its host list had no host name or no address");
+            return false;
+        }
+        if (!dictionary.add(host.captured(0).mid(1), address.captured(0).mid(1))) {
+            if (error)
+                *error = QStringLiteral("its host list named a host twice");
+            return false;
+        }
     }
+    return true;
+}
+
+std::optional<QString> clsDyndns::MailExchanger(const QString &settingsPage)
+{
+    static const QRegularExpression mxPattern(QStringLiteral("name=\"mx\" value=\"[^\"]*"));
+    const QRegularExpressionMatch mxMatch = mxPattern.match(settingsPage);
+    if (!mxMatch.hasMatch())
+        return std::nullopt;
+    QString mx = mxMatch.captured(0);
+    mx.remove(mx.indexOf(kMxPrefix), kMxPrefix.size());
+    return mx;
+}
+
+bool clsDyndns::IsAcceptedAnswer(const QString &answer)
+{
+    return answer.startsWith(QLatin1String("good")) || answer.startsWith(QLatin1String("nochg"));
 }
 
 OrderedDictionary clsDyndns::HostList() const
@@ -186,12 +226,10 @@ bool clsDyndns::SubmitUpdate(const QString &service, const QString &hostName, co
         AddCookieHeader(request);
         const QString settingsPage = SendRequest(request);
 
-        static const QRegularExpression mxPattern(QStringLiteral("name=\"mx\" value=\"[^\"]*"));
-        const QRegularExpressionMatch mxMatch = mxPattern.match(settingsPage);
-        if (!mxMatch.hasMatch())
+        const std::optional<QString> mailExchanger = MailExchanger(settingsPage);
+        if (!mailExchanger)
             return false;
-        QString mx = mxMatch.captured(0);
-        mx.remove(mx.indexOf(kMxPrefix), kMxPrefix.size());
+        const QString mx = *mailExchanger;
 
         const QString updateUrl = m_endpoints.updateHostUrl + QStringLiteral("/nic/update?system=") + service
             + QStringLiteral("&hostname=") + modXMLHTTP::URLEncode(hostName) + QStringLiteral("&myip=")
@@ -211,7 +249,7 @@ bool clsDyndns::SubmitUpdate(const QString &service, const QString &hostName, co
         m_lastUpdate.exchange = m_lastExchange;
         m_lastUpdate.body = answer;
 
-        const bool accepted = answer.startsWith(QLatin1String("good")) || answer.startsWith(QLatin1String("nochg"));
+        const bool accepted = IsAcceptedAnswer(answer);
 
         // Show the provider's addresses after the attempt, whatever its answer.
         LoadHostLists();

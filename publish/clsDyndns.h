@@ -12,8 +12,8 @@ class ConnectionState;
 
 // The client of the dynamic-DNS provider: logs into the account site (https), reads the host
 // lists of the account's "dyndns" and "statdns" services from its pages, and points one host
-// name at an address through the update protocol on the update host (plain http, "/nic/update",
-// Basic authorization).
+// name at an address through the update protocol on the update host ("/nic/update", Basic
+// authorization; https unless the user set a plain http host).
 //
 // Synchronous and free of any window: every exchange blocks for at most the time limit of its
 // HttpOptions. Run it on a worker thread, one thread at a time per instance. It shows and logs
@@ -24,7 +24,7 @@ public:
     struct Endpoints
     {
         QString accountSiteUrl; // https, ending in "/"
-        QString updateHostUrl; // http, without "/nic/update"
+        QString updateHostUrl; // without "/nic/update"
         QString echoPageUrl; // for UpdateHost with an empty address
         HttpOptions http;
     };
@@ -74,7 +74,29 @@ public:
     // address (and the caller's variable receives it).
     bool UpdateHost(const QString &hostName, QString &address);
 
+    // Why the last Login returned false.
+    struct LoginFailure
+    {
+        // The provider refused the user name or password (its login page showed its error).
+        bool refused = false;
+        // Otherwise why the account site could not be used: the transport's error (name lookup,
+        // connection, certificate, time-out, an answer over the size limit), an HTTP error status
+        // or a page without the expected parts. Empty after a successful login.
+        QString reason;
+    };
+
+    // The page parsers, on their own for tests and fuzzing.
+    // The rows of class "light" of a service page, each giving a host name and its address, into
+    // the dictionary (in page order). False, with the reason, for a row without either or a host
+    // listed twice.
+    static bool ParseHostList(QString page, OrderedDictionary &dictionary, QString *error = nullptr);
+    // The value of the settings page's mail-exchanger field; nullopt when it has none.
+    static std::optional<QString> MailExchanger(const QString &settingsPage);
+    // An update answer that begins with "good" or "nochg".
+    static bool IsAcceptedAnswer(const QString &answer);
+
     const Exchange &LastExchange() const { return m_lastExchange; }
+    const LoginFailure &LastLoginFailure() const { return m_loginFailure; }
     const UpdateAnswer &LastUpdate() const { return m_lastUpdate; }
 
 private:
@@ -101,4 +123,5 @@ private:
 
     Exchange m_lastExchange;
     UpdateAnswer m_lastUpdate;
+    LoginFailure m_loginFailure;
 };

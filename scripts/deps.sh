@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing Vistelle need.
 #   scripts/deps.sh          build and run dependencies
-#   scripts/deps.sh --test   also what the tests and benchmarks need
+#   scripts/deps.sh --test   also what the tests, the benchmarks and the fuzzers need
+#   scripts/deps.sh --fuzz   the build dependencies and what the fuzzers need (scripts/fuzz.sh)
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6opengl6-dev libqt6svg6
           libcurl4-openssl-dev libasound2-dev libsndfile1-dev libgl-dev
           sound-theme-freedesktop alsa-utils ca-certificates)
+fuzz_packages=(clang-14 libfuzzer-14-dev llvm-14)
 if [[ "${1:-}" == "--test" ]]; then
     packages+=(xvfb xauth xdotool trayer x11-utils imagemagick openbox python3 openssl
-               nginx-light libmaxminddb-dev iproute2 procps chromium clang-format
-               dpkg-dev file lintian appstream desktop-file-utils man-db)
+               nginx-light libmaxminddb-dev iproute2 procps chromium clang-format dbus-daemon
+               pulseaudio pulseaudio-utils libasound2-plugins desktop-file-utils libglib2.0-bin
+               python3-pyatspi at-spi2-core dbus dpkg-dev file lintian appstream man-db
+               "${fuzz_packages[@]}")
+elif [[ "${1:-}" == "--fuzz" ]]; then
+    packages+=("${fuzz_packages[@]}")
 fi
 
 missing=()

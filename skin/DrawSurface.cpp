@@ -5,12 +5,33 @@
 #include <QFontMetrics>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QtMath>
 
 DrawSurface::DrawSurface(QWidget *parent)
     : QWidget(parent)
 {
-    m_image = QImage(size().expandedTo(QSize(1, 1)), QImage::Format_ARGB32_Premultiplied);
-    m_image.fill(m_clearColor);
+    m_image = blankImage();
+}
+
+QImage DrawSurface::blankImage() const
+{
+    // The backing image has the screen's pixels: at a device pixel ratio of 2 a picture drawn
+    // with a ratio of 2 keeps every one of its pixels.
+    const qreal ratio = devicePixelRatioF();
+    const QSize logical = size().expandedTo(QSize(1, 1));
+    QImage image(
+        QSize(qCeil(logical.width() * ratio), qCeil(logical.height() * ratio)), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
+    image.fill(m_clearColor);
+    return image;
+}
+
+bool DrawSurface::backingFits() const
+{
+    const qreal ratio = devicePixelRatioF();
+    const QSize logical = size().expandedTo(QSize(1, 1));
+    return m_image.devicePixelRatio() == ratio
+        && m_image.size() == QSize(qCeil(logical.width() * ratio), qCeil(logical.height() * ratio));
 }
 
 QColor DrawSurface::foreQColor() const
@@ -20,8 +41,7 @@ QColor DrawSurface::foreQColor() const
 
 void DrawSurface::Cls()
 {
-    m_image = QImage(size().expandedTo(QSize(1, 1)), QImage::Format_ARGB32_Premultiplied);
-    m_image.fill(m_clearColor);
+    m_image = blankImage();
     update();
 }
 
@@ -29,19 +49,22 @@ void DrawSurface::PaintPicture(const QImage &image, const QRectF &dest, const QR
 {
     if (image.isNull() || dest.isEmpty() || source.isEmpty())
         return;
-    if (m_image.size() != size().expandedTo(QSize(1, 1)))
+    if (!backingFits())
         resizeEvent(nullptr);
+    // The source is in the picture's own units: its pixels divided by its device pixel ratio.
+    const qreal ratio = image.devicePixelRatio();
+    const QRectF sourcePixels(source.x() * ratio, source.y() * ratio, source.width() * ratio, source.height() * ratio);
     QPainter p(&m_image);
     if (compositionMode >= 0)
         p.setCompositionMode(QPainter::CompositionMode(compositionMode));
-    p.drawImage(dest, image, source);
+    p.drawImage(dest, image, sourcePixels);
     p.end();
     update();
 }
 
 void DrawSurface::Print(int x, int y, const QString &text)
 {
-    if (m_image.size() != size().expandedTo(QSize(1, 1)))
+    if (!backingFits())
         resizeEvent(nullptr);
     QPainter p(&m_image);
     p.setFont(font());
@@ -54,7 +77,7 @@ void DrawSurface::Print(int x, int y, const QString &text)
 
 void DrawSurface::DrawBox(int x1, int y1, int x2, int y2)
 {
-    if (m_image.size() != size().expandedTo(QSize(1, 1)))
+    if (!backingFits())
         resizeEvent(nullptr);
     QPainter p(&m_image);
     p.setPen(QPen(foreQColor(), 0));
@@ -65,7 +88,7 @@ void DrawSurface::DrawBox(int x1, int y1, int x2, int y2)
 
 void DrawSurface::DrawLine(int x1, int y1, int x2, int y2)
 {
-    if (m_image.size() != size().expandedTo(QSize(1, 1)))
+    if (!backingFits())
         resizeEvent(nullptr);
     QPainter p(&m_image);
     p.setPen(QPen(foreQColor(), 0));
@@ -88,16 +111,17 @@ void DrawSurface::paintEvent(QPaintEvent *event)
 {
     QPainter p(this);
     p.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    p.drawImage(event->rect(), m_image, event->rect());
+    const QRect area = event->rect();
+    const qreal ratio = m_image.devicePixelRatio();
+    p.drawImage(
+        QRectF(area), m_image, QRectF(area.x() * ratio, area.y() * ratio, area.width() * ratio, area.height() * ratio));
 }
 
 void DrawSurface::resizeEvent(QResizeEvent *)
 {
-    const QSize wanted = size().expandedTo(QSize(1, 1));
-    if (m_image.size() == wanted)
+    if (backingFits())
         return;
-    QImage grown(wanted, QImage::Format_ARGB32_Premultiplied);
-    grown.fill(m_clearColor);
+    QImage grown = blankImage();
     QPainter p(&grown);
     p.setCompositionMode(QPainter::CompositionMode_Source);
     p.drawImage(0, 0, m_image);

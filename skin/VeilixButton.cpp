@@ -2,11 +2,13 @@
 
 #include "Cursors.h"
 #include "ScaleModel.h"
+#include "VeilixAccessible.h"
 #include "VeilixControl/DrawSurface.h"
 #include "VeilixControl/OleColor.h"
 #include "VeilixControl/PropertyBag.h"
 #include "VeilixControl/modUniversal.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFocusEvent>
 #include <QGuiApplication>
@@ -30,6 +32,19 @@ QVariant pic(const VeilixPicture &p)
     return QVariant::fromValue(p);
 }
 
+// Enter and Space show the pressed face; the button keeps them.
+bool isButtonKey(qint16 code)
+{
+    return code == 13 || code == 32;
+}
+
+// Tab and Shift+Tab (without Ctrl or Alt) move the keyboard focus.
+bool isFocusKey(const QKeyEvent *e)
+{
+    return (e->key() == Qt::Key_Tab || e->key() == Qt::Key_Backtab)
+        && !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+}
+
 } // namespace
 
 VeilixButton::VeilixButton(QWidget *parent)
@@ -38,6 +53,7 @@ VeilixButton::VeilixButton(QWidget *parent)
     , m_scale(std::make_unique<ScaleModel>(3))
     , m_caption(defaultCaption())
 {
+    VeilixInternal::installAccessibleFactory();
     m_picBut->setObjectName(QStringLiteral("picBut"));
     m_picBut->setFocusPolicy(Qt::StrongFocus);
     m_picBut->setMouseTracking(true);
@@ -200,7 +216,17 @@ void VeilixButton::setCaption(const QString &caption)
 {
     m_caption = caption;
     refresh();
+    if (QAccessible::isActive() && accessibleName().isEmpty()) {
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
     changed(QStringLiteral("Caption"));
+}
+
+void VeilixButton::accessiblePress()
+{
+    m_lastButton = 1;
+    emit Click();
 }
 
 void VeilixButton::setPictureNormal(const VeilixPicture &picture)
@@ -509,19 +535,34 @@ bool VeilixButton::eventFilter(QObject *watched, QEvent *event)
         return true;
     case QEvent::KeyPress: {
         auto *e = static_cast<QKeyEvent *>(event);
-        surfaceKeyDown(VeilixInternal::keyCode(e), VeilixInternal::shiftCode(e->modifiers()));
+        // Tab and Shift+Tab move the focus on, as from any other control.
+        if (isFocusKey(e))
+            return false;
+        const qint16 code = VeilixInternal::keyCode(e);
+        surfaceKeyDown(code, VeilixInternal::shiftCode(e->modifiers()));
         const QString text = e->text();
         if (!text.isEmpty() && text.at(0).unicode() < 0x8000) {
             qint16 ascii = qint16(text.at(0).unicode());
             emit KeyPress(ascii);
         }
-        return true;
+        // Enter and Space are the button's own; every other key (Escape, shortcuts) goes on to
+        // the parent as usual, once the host has seen it.
+        if (isButtonKey(code))
+            return true;
+        e->ignore();
+        return false;
     }
     case QEvent::KeyRelease: {
         auto *e = static_cast<QKeyEvent *>(event);
+        if (isFocusKey(e))
+            return false;
+        const qint16 code = VeilixInternal::keyCode(e);
         if (!e->isAutoRepeat())
-            surfaceKeyUp(VeilixInternal::keyCode(e), VeilixInternal::shiftCode(e->modifiers()));
-        return true;
+            surfaceKeyUp(code, VeilixInternal::shiftCode(e->modifiers()));
+        if (isButtonKey(code))
+            return true;
+        e->ignore();
+        return false;
     }
     case QEvent::FocusIn:
         m_hasFocus = true;

@@ -254,18 +254,33 @@ void VeilixDragBar::startDrag(QMouseEvent *event, QWidget *source)
     QWidget *top = window();
     QWindow *handle = top ? top->windowHandle() : nullptr;
     bool moving = false;
-    if (handle) {
+    // The window system's move follows the left button only: an X11 window manager ends it at
+    // once when another button is held. Other buttons move the window here.
+    if (handle && event->button() == Qt::LeftButton) {
         if (systemMoveFn())
             moving = systemMoveFn()(handle);
         else
             moving = handle->startSystemMove();
     }
     if (!moving && top) {
-        // The window system offers no move: follow the pointer until the button is released.
+        // Follow the pointer until the button is released; MouseUp comes then.
         m_manualDrag = true;
+        m_dragButton = event->button();
         m_dragOffset = event->globalPosition().toPoint() - top->frameGeometry().topLeft();
+        m_dragUp = { button, shift, x, y };
+        return;
     }
     emit MouseUp(button, shift, x, y);
+}
+
+bool VeilixDragBar::endManualDrag(QMouseEvent *event)
+{
+    if (!m_manualDrag || event->button() != m_dragButton)
+        return false;
+    m_manualDrag = false;
+    DragArguments up = m_dragUp;
+    emit MouseUp(up.button, up.shift, up.x, up.y);
+    return true;
 }
 
 void VeilixDragBar::dragMove(QMouseEvent *event)
@@ -276,6 +291,8 @@ void VeilixDragBar::dragMove(QMouseEvent *event)
 
 void VeilixDragBar::mousePressEvent(QMouseEvent *event)
 {
+    if (m_manualDrag)
+        return; // another button during a drag
     m_pressedOnBar = true;
     startDrag(event, this);
 }
@@ -295,7 +312,8 @@ void VeilixDragBar::mouseMoveEvent(QMouseEvent *event)
 
 void VeilixDragBar::mouseReleaseEvent(QMouseEvent *event)
 {
-    m_manualDrag = false;
+    if (m_manualDrag && !endManualDrag(event))
+        return; // another button during a drag
     const bool click = m_pressedOnBar && rect().contains(event->position().toPoint());
     m_pressedOnBar = false;
     if (click)
@@ -316,14 +334,15 @@ bool VeilixDragBar::eventFilter(QObject *watched, QEvent *event)
             m_lblCaption->adjustSize();
             break;
         case QEvent::MouseButtonPress:
-            startDrag(static_cast<QMouseEvent *>(event), m_lblCaption);
+            if (!m_manualDrag)
+                startDrag(static_cast<QMouseEvent *>(event), m_lblCaption);
             return true;
         case QEvent::MouseMove:
             if (m_manualDrag)
                 dragMove(static_cast<QMouseEvent *>(event));
             return true;
         case QEvent::MouseButtonRelease:
-            m_manualDrag = false;
+            endManualDrag(static_cast<QMouseEvent *>(event));
             return true;
         case QEvent::MouseButtonDblClick:
             return true;

@@ -1,9 +1,18 @@
 #include "core/ConnectionState.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 namespace {
 void writeFile(const QString &path, const QByteArray &content)
@@ -22,6 +31,31 @@ const QByteArray V6Default = "00000000000000000000000000000000 00 00000000000000
                              "fe800000000000000000000000000001 00000400 00000001 00000000 00000003  wlan0\n";
 const QByteArray V6LoReject = "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
                               "00000000000000000000000000000000 ffffffff 00000001 00000000 00200200       lo\n";
+// NetworkManager on a private bus, answering from a thread of its own, or never.
+class FakeNetworkManager final : public QDBusVirtualObject
+{
+public:
+    std::atomic<bool> hang = false;
+
+    QString introspect(const QString &) const override { return {}; }
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        if (hang)
+            return true; // taken, never answered
+        if (message.member() != u"Get" || message.arguments().size() != 2)
+            return false;
+        const QString property = message.arguments().at(1).toString();
+        QVariant value;
+        if (property == u"PrimaryConnection")
+            value = QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/freedesktop/NetworkManager/Active/1")));
+        else if (property == u"Id")
+            value = QStringLiteral("Wired connection 1");
+        else
+            return false;
+        connection.send(message.createReply(QVariant::fromValue(QDBusVariant(value))));
+        return true;
+    }
+};
 } // namespace
 
 class tst_ConnectionState : public QObject
@@ -30,6 +64,10 @@ class tst_ConnectionState : public QObject
 private slots:
     void query_data();
     void query();
+    void hungNetworkManagerCostsAtMostHalfASecond();
+
+private:
+    QString writeRoutes(const QTemporaryDir &dir);
 };
 
 void tst_ConnectionState::query_data()
@@ -78,6 +116,65 @@ void tst_ConnectionState::query()
     QTEST(result.online, "online");
     QTEST(result.connectionName, "name");
     QTEST(uint(result.flags), "flags");
+}
+
+QString tst_ConnectionState::writeRoutes(const QTemporaryDir &dir)
+{
+    writeFile(dir.filePath(QStringLiteral("proc/net/route")), RouteHeader + DefaultViaEth0);
+    writeFile(dir.filePath(QStringLiteral("sys/class/net/eth0/flags")), "0x1003\n");
+    return dir.path();
+}
+
+void tst_ConnectionState::hungNetworkManagerCostsAtMostHalfASecond()
+{
+    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+    QVERIFY2(!daemon.isEmpty(), "dbus-daemon is missing (scripts/deps.sh --test installs it)");
+    QTemporaryDir dir;
+    QProcess bus;
+    bus.start(daemon,
+        { QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
+            QStringLiteral("--print-address=1"),
+            QStringLiteral("--address=unix:path=") + dir.filePath(QStringLiteral("bus")) });
+    QVERIFY(bus.waitForReadyRead(10000));
+    const QString address = QString::fromUtf8(bus.readLine()).trimmed();
+    QVERIFY2(!address.isEmpty(), "the private bus did not start");
+
+    FakeNetworkManager manager;
+    QDBusConnection service = QDBusConnection::connectToBus(address, QStringLiteral("fake-network-manager"));
+    QVERIFY(service.registerService(QStringLiteral("org.freedesktop.NetworkManager")));
+    QVERIFY(service.registerVirtualObject(
+        QStringLiteral("/org/freedesktop/NetworkManager"), &manager, QDBusConnection::SubPath));
+    // It answers from a thread of its own, so the blocking question of this thread gets an answer.
+    QThread managerThread;
+    manager.moveToThread(&managerThread);
+    managerThread.start();
+
+    const QString root = writeRoutes(dir);
+    const NetworkManagerConnectionState state(root + QStringLiteral("/proc"), root + QStringLiteral("/sys"), address);
+    // Answering: NetworkManager's name for the connection.
+    QCOMPARE(state.query().connectionName, QStringLiteral("Wired connection 1"));
+
+    // Hung: the interface's name, after at most the budget (D-Bus alone would wait 25 s).
+    manager.hang = true;
+    QElapsedTimer timer;
+    timer.start();
+    ConnectionState::Result result = state.query();
+    const qint64 firstMs = timer.restart();
+    QVERIFY(result.online);
+    QCOMPARE(result.connectionName, QStringLiteral("eth0"));
+    QVERIFY2(firstMs >= NetworkManagerConnectionState::DBusBudgetMs - 50 && firstMs < 2000,
+        qPrintable(QString::number(firstMs)));
+    // Then it is left alone for a while: no wait at all.
+    result = state.query();
+    QCOMPARE(result.connectionName, QStringLiteral("eth0"));
+    QVERIFY2(timer.elapsed() < 300, qPrintable(QString::number(timer.elapsed())));
+
+    service.unregisterObject(QStringLiteral("/org/freedesktop/NetworkManager"), QDBusConnection::UnregisterTree);
+    QDBusConnection::disconnectFromBus(QStringLiteral("fake-network-manager"));
+    managerThread.quit();
+    managerThread.wait();
+    bus.terminate();
+    bus.waitForFinished(5000);
 }
 
 QTEST_GUILESS_MAIN(tst_ConnectionState)

@@ -3,36 +3,48 @@
 // single instance. The connection, the settings, the sound and the desktop opener are the test's.
 #include "alerts/SoundOutput.h"
 #include "alerts/Tray.h"
+#include "alerts/frmSetNotifies.h"
 #include "alerts/frmTrayNotification.h"
 #include "app/Shell.h"
 #include "app/frmContainer.h"
 #include "capture/EventLog.h"
 #include "capture/Listener.h"
+#include "capture/VisitorList.h"
 #include "capture/frmMain.h"
 #include "core/Console.h"
 #include "core/SettingsStore.h"
 #include "dialogs/MessageBox.h"
+#include "dialogs/frmMsgBox.h"
 #include "nettools/Class1.h"
+#include "nettools/WhoIs_Form.h"
 #include "publish/ConnectionMonitor.h"
 #include "publish/RemoteScriptPublisher.h"
+#include "publish/frmMain2.h"
+#include "publish/frmSettings.h"
 #include "tests/common/TestUtil.h"
 #include "tests/mock/FakeConnectionState.h"
 #include "tests/mock/ManualClock.h"
+#include "tests/nettools/FakeWhoisServer.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include <atomic>
 
@@ -197,13 +209,18 @@ private slots:
     void listenPort_data();
     void listenPort();
     void shutDown();
+    void notificationOptions();
     void writeIp_data();
     void writeIp();
+    void damagedSettingsFileIsReported();
     void openDocument_data();
     void openDocument();
     void secondInstance();
     void loadAddressLabel_data();
     void loadAddressLabel();
+    void whoisForSelectedVisitor();
+    void settingsWindowListensOnTheNewPort();
+    void hostManagerIcon();
 };
 
 void tst_Shell::init()
@@ -427,18 +444,50 @@ void tst_Shell::shutDown()
     QCOMPARE(finished.count(), 1);
 }
 
+void tst_Shell::notificationOptions()
+{
+    Fixture f;
+    f.start(true);
+    Shell &shell = f.shell();
+    auto *button = f.main->findChild<QPushButton *>(QStringLiteral("Command1"));
+    QCOMPARE(button->text(), QStringLiteral("Server Notification Options..."));
+    button->click();
+    QPointer<frmSetNotifies> window = shell.notifySettings();
+    QVERIFY(window && window->isVisible());
+    QCOMPARE(window->windowModality(), Qt::NonModal);
+    button->click(); // the open window comes to the front; no second one
+    QCOMPARE(shell.notifySettings(), window.data());
+
+    // OK stores, shows the main window again and closes the settings window.
+    window->findChild<QCheckBox *>(QStringLiteral("chkPopup"))->click();
+    window->findChild<QPushButton *>(QStringLiteral("cmdNext"))->click();
+    QCOMPARE(f.settings.GetSetting(QStringLiteral("PopupAlert")), QStringLiteral("0"));
+    QVERIFY(shell.container()->isVisible());
+    QVERIFY(!shell.container()->isMinimized());
+    QTRY_VERIFY(!window);
+
+    // A shut-down takes an open one with it.
+    button->click();
+    window = shell.notifySettings();
+    QVERIFY(window);
+    shell.ShutDown();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!window);
+}
+
 void tst_Shell::writeIp_data()
 {
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QByteArray>("written");
 
+    // The file holds an address or nothing: never a status text the next start would show.
     QTest::newRow("address") << " Current IP:1.2.3.4" << QByteArray("1.2.3.4\r\n");
-    QTest::newRow("no address") << " Current IP:" << QByteArray("\r\n");
-    QTest::newRow("first IP: counts") << "IP:a IP:b" << QByteArray("a IP:b\r\n");
-    QTest::newRow("failed login") << "IP Update Failed" << QByteArray(" Update Failed\r\n");
-    QTest::newRow("failed update") << "Automatic Update Failed" << QByteArray("tomatic Update Failed\r\n");
-    QTest::newRow("status") << "Updating IP. Please wait..." << QByteArray("dating IP. Please wait...\r\n");
-    QTest::newRow("one character") << "x" << QByteArray("\r\n");
+    QTest::newRow("no address") << " Current IP:" << QByteArray();
+    QTest::newRow("not an address") << "IP:a IP:b" << QByteArray();
+    QTest::newRow("failed login") << "IP Update Failed" << QByteArray();
+    QTest::newRow("failed update") << "Automatic Update Failed" << QByteArray();
+    QTest::newRow("status") << "Updating IP. Please wait..." << QByteArray();
+    QTest::newRow("one character") << "x" << QByteArray();
 }
 
 void tst_Shell::writeIp()
@@ -446,21 +495,49 @@ void tst_Shell::writeIp()
     QFETCH(QString, caption);
     QFETCH(QByteArray, written);
 
-    // A longer file of an earlier run is replaced, not overwritten in part.
-    QDir().mkpath(QFileInfo(frmMain::addressFileName()).absolutePath());
-    QFile old(frmMain::addressFileName());
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write("255.255.255.255 and more text\r\n");
-    old.close();
+    // A longer file of an earlier run is replaced, not overwritten in part; a link placed where
+    // it belongs is replaced too, never written through.
+    const QString name = frmMain::addressFileName();
+    QDir().mkpath(QFileInfo(name).absolutePath());
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath(QStringLiteral("victim"));
+    {
+        QFile old(target);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("255.255.255.255 and more text\r\n");
+    }
+    QVERIFY(QFile::link(target, name));
 
     Fixture f;
     f.start(false);
     f.addressLabel()->setText(caption);
     f.shell().ShutDown();
 
-    QFile file(frmMain::addressFileName());
+    QVERIFY(!QFileInfo(name).isSymLink());
+    QFile file(name);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), written);
+    QFile victim(target);
+    QVERIFY(victim.open(QIODevice::ReadOnly));
+    QCOMPARE(victim.readAll(), QByteArray("255.255.255.255 and more text\r\n"));
+}
+
+void tst_Shell::damagedSettingsFileIsReported()
+{
+    Fixture f;
+    const QString path = f.settings.fileName();
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray("\x7f\x45\x4c\x46\x02\x01\x01\x00 random bytes"));
+    }
+    f.start(false);
+    QCOMPARE(Fixture::countContaining(f.log(),
+                 QStringLiteral("Settings error: the file ") + path
+                     + QStringLiteral(" cannot be used (it holds binary data); it was kept as ") + path
+                     + QStringLiteral(".damaged and the default settings are used")),
+        1);
+    QVERIFY(QFileInfo::exists(path + QStringLiteral(".damaged")));
 }
 
 void tst_Shell::openDocument_data()
@@ -562,6 +639,9 @@ void tst_Shell::loadAddressLabel_data()
                          << " Current IP:" << false;
     QTest::newRow("off with blanks") << " 0 "
                                      << " Current IP:" << false;
+    // A status text saved by an earlier version is no address.
+    QTest::newRow("status text in the file") << "1"
+                                             << " Current IP:" << true;
 }
 
 void tst_Shell::loadAddressLabel()
@@ -573,7 +653,8 @@ void tst_Shell::loadAddressLabel()
     QDir().mkpath(QFileInfo(frmMain::addressFileName()).absolutePath());
     QFile file(frmMain::addressFileName());
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("  5.6.7.8  \r\nsecond line\r\n");
+    file.write(QTest::currentDataTag() == QLatin1String("status text in the file") ? " Update Failed\r\n"
+                                                                                   : "  5.6.7.8  \r\nsecond line\r\n");
     file.close();
 
     Fixture f(usedyndns.isNull() ? QStringList { QStringLiteral("usedyndns") } : QStringList {});
@@ -601,6 +682,96 @@ void tst_Shell::loadPublicAddress()
     f.settings.SaveSetting(QStringLiteral("EchoPageURL"), echo.url());
     f.start(true);
     QTRY_COMPARE(f.addressLabel()->text(), QStringLiteral(" Current IP:203.0.113.9"));
+}
+
+void tst_Shell::whoisForSelectedVisitor()
+{
+    // Selecting a visitor and pressing "Whois" asks the configured server about its domain.
+    FakeWhoisServer server;
+    server.answer = QByteArrayLiteral("Registrant: Example Owner\r\n");
+    Fixture f;
+    f.settings.SaveSetting(QStringLiteral("WhoisServer1"), server.entry());
+    f.start(true);
+    VisitorList &visitors = f.main->visitorList();
+    QSignalSpy shown(&visitors, &VisitorList::hostNameShown);
+    visitors.addVisit(
+        f.clock.currentDateTime(), QStringLiteral("127.0.0.1"), QStringLiteral("https://www.example.com/"));
+    f.main->findChild<QTableView *>(QStringLiteral("iGrid1"))
+        ->setCurrentIndex(visitors.model().index(0, VisitorListModel::IpColumn));
+    QTRY_COMPARE(shown.size(), 1);
+    const QString hostName = shown.at(0).at(0).toString();
+    QVERIFY2(!hostName.contains(QStringLiteral("Can't")), qPrintable(hostName)); // loopback has a name
+
+    QVERIFY(!f.shell().whoisWindow());
+    QTest::mouseClick(f.main->findChild<QToolButton *>(QStringLiteral("Image1")), Qt::LeftButton);
+    WhoIs_Form *whois = f.shell().whoisWindow();
+    QVERIFY(whois);
+    QVERIFY(whois->isVisible());
+    QCOMPARE(whois->windowModality(), Qt::WindowModal);
+    QCOMPARE(whois->parentWidget(), f.shell().container());
+    auto *response = whois->findChild<QPlainTextEdit *>(QStringLiteral("WhoIs_Response"));
+    QTRY_COMPARE(response->toPlainText(), QStringLiteral("Registrant: Example Owner\n"));
+    QCOMPARE(server.last().received, WhoisClient::registeredDomain(hostName).toUtf8() + "\r\n");
+
+    f.shell().ShutDown();
+    QVERIFY(!whois->isVisible());
+}
+
+// "Settings..." hides the main window; the settings window's OK stores, brings the main window
+// back and listens on the new port (a real connection to it), and the address script follows.
+void tst_Shell::settingsWindowListensOnTheNewPort()
+{
+    Fixture f;
+    f.start(true);
+    Shell &shell = f.shell();
+    shell.container()->restoreFromTray();
+    f.main->publisher().disable();
+    QTest::mouseClick(f.main->findChild<QPushButton *>(QStringLiteral("cmdServerSettings")), Qt::LeftButton);
+    QVERIFY(!shell.container()->isVisible());
+    frmSettings *window = shell.settingsWindow();
+    QVERIFY(window && window->isVisible());
+
+    const quint16 newPort = TestUtil::freePort16();
+    QVERIFY(newPort != f.port);
+    window->txtPort->setText(QString::number(newPort));
+    f.newLines.clear();
+    QTest::mouseClick(window->cmdNext, Qt::LeftButton);
+    QVERIFY(shell.container()->isVisible());
+    QCOMPARE(f.settings.GetSetting(QStringLiteral("ListenPort")), QString::number(newPort));
+    QCOMPARE(f.settings.GetSetting(QStringLiteral("MainSettings")), QStringLiteral("OK"));
+    QCOMPARE(Fixture::countContaining(f.newLines, ListeningLine + QString::number(newPort)), 1);
+    QVERIFY(f.main->publisher().isEnabled());
+    QTcpSocket visitor;
+    visitor.connectToHost(QHostAddress::LocalHost, newPort);
+    QVERIFY(visitor.waitForConnected(5000));
+    QTRY_VERIFY(!shell.settingsWindow());
+}
+
+// The provider's icon: offline a message, online the host manager (one at a time); its update
+// sets the main window's address label and log.
+void tst_Shell::hostManagerIcon()
+{
+    Fixture f;
+    f.start(true);
+    Shell &shell = f.shell();
+    auto *icon = f.main->findChild<QToolButton *>(QStringLiteral("Image4"));
+    QVERIFY(icon);
+    QCOMPARE(icon->toolTip(), QStringLiteral("DynDNS Update"));
+    f.connection->online = false;
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    icon->click();
+    QCOMPARE(MessageBox::lastText(), QStringLiteral("You are not connected to the Internet"));
+    QVERIFY(!shell.hostManager());
+    f.connection->online = true;
+    icon->click();
+    frmMain2 *window = shell.hostManager();
+    QVERIFY(window && window->isVisible());
+    icon->click();
+    QCOMPARE(shell.hostManager(), window);
+    QVERIFY(frmMsgBox::loaded()); // loaded in advance
+    shell.ShutDown();
+    QVERIFY(!shell.hostManager());
+    QVERIFY(!frmMsgBox::loaded());
 }
 
 QTEST_MAIN(tst_Shell)

@@ -3,7 +3,7 @@
 
 - an HTTPS account site (login page, service pages, host settings pages) with a certificate of a
   test certificate authority made at start-up with the openssl command;
-- a plain-HTTP site: the update protocol (/nic/update), an echo page, text files for the update
+- a plain-HTTP site: the update protocol (/nic/update, also on the HTTPS site), an echo page, text files for the update
   check, an address-receiving script, and a generic /text answer.
 
 Usage: fake_provider.py --dir DIR --log FILE
@@ -166,6 +166,10 @@ class Handler(BaseHTTPRequestHandler):
         return None
 
     def account(self, path, first):
+        if path == "/nic/update":
+            # The update protocol is served over https as well.
+            self.plain(path, first)
+            return
         if path == "/account/login.html":
             user = first("username")
             if user == "refused":

@@ -7,6 +7,7 @@
 #include "tests/publish/FakeProvider.h"
 
 #include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -32,6 +33,11 @@ private slots:
     void failedUpdateCheckKeepsTheTick();
     void busyTickDoesNothing();
     void offlineTickDoesNothing();
+    void noAccountContactsNoProvider_data();
+    void noAccountContactsNoProvider();
+    void unreachableProviderBacksOff_data();
+    void unreachableProviderBacksOff();
+    void plainHttpUpdateHostWarnsOnce();
 
 private:
     // IAddressUpdaterView: records what the updater showed.
@@ -77,7 +83,7 @@ void tst_AddressUpdater::init()
     m_dir = std::make_unique<QTemporaryDir>();
     m_settings = std::make_unique<SettingsStore>(m_dir->filePath(QStringLiteral("s.conf")));
     m_settings->SaveSetting(OutsideAddresses::AccountSiteURLKey, m_fake->accountSite());
-    m_settings->SaveSetting(OutsideAddresses::UpdateHostURLKey, m_fake->plainSite());
+    m_settings->SaveSetting(OutsideAddresses::UpdateHostURLKey, m_fake->accountSite().chopped(1));
     m_settings->SaveSetting(OutsideAddresses::EchoPageURLKey, m_fake->plainSite() + QStringLiteral("/echo/plain"));
     m_settings->SaveSetting(OutsideAddresses::CAFileKey, m_fake->caFile());
     m_settings->SaveSetting(OutsideAddresses::ProviderNameKey, QStringLiteral("FakeDNS"));
@@ -306,6 +312,138 @@ void tst_AddressUpdater::offlineTickDoesNothing()
     QCOMPARE(m_listens, 0);
     QVERIFY(m_check->UpdateCheckPending());
     QVERIFY(!m_check->isRunning());
+}
+
+void tst_AddressUpdater::noAccountContactsNoProvider_data()
+{
+    QTest::addColumn<QString>("user"); // null: no key at all
+    QTest::addColumn<QString>("host");
+    QTest::newRow("nothing set") << QString() << QString();
+    QTest::newRow("blank user name") << "  "
+                                     << "good.test";
+    QTest::newRow("empty host name") << "updater"
+                                     << "";
+    QTest::newRow("blank host name") << "updater"
+                                     << " \t";
+}
+
+void tst_AddressUpdater::noAccountContactsNoProvider()
+{
+    QFETCH(QString, user);
+    QFETCH(QString, host);
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_updater.reset();
+    m_check.reset();
+    m_settings = std::make_unique<SettingsStore>(m_dir->filePath(QStringLiteral("fresh.conf")));
+    m_settings->SaveSetting(OutsideAddresses::EchoPageURLKey, m_fake->plainSite() + QStringLiteral("/echo/plain"));
+    m_settings->SaveSetting(OutsideAddresses::AccountSiteURLKey, m_fake->accountSite());
+    m_settings->SaveSetting(OutsideAddresses::CAFileKey, m_fake->caFile());
+    if (!user.isNull()) {
+        m_settings->SaveSetting(QStringLiteral("dyuser"), user);
+        m_settings->SaveSetting(QStringLiteral("dypass"), QStringLiteral("pw"));
+        m_settings->SaveSetting(QStringLiteral("dyname"), host);
+    }
+    m_updater = std::make_unique<AddressUpdater>(*m_settings, m_state, nullptr, *this, m_clock);
+    m_label = QStringLiteral(" Current IP:");
+
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(tick());
+    // No login anywhere: only the echo page was asked.
+    QCOMPARE(accountRequests(), 0);
+    for (const FakeProvider::Request &r : m_fake->requests())
+        QCOMPARE(r.path, QStringLiteral("/echo/plain"));
+    QCOMPARE(m_log, QStringList { u"Dynamic DNS is on but no account is set: open Settings... to set one"_qs });
+    QCOMPARE(m_label, QStringLiteral(" Current IP:") + PublicAddress);
+    QCOMPARE(m_listens, 1);
+    QVERIFY(!m_updater->isPaused());
+}
+
+void tst_AddressUpdater::unreachableProviderBacksOff_data()
+{
+    QTest::addColumn<QString>("accountSite"); // %1: the fake's https site, %2: its http site, %3: a silent port
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("reason"); // in the log line, any letter case
+
+    QTest::newRow("name lookup") << "https://account.vistelle-test.invalid/"
+                                 << "updater"
+                                 << "resol";
+    QTest::newRow("connection") << "https://127.0.0.1:1/"
+                                << "updater"
+                                << "connect";
+    QTest::newRow("certificate") << "%1"
+                                 << "updater"
+                                 << "certificate";
+    QTest::newRow("time-out") << "https://127.0.0.1:%3/"
+                              << "updater"
+                              << "timed out";
+    QTest::newRow("over-size page") << "%2/big?bytes=2000000&to="
+                                    << "updater"
+                                    << "too large";
+    QTest::newRow("HTTP error") << "%2/text?status=503&body=down&to="
+                                << "updater"
+                                << "HTTP 503";
+    QTest::newRow("no session cookie") << "%1"
+                                       << "nocookie"
+                                       << "session cookie";
+}
+
+void tst_AddressUpdater::unreachableProviderBacksOff()
+{
+    QFETCH(QString, accountSite);
+    QFETCH(QString, user);
+    QFETCH(QString, reason);
+    QTcpServer silent; // accepts and never answers
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    accountSite.replace(QStringLiteral("%1"), m_fake->accountSite())
+        .replace(QStringLiteral("%2"), m_fake->plainSite())
+        .replace(QStringLiteral("%3"), QString::number(silent.serverPort()));
+    m_settings->SaveSetting(OutsideAddresses::AccountSiteURLKey, accountSite);
+    if (QTest::currentDataTag() == QLatin1String("certificate"))
+        m_settings->SaveSetting(OutsideAddresses::CAFileKey, m_fake->otherCaFile());
+    m_settings->SaveSetting(QStringLiteral("dyuser"), user);
+    m_updater->setTimeoutMs(1000);
+
+    QVERIFY(tick());
+    QVERIFY(tick());
+    QCOMPARE(m_label, QStringLiteral("IP Update Failed"));
+    QCOMPARE(m_log.size(), 3);
+    QCOMPARE(m_log[0], QStringLiteral("Checking IP..."));
+    QVERIFY2(m_log[1].startsWith(QStringLiteral("Could not reach FakeDNS: "))
+            && m_log[1].contains(reason, Qt::CaseInsensitive),
+        qPrintable(m_log[1]));
+    QVERIFY(!m_log.join(u'\n').contains(QStringLiteral("username or password is incorrect")));
+    QVERIFY2(
+        m_log[2].startsWith(QStringLiteral("Next automatic IP update attempt in 30 minutes")), qPrintable(m_log[2]));
+    QVERIFY(!m_updater->isPaused());
+
+    // Retried after the wait, not at every tick, not never.
+    m_log.clear();
+    m_clock.advance(29 * 60'000);
+    QVERIFY(tick());
+    QVERIFY(m_log.isEmpty());
+    m_clock.advance(60'000);
+    QVERIFY(tick());
+    QVERIFY(m_log.contains(QStringLiteral("Checking IP...")));
+    QVERIFY(m_log.last().startsWith(QStringLiteral("Next automatic IP update attempt in 60 minutes")));
+}
+
+void tst_AddressUpdater::plainHttpUpdateHostWarnsOnce()
+{
+    m_settings->SaveSetting(OutsideAddresses::UpdateHostURLKey, m_fake->plainSite());
+    QVERIFY(tick());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        m_label = QStringLiteral(" Current IP:10.0.0.1");
+        QVERIFY(tick());
+        QCOMPARE(m_label, QStringLiteral(" Current IP:") + PublicAddress);
+    }
+    QStringList warnings;
+    for (const QString &line : std::as_const(m_log)) {
+        if (line.startsWith(QStringLiteral("Warning: the update host ")))
+            warnings << line;
+    }
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY(warnings[0].contains(m_fake->plainSite()) && warnings[0].contains(QStringLiteral("plain http")));
+    // The https host of the other tests gave no warning: successfulUpdate logs two lines only.
 }
 
 QTEST_GUILESS_MAIN(tst_AddressUpdater)

@@ -22,12 +22,13 @@ void tst_OutsideAddresses::defaults()
     const OutsideAddresses a = OutsideAddresses::read(settings);
     QCOMPARE(a.echoPageUrl, QStringLiteral("https://api.ipify.org/"));
     QCOMPARE(a.accountSiteUrl, QStringLiteral("https://account.dyn.com/"));
-    QCOMPARE(a.updateHostUrl, QStringLiteral("http://members.dyndns.org"));
+    QCOMPARE(a.updateHostUrl, QStringLiteral("https://members.dyndns.org"));
     QCOMPARE(a.providerName, QStringLiteral("DynDNS"));
     QCOMPARE(a.caFile, QString());
-    // The account site is https and ends in "/"; the update host is http without a path.
+    // The account site is https and ends in "/"; the update host is https too (it receives the
+    // password), without a path.
     QVERIFY(a.accountSiteUrl.startsWith(QLatin1String("https://")) && a.accountSiteUrl.endsWith(u'/'));
-    QVERIFY(a.updateHostUrl.startsWith(QLatin1String("http://")) && !a.updateHostUrl.endsWith(u'/'));
+    QVERIFY(a.updateHostUrl.startsWith(QLatin1String("https://")) && !a.updateHostUrl.endsWith(u'/'));
     for (const QString &url : { a.providerSiteUrl, a.updateStatusUrl, a.updateVersionUrl, a.soundsPageUrl })
         QVERIFY2(url.startsWith(QLatin1String("https://")), qPrintable(url));
     QCOMPARE(a.httpOptions().caFile, QString());

@@ -77,20 +77,28 @@ void tst_UpdateCheck::comparesVersions_data()
     QTest::addColumn<bool>("enabled");
     const QString none = QStringLiteral("No Updates Available");
     const QString click = QStringLiteral("Click to Download");
+    const auto available
+        = [](const char *version) -> QString { return QStringLiteral("Update Available ") + QLatin1String(version); };
     QTest::newRow("same") << QStringLiteral("1.2.3") << none << none << false;
-    QTest::newRow("same and a line break")
-        << QStringLiteral("1.2.3\r\n") << QStringLiteral("Update Available 1.2.3\r\n") << click << true;
-    QTest::newRow("newer revision") << QStringLiteral("1.2.4") << QStringLiteral("Update Available 1.2.4") << click
-                                    << true;
+    QTest::newRow("same and a line break") << QStringLiteral("1.2.3\r\n") << none << none << false;
+    QTest::newRow("same with blanks") << QStringLiteral(" \t1.2.3 \n") << none << none << false;
+    QTest::newRow("same with leading zeros") << QStringLiteral("01.2.003") << none << none << false;
+    QTest::newRow("newer revision") << QStringLiteral("1.2.4") << available("1.2.4") << click << true;
+    QTest::newRow("newer with a line break") << QStringLiteral("1.3.0\n") << available("1.3.0") << click << true;
     QTest::newRow("older") << QStringLiteral("1.2.2") << none << none << false;
-    QTest::newRow("ordinal, not numeric") << QStringLiteral("1.2.10") << none << none << false;
-    QTest::newRow("major only") << QStringLiteral("2") << QStringLiteral("Update Available 2") << click << true;
+    QTest::newRow("numbers, not text") << QStringLiteral("1.2.10") << available("1.2.10") << click << true;
+    QTest::newRow("two-digit minor") << QStringLiteral("1.10") << available("1.10") << click << true;
+    QTest::newRow("older two-digit text") << QStringLiteral("1.12.3") << available("1.12.3") << click << true;
+    QTest::newRow("fourth part") << QStringLiteral("1.2.3.1") << available("1.2.3.1") << click << true;
+    QTest::newRow("missing part is 0") << QStringLiteral("1.2") << none << none << false;
+    QTest::newRow("major only") << QStringLiteral("2") << available("2") << click << true;
+    QTest::newRow("huge number") << QStringLiteral("1.99999999999999999999999")
+                                 << available("1.99999999999999999999999") << click << true;
     QTest::newRow("empty") << QString() << none << none << false;
-    QTest::newRow("case-sensitive") << QStringLiteral("1.2.3a") << QStringLiteral("Update Available 1.2.3a") << click
-                                    << true;
-    QTest::newRow("long text is cut for the panel")
-        << QStringLiteral("9") + QString(300, u'x') << QStringLiteral("Update Available 9") + QString(99, u'x') << click
-        << true;
+    QTest::newRow("not a version") << QStringLiteral("1.2.3a") << none << none << false;
+    QTest::newRow("error page") << QStringLiteral("<html>9.9.9</html>") << none << none << false;
+    QTest::newRow("empty part") << QStringLiteral("2..0") << none << none << false;
+    QTest::newRow("long text") << QStringLiteral("9") + QString(300, u'0') << none << none << false;
 }
 
 void tst_UpdateCheck::comparesVersions()
@@ -120,7 +128,7 @@ void tst_UpdateCheck::comparesVersions()
     QCOMPARE(enables.size(), 1);
     QCOMPARE(enables.at(0).at(0).toBool(), enabled);
     QCOMPARE(check.panelEnabled(), enabled);
-    QCOMPARE(check.RemoteVersion(), remote);
+    QCOMPARE(check.RemoteVersion(), remote.trimmed());
     QCOMPARE(check.DownloadAddress(), QStringLiteral("https://example.org/vistelle.tar.gz"));
     QVERIFY(!check.UpdateCheckPending());
 }

@@ -5,6 +5,7 @@
 #include "VeilixControl/PropertyBag.h"
 #include "VeilixControl/VeilixButton.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -410,6 +411,94 @@ private slots:
         key(b.picBut(), QEvent::KeyPress, Qt::Key_A, QStringLiteral("a"));
         QCOMPARE(b.state(), VeilixButton::Normal);
         QCOMPARE(rec.take(), (QStringList { QStringLiteral("KeyDown65"), QStringLiteral("KeyPress97") }));
+    }
+
+    // Tab and Shift+Tab leave the button as they leave any control; the host sees no key for them.
+    void tabMovesTheFocusOn()
+    {
+        QWidget form;
+        auto *first = new VeilixButton(&form);
+        auto *second = new VeilixButton(&form);
+        second->move(0, 50);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowActive(&form));
+        Recorder rec(first);
+        first->setFocus();
+        QCOMPARE(QApplication::focusWidget(), first->picBut());
+        QTest::keyClick(first->picBut(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), second->picBut());
+        QVERIFY(!first->hasFocusState());
+        QVERIFY(second->hasFocusState());
+        QTest::keyClick(second->picBut(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QCOMPARE(QApplication::focusWidget(), first->picBut());
+        QCOMPARE(rec.take(), QStringList());
+    }
+
+    // Escape and the keys the button does not use reach its parent after the host has seen
+    // them; Enter and Space stay with the button.
+    void otherKeysReachTheParent_data()
+    {
+        QTest::addColumn<int>("qtKey");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<bool>("reachesParent");
+        QTest::newRow("escape") << int(Qt::Key_Escape) << 27 << true;
+        QTest::newRow("letter") << int(Qt::Key_X) << 88 << true;
+        QTest::newRow("enter") << int(Qt::Key_Return) << 13 << false;
+        QTest::newRow("space") << int(Qt::Key_Space) << 32 << false;
+    }
+    void otherKeysReachTheParent()
+    {
+        QFETCH(int, qtKey);
+        QFETCH(int, code);
+        QFETCH(bool, reachesParent);
+        class Parent final : public QWidget
+        {
+        public:
+            QList<int> keys;
+
+        protected:
+            void keyPressEvent(QKeyEvent *e) override { keys << e->key(); }
+        } form;
+        auto *b = new VeilixButton(&form);
+        Recorder rec(b);
+        QTest::keyClick(b->picBut(), Qt::Key(qtKey));
+        QCOMPARE(form.keys, reachesParent ? QList<int> { qtKey } : QList<int>());
+        const QStringList events = rec.take();
+        QCOMPARE(events.first(), QStringLiteral("KeyDown%1").arg(code));
+        QCOMPARE(events.last(), QStringLiteral("KeyUp%1").arg(code));
+    }
+
+    // To a screen reader the skinned button is a push button named by its caption; its drawing
+    // surface (which holds the focus) answers the same; the press action clicks it.
+    void accessibleAsPushButton()
+    {
+        QWidget form;
+        auto *b = new VeilixButton(&form);
+        b->setCaption(QStringLiteral("OK"));
+        Recorder rec(b);
+        QAccessibleInterface *button = QAccessible::queryAccessibleInterface(b);
+        QVERIFY(button);
+        QCOMPARE(button->role(), QAccessible::Button);
+        QCOMPARE(button->text(QAccessible::Name), QStringLiteral("OK"));
+        QCOMPARE(button->childCount(), 0);
+        QVERIFY(button->state().focusable);
+        b->setCaption(QStringLiteral("Cancel"));
+        QCOMPARE(button->text(QAccessible::Name), QStringLiteral("Cancel"));
+        b->setAccessibleName(QStringLiteral("Close the box"));
+        QCOMPARE(button->text(QAccessible::Name), QStringLiteral("Close the box"));
+
+        QAccessibleInterface *surface = QAccessible::queryAccessibleInterface(b->picBut());
+        QVERIFY(surface);
+        QCOMPARE(surface->role(), QAccessible::Button);
+        QCOMPARE(surface->text(QAccessible::Name), QStringLiteral("Close the box"));
+        QCOMPARE(surface->parent()->object(), &form);
+
+        QVERIFY(button->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        surface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(rec.take(), QStringList { QStringLiteral("Click") });
+        b->setEnabledProperty(false);
+        button->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(rec.take(), QStringList());
     }
 
     void disabledFace()

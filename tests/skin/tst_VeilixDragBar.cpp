@@ -132,6 +132,9 @@ private slots:
         QCOMPARE(bar->lblCaption()->x() + bar->lblCaption()->width(), 396);
     }
 
+    // Any button drags. The left one asks the window system for its move (MouseDown, the move,
+    // MouseUp at once); the window system's move follows the left button only, so the others
+    // move the window with the pointer, and MouseUp comes with their release.
     void dragForAnyButton_data()
     {
         QTest::addColumn<int>("button");
@@ -140,6 +143,7 @@ private slots:
         QTest::newRow("right on bar") << int(Qt::RightButton) << false;
         QTest::newRow("left on label") << int(Qt::LeftButton) << true;
         QTest::newRow("middle on label") << int(Qt::MiddleButton) << true;
+        QTest::newRow("right on label") << int(Qt::RightButton) << true;
     }
     void dragForAnyButton()
     {
@@ -147,8 +151,10 @@ private slots:
         QFETCH(bool, onLabel);
         QWidget form;
         form.setWindowFlag(Qt::FramelessWindowHint);
+        form.resize(200, 100);
         auto *bar = new VeilixDragBar(&form);
         bar->setScaleMode(3);
+        form.move(50, 50);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QStringList order;
@@ -165,12 +171,27 @@ private slots:
         connect(bar, &VeilixDragBar::MouseUp, bar,
             [&](qint16 &b, qint16 &, float &x, float &) { order << QStringLiteral("MouseUp%1 x=%2").arg(b).arg(x); });
         QWidget *target = onLabel ? static_cast<QWidget *>(bar->lblCaption()) : bar;
-        press(target, { 2, 2 }, Qt::MouseButton(button));
+        const auto mouseButton = Qt::MouseButton(button);
         const int code = button == Qt::LeftButton ? 1 : button == Qt::RightButton ? 2 : 4;
-        QCOMPARE(order,
-            (QStringList { QStringLiteral("MouseDown%1").arg(code), QStringLiteral("move"),
-                QStringLiteral("MouseUp%1 x=99").arg(code) }));
-        QCOMPARE(moved, form.windowHandle());
+        const QString down = QStringLiteral("MouseDown%1").arg(code);
+        const QString up = QStringLiteral("MouseUp%1 x=99").arg(code);
+        const QPoint start = form.pos();
+        press(target, { 2, 2 }, mouseButton);
+        if (mouseButton == Qt::LeftButton) {
+            QCOMPARE(order, (QStringList { down, QStringLiteral("move"), up }));
+            QCOMPARE(moved, form.windowHandle());
+            return;
+        }
+        QCOMPARE(order, (QStringList { down }));
+        mouse(target, QEvent::MouseMove, { 32, 22 }, Qt::NoButton, mouseButton);
+        QCOMPARE(form.pos(), start + QPoint(30, 20));
+        // Another button's release does not end the drag.
+        mouse(target, QEvent::MouseButtonRelease, { 32, 22 }, Qt::LeftButton, mouseButton);
+        QCOMPARE(order, (QStringList { down }));
+        mouse(target, QEvent::MouseButtonRelease, { 32, 22 }, mouseButton, Qt::NoButton);
+        QCOMPARE(order, (QStringList { down, up }));
+        mouse(target, QEvent::MouseMove, { 60, 60 }, Qt::NoButton, Qt::NoButton);
+        QCOMPARE(form.pos(), start + QPoint(30, 20));
     }
 
     void manualMoveWhenTheSystemCannot()

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Under Xvfb with the openbox window manager: pressing on the title bar and moving the pointer moves
-the window; the skinned button sees the pointer come and go. Starts its own X server on a free
+the window, with the left button through the window manager's move and with the right button by the
+bar itself; the skinned button sees the pointer come and go. Starts its own X server on a free
 display. Usage: x11_drag_test.py PROBE"""
 import os
 import queue
@@ -77,6 +78,29 @@ def main():
         moved = expect(lambda l: l.startswith("POS") and abs(int(l.split()[1]) - (x0 + 120)) <= 12
                        and abs(int(l.split()[2]) - (y0 + 96)) <= 12, 5, "the window at its new place")
         print(f"window moved from {x0},{y0} to {moved[4:]} ({requested})")
+
+        # The right button drags too: openbox's move follows the left button only, so the bar
+        # moves the window itself, and MouseUp comes with the release.
+        x1, y1 = (int(v) for v in moved.split()[1:3])
+        seen.clear()
+        xdo("mousemove", str(x1 + 150), str(y1 + 12))
+        time.sleep(0.2)
+        xdo("mousedown", "3")
+        expect(lambda l: l == "DOWN 2", 5, "DOWN 2")
+        for _ in range(10):
+            xdo("mousemove_relative", "--", "-8", "6")
+            time.sleep(0.05)
+        time.sleep(0.2)
+        xdo("mouseup", "3")
+        expect(lambda l: l == "UP 2", 5, "UP 2 after the release")
+        if any(l.startswith("MOVE_REQUESTED") for l in seen):
+            raise SystemExit(f"the right button asked the window system for its move: {seen}")
+        positions = [l for l in seen if l.startswith("POS")]
+        last = positions[-1] if positions else f"POS {x1} {y1}"
+        lx, ly = (int(v) for v in last.split()[1:3])
+        if abs(lx - (x1 - 80)) > 12 or abs(ly - (y1 + 60)) > 12:
+            raise SystemExit(f"the right button did not move the window to {x1 - 80},{y1 + 60}: {seen}")
+        print(f"right-button drag moved it from {x1},{y1} to {lx},{ly}")
         return 0
     finally:
         for p in reversed(procs):

@@ -10,14 +10,15 @@ class QPainter;
 
 // A drawing surface that keeps what is drawn on it (like a picture box with automatic redraw):
 // every drawing call goes into a backing image, and painting the widget shows that image.
-// Coordinates are pixels. Clearing fills the surface with its clear colour (transparent unless set).
+// Coordinates are pixels of the widget (device-independent); the backing image has the screen's
+// device pixel ratio. Clearing fills the surface with its clear colour (transparent unless set).
 class VEILIXCONTROL_EXPORT DrawSurface : public QWidget
 {
     Q_OBJECT
 public:
     explicit DrawSurface(QWidget *parent = nullptr);
 
-    // The drawing so far, the size of the widget.
+    // The drawing so far: the size of the widget times its device pixel ratio.
     QImage image() const { return m_image; }
 
     void setClearColor(const QColor &color) { m_clearColor = color; }
@@ -33,7 +34,8 @@ public:
 
     void Cls();
     // Draws the part source of image into dest, stretching as needed (nearest neighbour, as a
-    // bit-block transfer does). mode is the painter's composition mode.
+    // bit-block transfer does). source is in the image's own units (its pixels divided by its
+    // device pixel ratio). mode is the painter's composition mode.
     void PaintPicture(const QImage &image, const QRectF &dest, const QRectF &source, int compositionMode = -1);
     // Prints one line of text with its top-left corner at (x, y).
     void Print(int x, int y, const QString &text);
@@ -48,6 +50,9 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
 
 private:
+    QImage blankImage() const;
+    bool backingFits() const;
+
     QImage m_image;
     QColor m_clearColor = Qt::transparent;
     qint32 m_foreColor = qint32(0x80000012);

@@ -17,7 +17,9 @@ class ScaleModel;
 // A push button whose face is a picture chosen by state (normal, over, down, disabled), drawn in
 // nine pieces with an unscaled frame of BorderWidth pixels, with the caption on top in a colour
 // chosen by state. The child surface picBut covers the whole control and receives all input; the
-// button follows the pointer by capturing the mouse when it enters.
+// button follows the pointer by capturing the mouse when it enters. Enter and Space show the pressed
+// face; Tab and Shift+Tab move the focus on and every other key reaches the parent as well. To
+// screen readers it is a push button named by its caption (or by its accessible name when set).
 class VEILIXCONTROL_EXPORT VeilixButton final : public QWidget
 {
     Q_OBJECT
@@ -56,6 +58,9 @@ public:
     void Redraw();
     // Shows the surface's drawing again (nothing is redrawn).
     void Refresh();
+    // The "press" action of assistive technologies (screen readers, on-screen keyboards): raises
+    // Click as a left-button click does. Enter and Space only show the pressed face.
+    void accessiblePress();
     QImage Image() const;
 
     bool Enabled() const { return isEnabled(); }

@@ -19,8 +19,10 @@ class ScaleModel;
 
 // A substitute title bar for borderless (possibly shaped) windows: it shows the caption in its
 // child label lblCaption over whatever is painted into it (PaintPicture, Cls), and a press with
-// any mouse button on it or on the label moves the whole top-level window (MouseDown, then the
-// window system's interactive move, then MouseUp).
+// any mouse button on it or on the label moves the whole top-level window: MouseDown, then the
+// window system's interactive move and MouseUp for the left button; for any other button (or
+// where the window system cannot move the window) the bar moves the window with the pointer
+// until the button is released, and MouseUp comes with the release.
 class VEILIXCONTROL_EXPORT VeilixDragBar final : public QWidget
 {
     Q_OBJECT
@@ -108,7 +110,18 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    struct DragArguments
+    {
+        qint16 button = 0;
+        qint16 shift = 0;
+        float x = 0;
+        float y = 0;
+    };
+
     void startDrag(QMouseEvent *event, QWidget *source);
+    // The release of the button that started a manual drag ends it and raises MouseUp; returns
+    // whether it did.
+    bool endManualDrag(QMouseEvent *event);
     void dragMove(QMouseEvent *event);
     void applyCursor();
     void changed(const QString &name);
@@ -122,5 +135,7 @@ private:
     qint32 m_foreColor = qint32(0x80000012);
     bool m_pressedOnBar = false;
     bool m_manualDrag = false;
+    Qt::MouseButton m_dragButton = Qt::NoButton;
+    DragArguments m_dragUp;
     QPoint m_dragOffset;
 };

@@ -21,6 +21,9 @@ public:
     static VeilixPicture empty();
     // Loads an image file (or a Qt resource); a file that cannot be read gives an empty picture.
     static VeilixPicture fromFile(const QString &path);
+    // The same for a screen of this device pixel ratio: above 1, the file's "@2x" edition
+    // ("face@2x.png" beside "face.png") when there is one, with a device pixel ratio of 2.
+    static VeilixPicture fromFile(const QString &path, qreal devicePixelRatio);
 
     bool isNone() const { return !m_object; }
     bool isEmpty() const { return m_object && m_image.isNull(); }
@@ -29,9 +32,11 @@ public:
 
     const QImage &image() const { return m_image; }
     QPixmap pixmap() const { return QPixmap::fromImage(m_image); }
-    int width() const { return m_image.width(); }
-    int height() const { return m_image.height(); }
-    QSize size() const { return m_image.size(); }
+    // The size in device-independent pixels: the image's pixels divided by its device pixel
+    // ratio (the same for an ordinary image of ratio 1).
+    int width() const { return size().width(); }
+    int height() const { return size().height(); }
+    QSize size() const { return m_image.deviceIndependentSize().toSize(); }
 
     friend bool operator==(const VeilixPicture &a, const VeilixPicture &b)
     {

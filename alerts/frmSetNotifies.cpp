@@ -1,0 +1,353 @@
+#include "alerts/frmSetNotifies.h"
+
+#include "alerts/AlertIcons.h"
+#include "alerts/AlsaMixer.h"
+#include "alerts/Form1.h"
+#include "alerts/Form2.h"
+#include "alerts/PreviewPlay.h"
+#include "alerts/SoundFileDialog.h"
+#include "alerts/StartupEntry.h"
+#include "core/SettingsStore.h"
+#include "dialogs/MessageBox.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+const QString Title = QStringLiteral("Vistelle");
+
+QLabel *heading(const QString &text, QWidget *parent, qreal scale = 1.0)
+{
+    auto *label = new QLabel(text, parent);
+    QFont font = label->font();
+    font.setBold(true);
+    font.setPointSizeF(font.pointSizeF() * scale);
+    label->setFont(font);
+    return label;
+}
+
+QPushButton *listButton(QWidget *parent, const char *name, const QString &text, const char *icon)
+{
+    auto *button = new QPushButton(AlertIcons::buttonIcon(icon), text, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setToolTip(text);
+    return button;
+}
+
+QFrame *separator(QWidget *parent)
+{
+    auto *line = new QFrame(parent);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    return line;
+}
+} // namespace
+
+frmSetNotifies::frmSetNotifies(Services services, QWidget *parent)
+    : QWidget(parent)
+    , m_services(std::move(services))
+    , m_settings(m_services.settings ? m_services.settings : &SettingsStore::instance())
+{
+    if (!m_services.mixer)
+        m_services.mixer = [] { return std::make_unique<AlsaMixer>(); };
+    if (m_services.programPath.isNull())
+        m_services.programPath = QCoreApplication::applicationFilePath();
+    setObjectName(QStringLiteral("frmSetNotifies"));
+    setWindowTitle(Title);
+    setWindowFlag(Qt::Window);
+    m_preview = new PreviewPlay(m_services.sound, this);
+    connect(m_preview, &PreviewPlay::busyChanged, this, [this](bool busy) {
+        if (busy)
+            setCursor(Qt::BusyCursor);
+        else
+            unsetCursor();
+    });
+    buildWindow();
+    LoadSoundRules();
+}
+
+frmSetNotifies::~frmSetNotifies() = default;
+
+Form2 *frmSetNotifies::ruleWindow() const
+{
+    return m_form2;
+}
+
+Form1 *frmSetNotifies::volumeWindow() const
+{
+    return m_form1;
+}
+
+void frmSetNotifies::buildWindow()
+{
+    Check1 = new QCheckBox(QStringLiteral("Run on Startup"), this);
+    Check1->setObjectName(QStringLiteral("Check1"));
+    chkSound = new QCheckBox(QStringLiteral("Play sound on website visit"), this);
+    chkSound->setObjectName(QStringLiteral("chkSound"));
+    chkPopup = new QCheckBox(QStringLiteral("Display popup window on new site visits"), this);
+    chkPopup->setObjectName(QStringLiteral("chkPopup"));
+
+    auto *defaultLabel = new QLabel(QStringLiteral("Default Sound:"), this);
+    txtDefaultSound = new QLineEdit(this);
+    txtDefaultSound->setObjectName(QStringLiteral("txtDefaultSound"));
+    defaultLabel->setBuddy(txtDefaultSound);
+    txtDefaultSound->setAccessibleName(QStringLiteral("Default Sound"));
+    Command1 = new QPushButton(QStringLiteral("..."), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setToolTip(QStringLiteral("Choose Default Sound"));
+    Command1->setAccessibleName(QStringLiteral("Choose Default Sound"));
+    Command1->setFixedWidth(Command1->fontMetrics().horizontalAdvance(QStringLiteral("....")) + 24);
+
+    ListView1 = new QTreeWidget(this);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    ListView1->setAccessibleName(QStringLiteral("URL Specific Sounds"));
+    ListView1->setColumnCount(2);
+    ListView1->setHeaderLabels({ QStringLiteral("If URL Contains..."), QStringLiteral("Play Sound File...") });
+    ListView1->setRootIsDecorated(false);
+    ListView1->setUniformRowHeights(true);
+    ListView1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListView1->setAllColumnsShowFocus(true);
+    ListView1->header()->setStretchLastSection(true);
+    ListView1->setColumnWidth(0, 200);
+
+    Image4 = listButton(this, "Image4", QStringLiteral("Add New"), "list-add");
+    Image5 = listButton(this, "Image5", QStringLiteral("Delete Current"), "list-remove");
+    Image2 = listButton(this, "Image2", QStringLiteral("Play Current"), "media-playback-start");
+    Image3 = listButton(this, "Image3", QStringLiteral("Master Volume"), "audio-volume-high");
+    cmdNext = new QPushButton(QStringLiteral("OK"), this);
+    cmdNext->setObjectName(QStringLiteral("cmdNext"));
+    cmdNext->setDefault(true);
+
+    connect(Check1, &QCheckBox::clicked, this, &frmSetNotifies::Check1_Click);
+    connect(Command1, &QPushButton::clicked, this, &frmSetNotifies::Command1_Click);
+    connect(Image4, &QPushButton::clicked, this, &frmSetNotifies::Image4_Click);
+    connect(Image5, &QPushButton::clicked, this, &frmSetNotifies::Image5_Click);
+    connect(Image2, &QPushButton::clicked, this, &frmSetNotifies::Image2_Click);
+    connect(Image3, &QPushButton::clicked, this, &frmSetNotifies::Image3_Click);
+    connect(cmdNext, &QPushButton::clicked, this, &frmSetNotifies::SaveSoundRules);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(heading(QStringLiteral("Notification Settings"), this, 1.4));
+    layout->addWidget(separator(this));
+
+    layout->addWidget(heading(QStringLiteral("Audible Notification"), this));
+    layout->addWidget(chkSound);
+    auto *defaultRow = new QHBoxLayout;
+    defaultRow->addWidget(defaultLabel);
+    defaultRow->addWidget(txtDefaultSound, 1);
+    defaultRow->addWidget(Command1);
+    layout->addLayout(defaultRow);
+    layout->addSpacing(6);
+
+    layout->addWidget(heading(QStringLiteral("Tray Notification"), this));
+    layout->addWidget(chkPopup);
+    layout->addSpacing(6);
+
+    layout->addWidget(heading(QStringLiteral("URL Specific Sounds"), this));
+    layout->addWidget(ListView1, 1);
+    auto *listButtons = new QHBoxLayout;
+    listButtons->addWidget(Image4);
+    listButtons->addWidget(Image5);
+    listButtons->addWidget(Image2);
+    listButtons->addStretch();
+    listButtons->addWidget(Image3);
+    layout->addLayout(listButtons);
+    layout->addWidget(separator(this));
+
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(Check1);
+    bottom->addStretch();
+    bottom->addWidget(cmdNext);
+    layout->addLayout(bottom);
+    resize(560, 520);
+}
+
+void frmSetNotifies::LoadSoundRules()
+{
+    ListView1->clear();
+    if (!StartupEntry::read().isEmpty()) {
+        // Ticking the box here counts as a click: the entry is written again with the current path.
+        Check1->setChecked(true);
+        Check1_Click();
+    } else {
+        Check1->setChecked(false);
+    }
+    move(0, 0);
+
+    const NotifySettings settings = SoundRules::LoadSoundRules(*m_settings);
+    chkPopup->setChecked(settings.popupAlert);
+    chkSound->setChecked(settings.soundAlert);
+    txtDefaultSound->setText(settings.defaultSound);
+    for (const UrlSoundRule &r : settings.rules)
+        appendRule(r);
+    refreshListButtons();
+}
+
+void frmSetNotifies::SaveSoundRules()
+{
+    SoundRules::SaveSoundRules(*m_settings, workingCopy());
+    emit mainWindowRequested();
+    close();
+}
+
+NotifySettings frmSetNotifies::workingCopy() const
+{
+    NotifySettings settings;
+    settings.soundAlert = chkSound->isChecked();
+    settings.popupAlert = chkPopup->isChecked();
+    settings.defaultSound = txtDefaultSound->text();
+    for (int row = 0; row < ruleCount(); ++row)
+        settings.rules.append(rule(row));
+    return settings;
+}
+
+int frmSetNotifies::ruleCount() const
+{
+    return ListView1->topLevelItemCount();
+}
+
+std::optional<int> frmSetNotifies::selectedRow() const
+{
+    const QList<QTreeWidgetItem *> selected = ListView1->selectedItems();
+    if (selected.isEmpty())
+        return std::nullopt;
+    return ListView1->indexOfTopLevelItem(selected.first());
+}
+
+UrlSoundRule frmSetNotifies::rule(int row) const
+{
+    const QTreeWidgetItem *item = ListView1->topLevelItem(row);
+    if (!item)
+        return {};
+    return { item->data(0, Qt::UserRole).toString(), item->data(1, Qt::UserRole).toString() };
+}
+
+void frmSetNotifies::setRule(int row, const UrlSoundRule &r)
+{
+    QTreeWidgetItem *item = ListView1->topLevelItem(row);
+    if (!item)
+        return;
+    // The exact texts are kept beside the shown ones: a Contains text's blanks matter.
+    item->setData(0, Qt::UserRole, r.contains);
+    item->setData(1, Qt::UserRole, r.soundFile);
+    item->setText(0, r.contains);
+    item->setText(1, r.soundFile);
+    item->setToolTip(0, r.contains);
+    item->setToolTip(1, r.soundFile);
+}
+
+void frmSetNotifies::appendRule(const UrlSoundRule &r)
+{
+    auto *item = new QTreeWidgetItem(ListView1);
+    setRule(ListView1->indexOfTopLevelItem(item), r);
+    // As in a list view, a list with rules has a selected rule until the user clears it.
+    if (ListView1->selectedItems().isEmpty()) {
+        ListView1->setCurrentItem(item);
+        item->setSelected(true);
+    }
+}
+
+QString frmSetNotifies::selectedSoundFile() const
+{
+    const std::optional<int> row = selectedRow();
+    return row ? rule(*row).soundFile : QString();
+}
+
+void frmSetNotifies::setListButtonsEnabled(bool enabled)
+{
+    Image2->setEnabled(enabled);
+    Image3->setEnabled(enabled);
+    Image5->setEnabled(enabled);
+}
+
+void frmSetNotifies::refreshListButtons()
+{
+    setListButtonsEnabled(ruleCount() > 0);
+}
+
+void frmSetNotifies::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        refreshListButtons();
+    QWidget::changeEvent(event);
+}
+
+void frmSetNotifies::showEvent(QShowEvent *event)
+{
+    refreshListButtons();
+    QWidget::showEvent(event);
+}
+
+void frmSetNotifies::Check1_Click()
+{
+    // Applied at once. The box shows whether there is an entry: one that could not be written
+    // (or removed) puts the box back.
+    if (Check1->isChecked()) {
+        if (!StartupEntry::write(m_services.programPath))
+            Check1->setChecked(false);
+    } else if (!StartupEntry::remove()) {
+        Check1->setChecked(true);
+    }
+}
+
+void frmSetNotifies::Command1_Click()
+{
+    QPointer<frmSetNotifies> self(this);
+    SoundFileDialog::open(this, QStringLiteral("Choose Default Sound"), [self](const QString &fileName) {
+        if (self && !fileName.isEmpty())
+            self->txtDefaultSound->setText(fileName);
+    });
+}
+
+void frmSetNotifies::Image4_Click()
+{
+    if (!m_form2)
+        m_form2 = new Form2(*this);
+    m_form2->open();
+}
+
+void frmSetNotifies::Image5_Click()
+{
+    if (ruleCount() == 0) {
+        MessageBox::information(this, Title, QStringLiteral("No items"));
+        return;
+    }
+    if (const std::optional<int> row = selectedRow())
+        delete ListView1->takeTopLevelItem(*row);
+    if (ruleCount() == 0)
+        setListButtonsEnabled(false);
+}
+
+void frmSetNotifies::Image2_Click()
+{
+    const std::optional<int> row = selectedRow();
+    if (!row) {
+        MessageBox::information(this, Title, QStringLiteral("No items selected"));
+        return;
+    }
+    if (ruleCount() == 0) {
+        MessageBox::information(this, Title, QStringLiteral("No items in list"));
+        return;
+    }
+    m_preview->start(rule(*row).soundFile);
+}
+
+void frmSetNotifies::Image3_Click()
+{
+    if (m_form1)
+        return;
+    m_form1 = new Form1(
+        m_services.mixer(), m_services.sound, [this] { return selectedSoundFile(); }, this);
+    m_form1->open();
+    m_form1->load();
+}

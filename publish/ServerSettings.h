@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+class SettingsStore;
+
+// The values behind the server settings window (frmSettings): the listening port, the
+// dynamic-DNS account and host name, and the owner's address script, as the window shows them on
+// opening and as its OK stores them.
+struct ServerSettings
+{
+    QString port; // ListenPort; an empty or missing text shows "80"
+    QString user; // dyuser (" " when missing)
+    QString password; // dypass (" "), kept in plain text
+    QString hostName; // dyname (" ")
+    QString remoteHost; // RemoteHost ("localhost")
+    QString remotePath; // RemotePath ("/sendip.asp")
+    // The check boxes: nullopt leaves the box as designed (unchecked, no click effect).
+    std::optional<bool> useAsp; // useasp: its leading number, 1 checks the box
+    std::optional<bool> useDynDns; // usedyndns: a whole number, 1 checks the box
+
+    // What the window shows on opening.
+    static ServerSettings load(const SettingsStore &store);
+    // Stores everything in the order of the window's OK, with MainSettings "OK"; the check boxes
+    // as "0"/"1" (a box left as designed is unchecked).
+    void store(SettingsStore &store) const;
+
+    // The port of a port text: a whole number from 1 to 32767 (blanks around it allowed).
+    static std::optional<qint16> portNumber(const QString &text);
+};

@@ -1,0 +1,33 @@
+// Request header parsing and the page address's reshaping, with the properties the visit
+// processing relies on.
+#include "tests/fuzz/FuzzSupport.h"
+
+#include "capture/RequestParsing.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const auto [requestBytes, nameBytes] = Fuzz::split(Fuzz::bytes(data, size));
+    const QString request = QString::fromUtf8(requestBytes);
+
+    const QStringList names = { QStringLiteral("referer"), QStringLiteral("host"), QString::fromUtf8(nameBytes) };
+    for (const QString &name : names) {
+        const QString value = RequestParsing::GetHeaderFromRequest(request, name);
+        // A value is a piece of the request, on one line.
+        FUZZ_CHECK(value.size() <= request.size());
+        FUZZ_CHECK(value.isEmpty() || request.contains(value));
+        FUZZ_CHECK(!value.contains(QStringLiteral("\r\n")));
+
+        QString page = value;
+        RequestParsing::sepurl(page);
+        // Either unchanged, or two blanks inserted once after a "/".
+        if (page != value) {
+            FUZZ_CHECK(page.size() == value.size() + 2);
+            bool found = false;
+            for (qsizetype at = page.indexOf(QStringLiteral("/  ")); at >= 0 && !found;
+                 at = page.indexOf(QStringLiteral("/  "), at + 1))
+                found = page.left(at + 1) + page.mid(at + 3) == value;
+            FUZZ_CHECK(found);
+        }
+    }
+    return 0;
+}
