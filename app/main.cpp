@@ -1,3 +1,4 @@
+#include "app/CommandLine.h"
 #include "app/Shell.h"
 #include "app/UnixSignals.h"
 #include "core/Console.h"
@@ -6,7 +7,7 @@
 #include <QApplication>
 #include <QTimer>
 
-#include <cstring>
+#include <cstdio>
 
 namespace {
 QtMessageHandler g_defaultHandler = nullptr;
@@ -32,11 +33,9 @@ int main(int argc, char *argv[])
 {
     // Every visitor's connection holds a descriptor: take all the room the system allows.
     FileLimits::raiseToHardLimit();
-    bool headless = Console::noDisplay();
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--headless") == 0)
-            headless = true;
-    }
+    // The platform is chosen before the application object exists; --help and --version need no
+    // display either.
+    const bool headless = Console::noDisplay() || CommandLine::needsNoDisplay(argc, argv);
     if (headless)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     g_headless = headless;
@@ -46,7 +45,24 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("vistelle"));
     QApplication::setApplicationDisplayName(QStringLiteral("Vistelle"));
     QApplication::setApplicationVersion(QStringLiteral(VISTELLE_VERSION));
-    QApplication::setDesktopFileName(QStringLiteral("vistelle"));
+    // The desktop entry's name, which is also the AppStream id.
+    QApplication::setDesktopFileName(QStringLiteral("io.sourceforge.vistelle.Vistelle"));
+
+    const CommandLine commandLine = CommandLine::parse(QCoreApplication::arguments());
+    switch (commandLine.action) {
+    case CommandLine::Action::ShowHelp:
+        std::fputs(CommandLine::helpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    case CommandLine::Action::ShowVersion:
+        std::fputs(CommandLine::versionText().toLocal8Bit().constData(), stdout);
+        return 0;
+    case CommandLine::Action::Fail:
+        std::fprintf(stderr, "vistelle: %s\nTry 'vistelle --help' for more information.\n",
+            commandLine.error.toLocal8Bit().constData());
+        return 2;
+    case CommandLine::Action::Run:
+        break;
+    }
     // The tray icon keeps the program alive while every window is hidden.
     QApplication::setQuitOnLastWindowClosed(false);
     Console::setHeadless(headless);

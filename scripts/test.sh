@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the tests need, checks the formatting, builds Vistelle with warnings as errors and runs every test,
-# then runs each fuzzer for 10 s (scripts/fuzz.sh; FUZZ_SECONDS changes that, 0 skips it).
-# Fails when any test fails or a fuzzer finds a problem. Extra arguments go to ctest (for example -R Listener);
-# with them the fuzzers do not run.
+# then runs each fuzzer for 10 s (scripts/fuzz.sh; FUZZ_SECONDS changes that, 0 skips it) and builds and checks the
+# Debian packages and the install layout (scripts/package-check.sh; PACKAGE_CHECK=0 skips it, SANITIZE=1 too).
+# Fails when any test fails, a fuzzer finds a problem or a package check fails. Extra arguments go to ctest (for
+# example -R Listener); with them neither the fuzzers nor the package check run.
 # SANITIZE=1 builds in build-asan with AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -25,4 +26,9 @@ if [[ $# -eq 0 && "$fuzz_seconds" != 0 ]]; then
         echo "clang++-14 is missing: run scripts/deps.sh --test to fuzz" >&2
         exit 1
     fi
+fi
+# A full run also builds the Debian packages and checks them and the install layout
+# (PACKAGE_CHECK=0 skips it).
+if [[ $# -eq 0 && "${SANITIZE:-0}" != 1 && "${PACKAGE_CHECK:-1}" != 0 ]]; then
+    BUILD_DIR=${BUILD_DIR:-build} scripts/package-check.sh
 fi

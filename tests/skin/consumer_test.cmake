@@ -10,7 +10,10 @@ function(run)
     set(last_output "${out}" PARENT_SCOPE)
 endfunction()
 
-run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${WORK_DIR}/prefix" --component VeilixControl)
+# The run-time and the development component, as the two Debian packages hold them.
+foreach(component VeilixControl VeilixControlDev)
+    run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${WORK_DIR}/prefix" --component ${component})
+endforeach()
 foreach(f include/VeilixControl/VeilixButton.h include/VeilixControl/PropertyBag.h)
     if(NOT EXISTS "${WORK_DIR}/prefix/${f}")
         message(FATAL_ERROR "not installed: ${f}")

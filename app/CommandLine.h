@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The program's command line: --headless, --help, --version. The application object takes Qt's
+// own options (-platform, -display, -style, ...) out before these are read.
+struct CommandLine final
+{
+    enum class Action { Run, ShowHelp, ShowVersion, Fail };
+
+    Action action = Action::Run;
+    bool headless = false;
+    // With Action::Fail: what was wrong, one line.
+    QString error;
+
+    // arguments: as QCoreApplication::arguments() gives them, the program's name first.
+    static CommandLine parse(const QStringList &arguments);
+
+    // Before the application object exists: whether the raw arguments ask for something that needs
+    // no display (--headless, --help, --version), so the program starts on the offscreen platform.
+    static bool needsNoDisplay(int argc, const char *const *argv);
+
+    // What --help prints: usage, options, and the environment and folders the program reads.
+    static QString helpText();
+    // What --version prints: "vistelle 1.0.0".
+    static QString versionText();
+};

@@ -1,0 +1,109 @@
+#include "app/CommandLine.h"
+#include "core/Paths.h"
+
+#include <QCoreApplication>
+#include <QTest>
+
+#include <vector>
+
+Q_DECLARE_METATYPE(CommandLine::Action)
+
+class tst_CommandLine : public QObject
+{
+    Q_OBJECT
+private slots:
+    void parse_data();
+    void parse();
+    void needsNoDisplay_data();
+    void needsNoDisplay();
+    void helpNamesOptionsEnvironmentAndFolders();
+    void versionText();
+};
+
+void tst_CommandLine::parse_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<CommandLine::Action>("action");
+    QTest::addColumn<bool>("headless");
+    using A = CommandLine::Action;
+    QTest::newRow("nothing") << QStringList {} << A::Run << false;
+    QTest::newRow("headless") << QStringList { "--headless" } << A::Run << true;
+    QTest::newRow("help") << QStringList { "--help" } << A::ShowHelp << false;
+    QTest::newRow("short help") << QStringList { "-h" } << A::ShowHelp << false;
+    QTest::newRow("help with Qt's options") << QStringList { "--help-all" } << A::ShowHelp << false;
+    QTest::newRow("version") << QStringList { "--version" } << A::ShowVersion << false;
+    QTest::newRow("short version") << QStringList { "-v" } << A::ShowVersion << false;
+    QTest::newRow("help wins over version") << QStringList { "--version", "--help" } << A::ShowHelp << false;
+    QTest::newRow("headless and version") << QStringList { "--headless", "--version" } << A::ShowVersion << true;
+    QTest::newRow("unknown option") << QStringList { "--port=80" } << A::Fail << false;
+    QTest::newRow("single dash long name") << QStringList { "-headless" } << A::Fail << false;
+    QTest::newRow("value for a flag") << QStringList { "--headless=1" } << A::Fail << false;
+    QTest::newRow("stray argument") << QStringList { "page.html" } << A::Fail << false;
+}
+
+void tst_CommandLine::parse()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(CommandLine::Action, action);
+    QFETCH(bool, headless);
+    arguments.prepend(QStringLiteral("/usr/bin/vistelle"));
+    const CommandLine result = CommandLine::parse(arguments);
+    QCOMPARE(result.action, action);
+    if (action != CommandLine::Action::Fail)
+        QCOMPARE(result.headless, headless);
+    QCOMPARE(result.error.isEmpty(), action != CommandLine::Action::Fail);
+    QVERIFY(!result.error.contains(u'\n'));
+}
+
+void tst_CommandLine::needsNoDisplay_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("expected");
+    QTest::newRow("nothing") << QStringList {} << false;
+    QTest::newRow("headless") << QStringList { "--headless" } << true;
+    QTest::newRow("help after a Qt option") << QStringList { "-platform", "xcb", "--help" } << true;
+    QTest::newRow("short help") << QStringList { "-h" } << true;
+    QTest::newRow("question mark") << QStringList { "-?" } << true;
+    QTest::newRow("version") << QStringList { "--version" } << true;
+    QTest::newRow("a Qt option only") << QStringList { "-style", "fusion" } << false;
+    QTest::newRow("near miss") << QStringList { "--headles" } << false;
+}
+
+void tst_CommandLine::needsNoDisplay()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, expected);
+    arguments.prepend(QStringLiteral("vistelle"));
+    std::vector<QByteArray> bytes;
+    for (const QString &argument : std::as_const(arguments))
+        bytes.push_back(argument.toLocal8Bit());
+    std::vector<const char *> argv;
+    for (const QByteArray &b : bytes)
+        argv.push_back(b.constData());
+    argv.push_back(nullptr);
+    QCOMPARE(CommandLine::needsNoDisplay(static_cast<int>(bytes.size()), argv.data()), expected);
+}
+
+void tst_CommandLine::helpNamesOptionsEnvironmentAndFolders()
+{
+    const QString text = CommandLine::helpText();
+    for (const char *word : { "--headless", "--help", "--version", "DISPLAY", "WAYLAND_DISPLAY", "XDG_CONFIG_HOME",
+             "XDG_DATA_HOME", "XDG_RUNTIME_DIR", "RizidirUduzidodirer.conf", "vistelle.lock" })
+        QVERIFY2(text.contains(QLatin1String(word)), word);
+    // The folders this very program searches: the user's first, then the one beside the binary.
+    const int user = text.indexOf(Paths::userDataDir());
+    const int installed = text.indexOf(Paths::installedDataDirs().constFirst());
+    QVERIFY(user > 0);
+    QVERIFY(installed > user);
+    QVERIFY(text.endsWith(u'\n'));
+}
+
+void tst_CommandLine::versionText()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("vistelle"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.2.3"));
+    QCOMPARE(CommandLine::versionText(), QStringLiteral("vistelle 1.2.3\n"));
+}
+
+QTEST_GUILESS_MAIN(tst_CommandLine)
+#include "tst_CommandLine.moc"
