@@ -77,23 +77,21 @@ QString CommandLine::helpText()
 {
     Parser p;
     QString text = p.parser.helpText();
-    text += QStringLiteral(
-        "\nEnvironment:\n"
-        "  DISPLAY, WAYLAND_DISPLAY\n"
-        "                 The desktop the windows appear on. With neither set the\n"
-        "                 program runs headless.\n"
-        "  XDG_CONFIG_HOME\n"
-        "                 Folder of the settings file RizidirUduzidodirer.conf\n"
-        "                 (default ~/.config).\n"
-        "  XDG_DATA_HOME  Folder of the user's data folder vistelle/: sounds, the\n"
-        "                 country file, the last address (default ~/.local/share).\n"
-        "  XDG_RUNTIME_DIR\n"
-        "                 Folder of the single-instance lock vistelle.lock.\n"
-        "\nFiles:\n"
-        "  Sounds, the country file GeoIPCountryWhois.csv and the help page\n"
-        "  vistelle.htm are looked up in\n"
-        "    "
-    );
+    text += QStringLiteral("\nEnvironment:\n"
+                           "  DISPLAY, WAYLAND_DISPLAY\n"
+                           "                 The desktop the windows appear on. With neither set the\n"
+                           "                 program runs headless.\n"
+                           "  XDG_CONFIG_HOME\n"
+                           "                 Folder of the settings file RizidirUduzidodirer.conf\n"
+                           "                 (default ~/.config).\n"
+                           "  XDG_DATA_HOME  Folder of the user's data folder vistelle/: sounds, the\n"
+                           "                 country file, the last address (default ~/.local/share).\n"
+                           "  XDG_RUNTIME_DIR\n"
+                           "                 Folder of the single-instance lock vistelle.lock.\n"
+                           "\nFiles:\n"
+                           "  Sounds, the country file GeoIPCountryWhois.csv and the help page\n"
+                           "  vistelle.htm are looked up in\n"
+                           "    ");
     text += Paths::userDataDir();
     const QStringList dirs = Paths::installedDataDirs();
     if (!dirs.isEmpty())

@@ -45,7 +45,8 @@ int main(int argc, char *argv[])
     for (QDateTime hour = start; hour < now; hour = hour.addSecs(3600)) {
         // Few visits at night, most in the evening, fewer at weekends.
         const double h = hour.time().hour();
-        double rate = 2.0 + 9.0 * std::exp(-std::pow((h - 20.0) / 3.5, 2)) + 5.0 * std::exp(-std::pow((h - 11.0) / 2.5, 2));
+        double rate
+            = 2.0 + 9.0 * std::exp(-std::pow((h - 20.0) / 3.5, 2)) + 5.0 * std::exp(-std::pow((h - 11.0) / 2.5, 2));
         if (hour.date().dayOfWeek() >= 6)
             rate *= 0.6;
         const int count = int(rate * (0.6 + 0.8 * random.generateDouble()));
