@@ -166,14 +166,14 @@ VisitorListModel::Counted VisitorListModel::addVisit(const QDateTime &when, cons
     endInsertRows();
     ++m_requests;
     const Counted counted = count(m_rows.constLast().ip, m_rows.constLast().page);
-    dropOldest();
+    dropOldest(TrimStep - 1);
     return counted;
 }
 
-void VisitorListModel::dropOldest()
+void VisitorListModel::dropOldest(qsizetype slack)
 {
     const qsizetype excess = m_rows.size() - MaxRows;
-    if (excess <= 0)
+    if (excess <= slack)
         return;
     beginRemoveRows(QModelIndex(), 0, int(excess) - 1);
     m_rows.remove(0, excess);

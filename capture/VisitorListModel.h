@@ -61,6 +61,10 @@ public:
     };
 
     static constexpr int MaxRows = 100'000;
+    // Visits push the oldest rows out in steps of this many (1 % of MaxRows): a view of the list
+    // repositions all its rows when the first ones leave, so doing it for every visit would cost a
+    // burst thousands of such passes. The list holds at most MaxRows + TrimStep - 1 rows.
+    static constexpr int TrimStep = 1'000;
 
     explicit VisitorListModel(QObject *parent = nullptr);
 
@@ -126,8 +130,8 @@ public:
     static QString timeText(const QDateTime &when);
 
 private:
-    // The oldest rows leave when there are more than MaxRows.
-    void dropOldest();
+    // The oldest rows leave, down to MaxRows, when there are more than MaxRows + slack.
+    void dropOldest(qsizetype slack = 0);
 
     QList<Row> m_rows;
     qint64 m_requests = 0;
