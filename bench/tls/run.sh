@@ -32,41 +32,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A free port below 32768: the program reads ListenPort as a 16-bit signed number.
-free_port() {
-    python3 - <<'PY'
-import random, socket
-for _ in range(200):
-    port = random.randint(20000, 32000)
-    s = socket.socket()
-    try:
-        s.bind(("127.0.0.1", port))
-    except OSError:
-        continue
-    finally:
-        s.close()
-    print(port)
-    break
-PY
-}
-
-# Waits until something listens on 127.0.0.1:$1 (without connecting: a connection would count
-# as a visit).
-wait_listening() {
-    for _ in $(seq 1 200); do
-        if ss -Hltn "sport = :$1" | grep -q .; then return 0; fi
-        sleep 0.1
-    done
-    return 1
-}
-
-field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$2"; }
+# shellcheck source=bench/common.sh
+source "$root/bench/common.sh"
 
 # --- the program -----------------------------------------------------------------------------
 port=$(free_port)
 home="$tmp/home"
-mkdir -p "$home/.config" "$home/.local/share" "$home/run"
-chmod 700 "$home/run"
+make_home "$home"
 cat >"$home/.config/RizidirUduzidodirer.conf" <<CONF
 [Settings]
 ListenPort=$port

@@ -1,0 +1,38 @@
+# Helpers shared by the benchmarks' run scripts (sourced, not run).
+
+# A free port below 32768: the program reads ListenPort as a 16-bit signed number.
+free_port() {
+    python3 - <<'PY'
+import random, socket
+for _ in range(200):
+    port = random.randint(20000, 32000)
+    s = socket.socket()
+    try:
+        s.bind(("127.0.0.1", port))
+    except OSError:
+        continue
+    finally:
+        s.close()
+    print(port)
+    break
+PY
+}
+
+# Waits until something listens on 127.0.0.1:$1 (without connecting: a connection would count
+# as a visit).
+wait_listening() {
+    for _ in $(seq 1 200); do
+        if ss -Hltn "sport = :$1" | grep -q .; then return 0; fi
+        sleep 0.1
+    done
+    return 1
+}
+
+# The value of "name=value" named $1 in the load client's RESULT line $2.
+field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<"$2"; }
+
+# A throwaway home $1 for the program: its XDG folders, the runtime folder private.
+make_home() {
+    mkdir -p "$1/.config" "$1/.local/share" "$1/run"
+    chmod 700 "$1/run"
+}
