@@ -1,6 +1,7 @@
 #include "alerts/Form1.h"
 
 #include "alerts/AlertIcons.h"
+#include "alerts/MixerSession.h"
 #include "alerts/PreviewPlay.h"
 #include "dialogs/MessageBox.h"
 
@@ -20,7 +21,7 @@
 
 Form1::Form1(std::unique_ptr<IMixer> mixer, SoundOutput *sound, std::function<QString()> selectedSound, QWidget *parent)
     : QDialog(parent)
-    , m_mixer(std::move(mixer))
+    , m_mixer(new MixerSession(std::move(mixer), this))
     , m_selectedSound(std::move(selectedSound))
     , m_preview(new PreviewPlay(sound, this))
 {
@@ -64,6 +65,8 @@ Form1::Form1(std::unique_ptr<IMixer> mixer, SoundOutput *sound, std::function<QS
     for (QPushButton *b : { Command1, Command3 })
         b->setAutoDefault(false);
 
+    connect(m_mixer, &MixerSession::loaded, this, &Form1::showMixer);
+    connect(m_mixer, &MixerSession::volumeSet, this, &Form1::volumeSet);
     connect(Slider1, &QSlider::valueChanged, this, &Form1::Slider1_Change);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Text1, &QLineEdit::returnPressed, this, &Form1::Command1_Click);
@@ -97,20 +100,25 @@ Form1::Form1(std::unique_ptr<IMixer> mixer, SoundOutput *sound, std::function<QS
     resize(420, sizeHint().height());
 }
 
-Form1::~Form1()
-{
-    if (m_mixer)
-        m_mixer->close();
-}
+Form1::~Form1() = default; // the session closes the mixer on its thread
 
 void Form1::load()
 {
-    if (!m_mixer || !m_mixer->open(Module1::MixerCard)) {
+    m_mixer->load(Module1::MixerCard);
+}
+
+void Form1::showMixer(bool opened, const Module1::VolumeControl &control)
+{
+    if (!opened) {
         MessageBox::information(this, QStringLiteral("Vistelle"), QStringLiteral("Couldn't open the mixer."));
+        emit loaded();
         return;
     }
-    if (!Module1::GetVolumeControl(*m_mixer, m_control))
+    if (!control.isValid()) {
+        emit loaded();
         return;
+    }
+    m_control = control;
     Label1->setText(Module1::rangeText(m_control.range));
     // The slider spans the control's range; placing it is no move of the user's.
     const QSignalBlocker blocker(Slider1);
@@ -119,13 +127,14 @@ void Form1::load()
     const int span = Slider1->maximum() - Slider1->minimum();
     Slider1->setSingleStep(std::max(1, span / 100));
     Slider1->setPageStep(std::max(1, span / 10));
+    emit loaded();
 }
 
 void Form1::Command1_Click()
 {
     if (!m_control.isValid())
         return;
-    Module1::SetVolumeControl(*m_mixer, m_control, Module1::volumeFromText(Text1->text(), m_control.range));
+    m_mixer->setVolume(m_control, Module1::volumeFromText(Text1->text(), m_control.range));
 }
 
 void Form1::Slider1_Change(int value)

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+class MixerSession;
 class PreviewPlay;
 class QLabel;
 class QLineEdit;
@@ -28,11 +29,18 @@ public:
         QWidget *parent = nullptr);
     ~Form1() override;
 
-    // Opens the mixer and finds the master volume: "Couldn't open the mixer." when it cannot be
-    // opened; no master volume leaves Label1 empty, without a message.
+    // Opens the mixer and finds the master volume, on the mixer's own thread; then loaded().
+    // "Couldn't open the mixer." when it cannot be opened; no master volume leaves Label1 empty,
+    // without a message.
     void load();
 
     const Module1::VolumeControl &volumeControl() const { return m_control; }
+
+signals:
+    // The mixer was opened, or could not be, and the window shows what it found.
+    void loaded();
+    // A volume setting was carried out (done) or refused by the mixer.
+    void volumeSet(bool done);
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -43,7 +51,9 @@ private:
     void Slider1_Change(int value);
     void refreshSoundFile();
 
-    std::unique_ptr<IMixer> m_mixer;
+    void showMixer(bool opened, const Module1::VolumeControl &control);
+
+    MixerSession *m_mixer = nullptr;
     std::function<QString()> m_selectedSound;
     PreviewPlay *m_preview;
     Module1::VolumeControl m_control;

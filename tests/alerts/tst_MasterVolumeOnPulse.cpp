@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
 
@@ -40,7 +41,10 @@ private:
     {
         auto form = std::make_unique<Form1>(std::make_unique<AlsaMixer>(), nullptr, [] { return QString(); });
         form->show();
+        QSignalSpy loaded(form.get(), &Form1::loaded);
         form->load();
+        if (!loaded.wait(10'000))
+            qFatal("the volume window did not load its mixer");
         return form;
     }
 };

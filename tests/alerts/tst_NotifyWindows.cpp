@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -21,6 +22,8 @@
 #include <QTest>
 #include <QToolButton>
 #include <QTreeWidget>
+
+#include <thread>
 
 // The notification settings window, the rule window and the volume window, driven by their
 // controls' names: the working copy, the checks and messages, the buttons' enabled rule, the
@@ -47,6 +50,7 @@ private slots:
     void volumeSetAndSlider_data();
     void volumeSetAndSlider();
     void volumeWindowShowsTheSelectedSoundAndReopensTheMixer();
+    void hungMixerNeverFreezesTheWindow();
 
 private:
     template <class T> static T *child(QObject *parent, const char *name)
@@ -416,13 +420,18 @@ void tst_NotifyWindows::volumeWindowFindsTheMasterVolume()
         MessageBox::show(nullptr, QMessageBox::NoIcon, QString(), QStringLiteral("none yet"));
     Form1 form(std::make_unique<FakeMixer>(m_mixer), &m_sound, {});
     form.show();
+    QSignalSpy loaded(&form, &Form1::loaded);
     form.load();
+    QVERIFY(loaded.wait(5000));
     QCOMPARE(m_mixer->openedCards, QStringList { QStringLiteral("default") });
     QFETCH(QString, label);
     QCOMPARE(child<QLabel>(&form, "Label1")->text(), label);
     expectMessage(message.isEmpty() ? QStringLiteral("none yet") : message);
     // Set without a master volume does nothing and the window stays usable.
+    QSignalSpy set(&form, &Form1::volumeSet);
     child<QPushButton>(&form, "Command1")->click();
+    if (form.volumeControl().isValid())
+        QVERIFY(set.wait(5000));
     QCOMPARE(m_mixer->sets.size(), form.volumeControl().isValid() ? 1 : 0);
 }
 
@@ -444,20 +453,27 @@ void tst_NotifyWindows::volumeSetAndSlider()
     QFETCH(long, value);
     Form1 form(std::make_unique<FakeMixer>(m_mixer), &m_sound, {});
     form.show();
+    QSignalSpy loaded(&form, &Form1::loaded);
     form.load();
+    QVERIFY(loaded.wait(5000));
     auto *slider = child<QSlider>(&form, "Slider1");
     QCOMPARE(slider->minimum(), 0);
     QCOMPARE(slider->maximum(), 65536);
     QVERIFY(m_mixer->sets.isEmpty()); // placing the slider sets nothing
     QFETCH(QString, text);
     child<QLineEdit>(&form, "Text1")->setText(text);
+    QSignalSpy set(&form, &Form1::volumeSet);
     child<QPushButton>(&form, "Command1")->click();
+    QVERIFY(set.wait(5000));
     QCOMPARE(m_mixer->sets.size(), 1);
     QCOMPARE(m_mixer->sets.last(), std::make_pair(QStringLiteral("Master"), value));
-    // Moving the slider sets at once, without "Set".
+    // Moving the slider sets at once, without "Set"; of a drag's values still waiting, the
+    // newest is set.
+    slider->setValue(20000);
     slider->setValue(30000);
     QCOMPARE(child<QLineEdit>(&form, "Text1")->text(), QStringLiteral("30000"));
-    QCOMPARE(m_mixer->sets.last(), std::make_pair(QStringLiteral("Master"), 30000L));
+    QTRY_COMPARE(m_mixer->lastSet(), std::make_pair(QStringLiteral("Master"), 30000L));
+    QVERIFY(m_mixer->setCount() <= 3);
 }
 
 void tst_NotifyWindows::volumeWindowShowsTheSelectedSoundAndReopensTheMixer()
@@ -478,9 +494,9 @@ void tst_NotifyWindows::volumeWindowShowsTheSelectedSoundAndReopensTheMixer()
         QCOMPARE(m_sound.previews.last(), QStringLiteral("s%1.wav").arg(round - 1));
         m_sound.finishPreview();
         child<QPushButton>(form, "Command3")->click();
-        QTRY_VERIFY(!form); // deleted on close, and its mixer closed
+        QTRY_VERIFY(!form); // deleted on close, and its mixer closed on the mixer's thread
+        QTRY_COMPARE(m_mixer->closes.load(), round);
         QCOMPARE(m_mixer->openedCards.size(), round);
-        QCOMPARE(m_mixer->closes, round);
     }
     // Nothing selected: an empty field.
     list->clearSelection();
@@ -489,4 +505,32 @@ void tst_NotifyWindows::volumeWindowShowsTheSelectedSoundAndReopensTheMixer()
 }
 
 QTEST_MAIN(tst_NotifyWindows)
+void tst_NotifyWindows::hungMixerNeverFreezesTheWindow()
+{
+    // The sound server answers only after 3 s; opening the window must not wait for it.
+    m_mixer->hanging = true;
+    std::thread server([state = m_mixer] {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        state->hanging = false;
+    });
+    {
+        Form1 form(std::make_unique<FakeMixer>(m_mixer), &m_sound, {});
+        form.show();
+        QSignalSpy loaded(&form, &Form1::loaded);
+        QElapsedTimer timer;
+        timer.start();
+        form.load();
+        child<QLineEdit>(&form, "Text1")->setText(QStringLiteral("500"));
+        child<QPushButton>(&form, "Command1")->click(); // nothing found yet: nothing to set
+        QCoreApplication::processEvents();
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        QCOMPARE(loaded.count(), 0);
+        QVERIFY(loaded.wait(10'000));
+        QCOMPARE(child<QLabel>(&form, "Label1")->text(), QStringLiteral("0 to 65536"));
+    }
+    server.join();
+    QTRY_COMPARE(m_mixer->closes.load(), 1);
+    QCOMPARE(m_mixer->setCount(), 0);
+}
+
 #include "tst_NotifyWindows.moc"

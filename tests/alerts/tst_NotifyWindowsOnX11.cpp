@@ -103,8 +103,9 @@ void tst_NotifyWindowsOnX11::modalWindowsBlockTheSettingsWindow()
     window.findChild<QPushButton *>(QStringLiteral("Image3"))->click();
     QPointer<Form1> form1 = window.volumeWindow();
     QVERIFY(form1 && QTest::qWaitForWindowExposed(form1));
+    QTRY_VERIFY(form1->volumeControl().isValid()); // the mixer is worked on a thread of its own
     form1->findChild<QSlider *>(QStringLiteral("Slider1"))->setValue(45000);
-    QCOMPARE(mixer->sets.last().second, 45000L);
+    QTRY_COMPARE(mixer->lastSet().second, 45000L);
     screenshot(form1, QStringLiteral("master-volume.png"));
     QVERIFY(click(okButton));
     QTest::qWait(300);

@@ -5,20 +5,38 @@
 #include <QHash>
 #include <QList>
 
+#include <atomic>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 // A mixer the test sets up by hand; what the window did with it stays readable in State after
-// the window (which owns the mixer) has gone.
+// the window (which owns the mixer) has gone. The window works the mixer on a thread of its own:
+// the test reads State once the window has said it is done (loaded(), volumeSet()), or, for the
+// closing, which nothing reports, through closes.
 class FakeMixer final : public IMixer
 {
 public:
     struct State
     {
         bool openable = true;
+        std::atomic<bool> hanging = false; // open() waits while set: a sound server that does not answer
         QHash<QString, Range> elements; // name -> playback volume range
         QStringList openedCards;
-        int closes = 0;
+        std::atomic<int> closes = 0;
         QList<std::pair<QString, long>> sets; // (element, value) in order
+        std::mutex mutex; // guards sets while the window may still set
+
+        std::pair<QString, long> lastSet()
+        {
+            const std::lock_guard lock(mutex);
+            return sets.isEmpty() ? std::pair<QString, long>() : sets.last();
+        }
+        qsizetype setCount()
+        {
+            const std::lock_guard lock(mutex);
+            return sets.size();
+        }
     };
 
     explicit FakeMixer(std::shared_ptr<State> state)
@@ -27,6 +45,8 @@ public:
 
     bool open(const QString &card) override
     {
+        while (m_state->hanging.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         m_state->openedCards << card;
         m_open = m_state->openable;
         return m_open;
@@ -48,6 +68,7 @@ public:
     {
         if (!m_open || !m_state->elements.contains(element))
             return false;
+        const std::lock_guard lock(m_state->mutex);
         m_state->sets.append({ element, value });
         return true;
     }
