@@ -22,8 +22,7 @@ struct MixerSession::Shared
 
 namespace {
 // Runs fn on the thread of the application object when the session still exists then.
-template<typename Fn>
-void reply(const QPointer<MixerSession> &session, Fn fn)
+template <typename Fn> void reply(const QPointer<MixerSession> &session, Fn fn)
 {
     QCoreApplication *app = QCoreApplication::instance();
     if (!app)

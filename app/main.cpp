@@ -1,3 +1,4 @@
+#include "alerts/AlertIcons.h"
 #include "app/CommandLine.h"
 #include "app/Shell.h"
 #include "app/UnixSignals.h"
@@ -67,6 +68,8 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
     Console::setHeadless(headless);
 
+    // Every window of the program (history, whois, settings...) carries the program's icon.
+    QApplication::setWindowIcon(AlertIcons::normalTrayIcon());
     Shell shell;
     QObject::connect(&shell, &Shell::finished, &app, [](int code) { QCoreApplication::exit(code); });
     UnixSignals signalWatcher;
