@@ -22,6 +22,7 @@
 #include <QLineSeries>
 #include <QLocale>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QTableView>
 #include <QTimer>
@@ -185,7 +186,11 @@ void frmHistory::buildWindow()
     layout->addLayout(bar);
     layout->addWidget(splitter, 1);
     layout->addWidget(lblStatus);
-    resize(1040, 720);
+    // Roomy, but never larger than the screen's free area.
+    QSize size(1040, 720);
+    if (const QScreen *where = screen())
+        size = size.boundedTo(where->availableGeometry().size() * 0.9);
+    resize(size);
 
     connect(cboRange, &QComboBox::activated, this, &frmHistory::presetChosen);
     connect(dtpFrom, &QDateEdit::dateChanged, this, &frmHistory::datesEdited);
