@@ -10,7 +10,6 @@
 
 #include <QCheckBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -517,13 +516,11 @@ void tst_NotifyWindows::hungMixerNeverFreezesTheWindow()
         Form1 form(std::make_unique<FakeMixer>(m_mixer), &m_sound, {});
         form.show();
         QSignalSpy loaded(&form, &Form1::loaded);
-        QElapsedTimer timer;
-        timer.start();
         form.load();
         child<QLineEdit>(&form, "Text1")->setText(QStringLiteral("500"));
         child<QPushButton>(&form, "Command1")->click(); // nothing found yet: nothing to set
         QCoreApplication::processEvents();
-        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(m_mixer->hanging.load()); // all of the above while the server still hangs
         QCOMPARE(loaded.count(), 0);
         QVERIFY(loaded.wait(10'000));
         QCOMPARE(child<QLabel>(&form, "Label1")->text(), QStringLiteral("0 to 65536"));
