@@ -172,27 +172,27 @@ void VisitorList::appendCountry(int row, const QString &country)
 
 void VisitorList::makeNewestRowCurrent()
 {
-    QTableView *view = m_widgets.iGrid1;
-    if (!view || m_model->rowCount() == 0)
+    // Once per turn of the event loop, not once per visit: making a row current right after a row
+    // was added makes the view reposition every row (a pass over up to 100,000), and a burst of
+    // visits must not move the viewport thousands of times either.
+    if (m_currentPending || !m_widgets.iGrid1)
         return;
-    const QModelIndex current = view->currentIndex();
-    const int column = current.isValid() ? current.column() : 0;
-    m_settingCurrent = true;
-    // The view scrolls to the newest row once per turn of the event loop, not once per visit:
-    // a burst of visits must not move the viewport thousands of times.
-    const bool autoScroll = view->hasAutoScroll();
-    view->setAutoScroll(false);
-    view->setCurrentIndex(m_model->index(m_model->rowCount() - 1, column));
-    view->setAutoScroll(autoScroll);
-    m_settingCurrent = false;
-    if (!m_scrollPending) {
-        m_scrollPending = true;
-        QTimer::singleShot(0, this, [this] {
-            m_scrollPending = false;
-            if (m_widgets.iGrid1 && m_widgets.iGrid1->currentIndex().isValid())
-                m_widgets.iGrid1->scrollTo(m_widgets.iGrid1->currentIndex());
-        });
-    }
+    m_currentPending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_currentPending = false;
+        QTableView *view = m_widgets.iGrid1;
+        if (!view || m_model->rowCount() == 0)
+            return;
+        const QModelIndex current = view->currentIndex();
+        const int column = current.isValid() ? current.column() : 0;
+        m_settingCurrent = true;
+        const bool autoScroll = view->hasAutoScroll();
+        view->setAutoScroll(false);
+        view->setCurrentIndex(m_model->index(m_model->rowCount() - 1, column));
+        view->setAutoScroll(autoScroll);
+        m_settingCurrent = false;
+        view->scrollTo(view->currentIndex());
+    });
 }
 
 void VisitorList::refreshcounters(const QString &VisitorIP, const QString &Page)

@@ -75,7 +75,8 @@ public:
     int addVisit(const QDateTime &when, const QString &VisitorIP, const QString &VisitPage) override;
     // The address cell of a row becomes its old text, a blank and the country name.
     void appendCountry(int row, const QString &country) override;
-    // Makes the newest row the current row (keeping the current column).
+    // Makes the newest row the current row (keeping the current column) and scrolls to it, when
+    // the event loop next turns: once for all the visits of one turn.
     void makeNewestRowCurrent() override;
 
     // Counts one loaded row: panel 1 "Page requests: " and the row count; List1/List2 as for a
@@ -138,7 +139,7 @@ private:
     QString m_dialogTitle;
     int m_loadsRunning = 0;
     bool m_settingCurrent = false;
-    bool m_scrollPending = false;
+    bool m_currentPending = false;
     bool m_lookupRunning = false;
     std::optional<QString> m_pendingAddress;
 };
