@@ -36,3 +36,21 @@ make_home() {
     mkdir -p "$1/.config" "$1/.local/share" "$1/run"
     chmod 700 "$1/run"
 }
+
+# Waits until the program's standard output $1 holds $2 "Visit: " lines, or their count has
+# stopped growing for a second (at most ten minutes).
+wait_counted() {
+    local last=-1 still=0 now
+    for _ in $(seq 1 2400); do
+        now=$(grep -c 'Visit: ' "$1" || true)
+        [[ "$now" -ge "$2" ]] && return 0
+        if [[ "$now" -eq "$last" ]]; then
+            still=$((still + 1))
+            [[ "$still" -ge 4 ]] && return 0
+        else
+            still=0
+        fi
+        last=$now
+        sleep 0.25
+    done
+}

@@ -53,18 +53,6 @@ CONF
     wait_listening "$port" || { echo "the program does not listen:"; cat "$home/err"; exit 1; }
 }
 
-# Waits until the program has logged $1 visits or the count stops growing.
-wait_counted() {
-    local want=$1 last=-1 now
-    for _ in $(seq 1 600); do
-        now=$(grep -c 'Visit: ' "$home/out" || true)
-        [[ "$now" -ge "$want" ]] && break
-        [[ "$now" -eq "$last" ]] && break
-        last=$now
-        sleep 1
-    done
-}
-
 stored_count() {
     python3 -c "import sqlite3,sys; print(sqlite3.connect(sys.argv[1]).execute('select count(*) from visits').fetchone()[0])" \
         "$home/.local/share/vistelle/history.sqlite3" 2>/dev/null || echo 0
@@ -82,7 +70,7 @@ for round in $(seq 1 "$rounds"); do
     for keep in 1 0; do
         start_program "$keep" "intake-$round-$keep"
         result=$("$client" "$port" "$requests" 50 "r$round" | grep '^RESULT' || true)
-        wait_counted "$requests"
+        wait_counted "$home/out" "$requests"
         counted=$(grep -c 'Visit: ' "$home/out" || true)
         sleep 1 # the history's last batch
         kill "$program_pid"; wait "$program_pid" 2>/dev/null || true
@@ -114,7 +102,7 @@ start_program 1 memory
 start_rss=$(awk '/VmRSS/ {print $2}' "/proc/$program_pid/status")
 started=$(date +%s)
 result=$("$client" "$port" "$long" 50 memory | grep '^RESULT' || true)
-wait_counted "$long"
+wait_counted "$home/out" "$long"
 counted=$(grep -c 'Visit: ' "$home/out" || true)
 sleep 2
 rss=$(awk '/VmRSS/ {print $2}' "/proc/$program_pid/status")

@@ -55,15 +55,8 @@ if ! wait_listening "$port"; then
     echo "the program does not listen on port $port:"; cat "$tmp/program.err"; exit 1
 fi
 program_result=$("$client" "$port" "$requests" "$clients" vistelle tls | grep '^RESULT' || true)
-# The program may still be writing its last lines: wait until the count stops growing.
-counted=0
-for _ in $(seq 1 100); do
-    now=$(grep -c 'Visit: ' "$tmp/program.out" || true)
-    [[ "$now" -ge "$requests" ]] && { counted=$now; break; }
-    [[ "$now" -eq "$counted" && "$now" -gt 0 ]] && sleep 0.5 && [[ $(grep -c 'Visit: ' "$tmp/program.out" || true) -eq "$now" ]] && break
-    counted=$now
-    sleep 0.2
-done
+# The program may still be writing its last lines.
+wait_counted "$tmp/program.out" "$requests"
 counted=$(grep -c 'Visit: ' "$tmp/program.out" || true)
 kill "$program_pid" 2>/dev/null || true
 wait "$program_pid" 2>/dev/null || true
