@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <queue>
@@ -592,6 +593,15 @@ void CountryLookup::refreshIfDue(Family family)
     const qint64 now = m_clock->monotonicMs();
     if (!source.checked || now - source.lastCheckMs >= m_limits.recheckIntervalMs || now < source.lastCheckMs)
         check(family, false);
+    // Right after the start there is no index yet: a visit then waits for the first one (the
+    // shipped file takes about 0.1 s) instead of going without a country, but never longer than
+    // 2 s, so a file that cannot be read quickly does not hold the visits.
+    if (!source.hasLoaded && source.build) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (!source.build->done.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        collectBuilds(false);
+    }
 }
 
 void CountryLookup::check(Family family, bool wait)

@@ -45,6 +45,7 @@ private slots:
     void ipv6UserFileWins();
     void refusedOverRangeBound();
     void refusedOverNameBound();
+    void firstLookupWaitsForTheFirstIndex();
     void backgroundBuildKeepsOldIndexUntilReady();
 
 private:
@@ -638,6 +639,18 @@ void tst_CountryLookup::refusedOverNameBound()
     QCOMPARE(refused.getcountry(QStringLiteral("0.0.0.15")), QString());
     QCOMPARE(notices.size(), 1);
     QVERIFY(notices.at(0).at(0).toString().contains(QStringLiteral("names take more than 100 bytes")));
+}
+
+void tst_CountryLookup::firstLookupWaitsForTheFirstIndex()
+{
+    // A visit right after the start gets its country although the index is still being built.
+    const QString path = write("a,b,10,20,X,First\n");
+    ManualClock clock;
+    CountryLookup lookup(path, CountryLookup::Limits(), clock);
+    lookup.setIpv6FileName(m_dir.filePath(QStringLiteral("none.csv")));
+    lookup.setBuilding(CountryLookup::Building::InBackground);
+    lookup.checkFiles();
+    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QStringLiteral("First"));
 }
 
 void tst_CountryLookup::backgroundBuildKeepsOldIndexUntilReady()
