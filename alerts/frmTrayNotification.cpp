@@ -44,10 +44,7 @@ QFont faceFont(qreal pointSize, bool bold)
 
 QString bounded(const QString &text)
 {
-    const QString plain = PlainText::sanitized(text);
-    return plain.size() > frmTrayNotification::MaxTextLength
-        ? PlainText::cut(plain, frmTrayNotification::MaxTextLength - 1) + QChar(0x2026)
-        : plain;
+    return PlainText::shortened(text, frmTrayNotification::MaxTextLength);
 }
 
 QPainterPath facePath()

@@ -5,11 +5,12 @@
 #include "alerts/Tray.h"
 #include "alerts/frmSetNotifies.h"
 #include "alerts/frmTrayNotification.h"
-#include "app/SingleInstance.h"
+#include "engine/SingleInstance.h"
 #include "app/frmContainer.h"
 #include "app/modMain.h"
 #include "capture/frmMain.h"
 #include "core/SettingsStore.h"
+#include "engine/VisitMonitor.h"
 #include "dialogs/MessageBox.h"
 #include "dialogs/frmMsgBox.h"
 #include "history/HistoryStore.h"
@@ -52,7 +53,7 @@ Shell::~Shell()
     delete m_hostManager;
     delete m_settingsWindow;
     delete m_main;
-    m_history.reset();
+    m_engine.reset();
     delete m_container;
     delete m_popup;
     delete m_tray;
@@ -80,27 +81,25 @@ frmMain *Shell::mainWindow()
     if (m_main)
         return m_main;
     ensureContainer();
-    frmMainServices services;
-    services.clock = m_services.clock;
-    services.settings = m_services.settings;
-    services.connection = m_connection;
-    services.startup = &m_startup;
-    services.listenerLimits = m_services.listenerLimits;
-    services.sound = m_services.sound;
-    if (!m_history) {
-        const QString file
-            = m_services.historyFile.isEmpty() ? HistoryStore::defaultFileName() : m_services.historyFile;
-        SettingsStore &settings = m_services.settings ? *m_services.settings : SettingsStore::instance();
-        m_history = std::make_unique<HistoryStore>(
-            file, settings,
-            [this](const QString &line) {
-                if (m_main)
-                    m_main->PutLog(line);
-            },
-            *m_services.clock);
+    if (!m_engine) {
+        VisitMonitorServices services;
+        services.clock = m_services.clock;
+        services.settings = m_services.settings;
+        services.connection = m_connection;
+        services.startup = &m_startup;
+        services.listenerLimits = m_services.listenerLimits;
+        services.sound = m_services.sound;
+        services.historyFile = m_services.historyFile;
+        m_engine = std::make_unique<VisitMonitor>(services);
+        VisitMonitor *engine = m_engine.get();
+        connect(engine, &VisitMonitor::popupRequested, this, &Shell::showPopup);
+        connect(engine, &VisitMonitor::trayAlertChanged, this, &Shell::setTrayAlert);
+        connect(engine, &VisitMonitor::trayBusyChanged, this, &Shell::setTrayBusy);
+        connect(engine, &VisitMonitor::startupRequested, this, &Shell::RunStartup);
+        connect(engine, &VisitMonitor::restoreWindowRequested, this, &Shell::restoreWindow);
+        connect(engine, &VisitMonitor::openDocumentRequested, this, &Shell::OpenDocument);
     }
-    services.recorder = m_history.get();
-    m_main = new frmMain(*this, services);
+    m_main = new frmMain(*m_engine);
     m_container->host(m_main);
     connect(m_main, &frmMain::exitRequested, m_container, &QWidget::close);
     connect(m_main, &frmMain::historyRequested, this, &Shell::showHistory);
@@ -108,12 +107,8 @@ frmMain *Shell::mainWindow()
     connect(m_main, &frmMain::notificationOptionsRequested, this, &Shell::showNotifySettings);
     connect(m_main, &frmMain::serverSettingsRequested, this, &Shell::showServerSettings);
     connect(m_main, &frmMain::hostManagerRequested, this, &Shell::showHostManager);
+    connect(m_main, &frmMain::documentRequested, this, &Shell::OpenDocument);
     m_main->load();
-    // Problems met with the settings file (one set aside as damaged) reach the log from here on.
-    m_main->settings().setNoticeSink([main = QPointer<frmMain>(m_main)](const QString &line) {
-        if (main)
-            main->PutLog(line);
-    });
     m_main->show();
     return m_main;
 }
@@ -182,10 +177,9 @@ void Shell::ShutDown()
     delete m_hostManager;
     delete m_settingsWindow;
     frmMsgBox::unload();
+    if (m_engine)
+        m_engine->shutDown(); // the address file, the timers, the listener, the history
     if (m_main) {
-        m_main->WRITEIP();
-        m_main->stopTimers();
-        m_main->closeSocket();
         m_main->hide();
         m_main->deleteLater();
         m_main = nullptr;
@@ -195,8 +189,6 @@ void Shell::ShutDown()
         m_historyWindow->deleteLater();
         m_historyWindow = nullptr;
     }
-    // The visits still waiting are written now.
-    m_history.reset();
     if (m_whois)
         m_whois->reject();
     if (m_tray)
@@ -216,15 +208,21 @@ void Shell::ShutDown()
     emit finished(0);
 }
 
+HistoryStore *Shell::history() const
+{
+    return m_engine ? m_engine->history() : nullptr;
+}
+
 void Shell::showHistory()
 {
-    if (!m_history || m_shutDown)
+    HistoryStore *store = history();
+    if (!store || m_shutDown)
         return;
     if (!m_historyWindow) {
-        m_historyWindow = new frmHistory(m_history->fileName(), *m_services.clock);
+        m_historyWindow = new frmHistory(store->fileName(), *m_services.clock);
         m_historyWindow->setAttribute(Qt::WA_QuitOnClose, false);
-        connect(m_history.get(), &HistoryStore::fileReplaced, m_historyWindow, &frmHistory::fileReplaced);
-        connect(m_historyWindow, &frmHistory::damageFound, m_history.get(), &HistoryStore::reportDamage);
+        connect(store, &HistoryStore::fileReplaced, m_historyWindow, &frmHistory::fileReplaced);
+        connect(m_historyWindow, &frmHistory::damageFound, store, &HistoryStore::reportDamage);
     }
     if (m_historyWindow->isVisible())
         m_historyWindow->refresh();
@@ -380,10 +378,4 @@ void Shell::setAddressLabel(const QString &text)
 {
     if (m_main)
         m_main->setAddressCaption(text);
-}
-
-void Shell::putLog(const QString &line)
-{
-    if (m_main)
-        m_main->PutLog(line);
 }

@@ -2,7 +2,6 @@
 
 #include "alerts/Mixer.h"
 #include "capture/Listener.h"
-#include "capture/MainWindowHost.h"
 #include "core/Clock.h"
 #include "core/ConnectionState.h"
 #include "core/StartupState.h"
@@ -21,6 +20,7 @@ class SingleInstance;
 class SoundOutput;
 class Tray;
 class HistoryStore;
+class VisitMonitor;
 class WhoIs_Form;
 class frmContainer;
 class frmHistory;
@@ -46,7 +46,7 @@ struct ShellServices
 
 // The application shell: start-up and shut-down, the single instance, the container window with
 // its tray icon, the main window and the popup. modMain's routines run on the program's one shell.
-class Shell final : public QObject, private IMainWindowHost, private ISettingsWindowHost, private IHostManagerHost
+class Shell final : public QObject, private ISettingsWindowHost, private IHostManagerHost
 {
     Q_OBJECT
 public:
@@ -67,9 +67,11 @@ public:
 
     // The main window; its first use loads it.
     frmMain *mainWindow();
+    // The engine under the main window; null before the main window's first use.
+    VisitMonitor *engine() const { return m_engine.get(); }
     frmContainer *container() const { return m_container; }
     frmTrayNotification *popup() const { return m_popup; }
-    HistoryStore *history() const { return m_history.get(); }
+    HistoryStore *history() const;
     // Opens the history window (created at its first use) or brings it to the front.
     void showHistory();
     frmHistory *historyWindow() const { return m_historyWindow; }
@@ -97,21 +99,18 @@ signals:
     void finished(int exitCode);
 
 private:
-    // IMainWindowHost
-    void showPopup(const QString &caption, const QString &subcaption) override;
-    void setTrayAlert(bool alert) override;
-    void setTrayBusy(bool busy, const QString &toolTip) override;
-    void runStartup() override { RunStartup(); }
-    void openDocument(const QString &pathOrUrl) override { OpenDocument(pathOrUrl); }
-    void restoreWindow() override;
+    void showPopup(const QString &caption, const QString &subcaption);
+    void setTrayAlert(bool alert);
+    void setTrayBusy(bool busy, const QString &toolTip);
+    void restoreWindow();
     // ISettingsWindowHost
     void showMainWindow() override;
     void listenOnPort(qint16 port) override;
     void enablePublisher() override;
     void openHostManager() override { showHostManager(); }
+    void openDocument(const QString &pathOrUrl) override { OpenDocument(pathOrUrl); }
     // IHostManagerHost
     void setAddressLabel(const QString &text) override;
-    void putLog(const QString &line) override;
     void ensureContainer();
     void showWhois(const QString &hostName);
 
@@ -120,7 +119,7 @@ private:
     StartupState m_startup;
     std::unique_ptr<SingleInstance> m_instance;
     std::unique_ptr<SoundOutput> m_ownSound;
-    std::unique_ptr<HistoryStore> m_history;
+    std::unique_ptr<VisitMonitor> m_engine;
     frmHistory *m_historyWindow = nullptr;
     Tray *m_tray = nullptr;
     frmContainer *m_container = nullptr;

@@ -1,9 +1,10 @@
 #include "alerts/AlertIcons.h"
-#include "app/CommandLine.h"
+#include "engine/CommandLine.h"
 #include "app/Shell.h"
-#include "app/UnixSignals.h"
+#include "engine/UnixSignals.h"
 #include "core/Console.h"
 #include "core/FileLimits.h"
+#include "engine/HeadlessShell.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -12,19 +13,13 @@
 
 namespace {
 QtMessageHandler g_defaultHandler = nullptr;
-bool g_headless = false;
 
 // The font engine notes every script of a visitor's text that a font cannot shape (a referer full
 // of odd bytes gives one note per font and glyph run), so visitors could fill the session's error
-// log. Headless, the offscreen platform also complains about every window operation it cannot do
-// (raise, masks, size hints) and about the missing tray. None of that concerns the user.
+// log. None of that concerns the user.
 void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (type == QtWarningMsg
-        && (message.contains(QLatin1String("OpenType support missing for"))
-            || (g_headless
-                && (message.startsWith(QLatin1String("This plugin does not support"))
-                    || message.contains(QLatin1String("QPlatformNativeInterface::systemTrayWindowChanged"))))))
+    if (type == QtWarningMsg && message.contains(QLatin1String("OpenType support missing for")))
         return;
     g_defaultHandler(type, context, message);
 }
@@ -34,12 +29,10 @@ int main(int argc, char *argv[])
 {
     // Every visitor's connection holds a descriptor: take all the room the system allows.
     FileLimits::raiseToHardLimit();
-    // The platform is chosen before the application object exists; --help and --version need no
-    // display either.
-    const bool headless = Console::noDisplay() || CommandLine::needsNoDisplay(argc, argv);
-    if (headless)
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    g_headless = headless;
+    // Without a display, with --headless, and for --help and --version the program makes no
+    // window: the engine runs on a core application, decided before any application object exists.
+    if (Console::noDisplay() || CommandLine::needsNoDisplay(argc, argv))
+        return runHeadless(argc, argv, QStringLiteral("vistelle"));
     g_defaultHandler = qInstallMessageHandler(messageHandler);
 
     QApplication app(argc, argv);
@@ -66,7 +59,6 @@ int main(int argc, char *argv[])
     }
     // The tray icon keeps the program alive while every window is hidden.
     QApplication::setQuitOnLastWindowClosed(false);
-    Console::setHeadless(headless);
 
     // Every window of the program (history, whois, settings...) carries the program's icon.
     QApplication::setWindowIcon(AlertIcons::normalTrayIcon());

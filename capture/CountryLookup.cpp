@@ -2,6 +2,7 @@
 
 #include "capture/LineReader.h"
 #include "core/Conversions.h"
+#include "core/LogSink.h"
 #include "core/Paths.h"
 
 #include <QFile>
@@ -684,7 +685,7 @@ void CountryLookup::install(Family family, const FileStamp &stamp, std::shared_p
     source.loaded = stamp;
     source.hasLoaded = true;
     if (!source.table->notice.isEmpty())
-        emit notice(source.table->notice);
+        LogMsg(source.table->notice);
     emit indexReplaced();
 }
 

@@ -123,8 +123,6 @@ public:
     const QStringList &ipv6Names() const;
 
 signals:
-    // A line for the event log: a file that was refused, and why.
-    void notice(const QString &line);
     // A newly built index is in use.
     void indexReplaced();
 

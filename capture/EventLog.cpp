@@ -7,40 +7,52 @@
 #include <QTextCursor>
 #include <QTimer>
 
+EventLog::EventLog(EventLogLines &lines, QPlainTextEdit *view, QObject *parent)
+    : QObject(parent)
+    , m_lines(lines)
+    , m_view(view)
+{
+    attach();
+}
+
 EventLog::EventLog(QPlainTextEdit *view, const Clock &clock, QObject *parent, int maxLines)
     : QObject(parent)
+    , m_ownLines(std::make_unique<EventLogLines>(clock, maxLines))
+    , m_lines(*m_ownLines)
     , m_view(view)
-    , m_clock(clock)
-    , m_maxLines(qMax(1, maxLines))
 {
-    m_view->setMaximumBlockCount(m_maxLines);
+    attach();
+}
+
+EventLog::~EventLog() = default;
+
+void EventLog::attach()
+{
+    m_view->setMaximumBlockCount(m_lines.maxLines());
     m_view->setReadOnly(true);
     m_view->setUndoRedoEnabled(false);
     m_view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_view->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_view->installEventFilter(this);
+    m_lines.setKeepLines(true);
+    connect(&m_lines, &EventLogLines::lineAdded, this, [this](const QString &line) {
+        // While nobody can see the log (the window sits in the tray), lines wait and go into the
+        // document when it is shown; a burst of lines costs one layout pass per turn of the event
+        // loop.
+        if (m_view->isVisible())
+            scheduleFlush();
+        emit lineAdded(line);
+    });
+    connect(&m_lines, &EventLogLines::cleared, this, &EventLog::onCleared);
+    if (!m_lines.waiting().empty())
+        scheduleFlush();
 }
 
 bool EventLog::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_view && event->type() == QEvent::Show && !m_pending.empty())
+    if (watched == m_view && event->type() == QEvent::Show && !m_lines.waiting().empty())
         scheduleFlush();
     return QObject::eventFilter(watched, event);
-}
-
-void EventLog::PutLog(const QString &eventtxt)
-{
-    m_format = EventLogFormat::forEntry(eventtxt, m_format);
-    const QString line = eventLogLine(m_clock.currentDateTime().time(), eventtxt);
-    m_pending.push_back({ line, m_format });
-    if (qsizetype(m_pending.size()) > m_maxLines)
-        m_pending.pop_front(); // would drop off the top at once
-    ++m_lines;
-    // While nobody can see the log (the window sits in the tray), lines wait and go into the
-    // document when it is shown; a burst of lines costs one layout pass per turn of the event loop.
-    if (m_view->isVisible())
-        scheduleFlush();
-    emit lineAdded(line);
 }
 
 void EventLog::scheduleFlush()
@@ -51,26 +63,27 @@ void EventLog::scheduleFlush()
     QTimer::singleShot(0, this, [this] {
         m_flushPending = false;
         flush(MaxLinesPerTurn);
-        if (!m_pending.empty() && m_view->isVisible())
+        if (!m_lines.waiting().empty() && m_view->isVisible())
             scheduleFlush();
     });
 }
 
 void EventLog::flush(qsizetype maxLines)
 {
-    if (m_pending.empty())
+    std::deque<EventLogLines::Line> &pending = m_lines.waiting();
+    if (pending.empty())
         return;
     QScrollBar *bar = m_view->verticalScrollBar();
     const bool atBottom = bar->value() >= bar->maximum();
 
     const qsizetype count
-        = maxLines < 0 ? qsizetype(m_pending.size()) : qMin<qsizetype>(maxLines, qsizetype(m_pending.size()));
+        = maxLines < 0 ? qsizetype(pending.size()) : qMin<qsizetype>(maxLines, qsizetype(pending.size()));
     QTextCursor cursor(m_view->document());
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
     QTextCharFormat format;
     for (qsizetype i = 0; i < count; ++i) {
-        const Pending &entry = m_pending.front();
+        const EventLogLines::Line &entry = pending.front();
         if (entry.format.colour)
             format.setForeground(QColor::fromRgb(*entry.format.colour));
         else
@@ -78,9 +91,9 @@ void EventLog::flush(qsizetype maxLines)
         format.setFontWeight(entry.format.bold ? QFont::Bold : QFont::Normal);
         if (m_inDocument > 0)
             cursor.insertBlock();
-        cursor.insertText(entry.line, format);
+        cursor.insertText(entry.text, format);
         ++m_inDocument;
-        m_pending.pop_front();
+        pending.pop_front();
     }
     cursor.endEditBlock();
     // Follow the newest line unless the user has scrolled back to read.
@@ -88,11 +101,8 @@ void EventLog::flush(qsizetype maxLines)
         bar->setValue(bar->maximum());
 }
 
-void EventLog::clear()
+void EventLog::onCleared()
 {
     m_view->clear();
-    m_pending.clear();
-    m_lines = 0;
     m_inDocument = 0;
-    m_format = EventLogFormat();
 }

@@ -5,16 +5,16 @@
 #include <QTime>
 
 namespace {
-constexpr QRgb Red = qRgb(255, 0, 0);
-constexpr QRgb Blue = qRgb(0, 0, 255);
-constexpr QRgb Green = qRgb(0, 128, 0);
+constexpr LogColour Red = logColour(255, 0, 0);
+constexpr LogColour Blue = logColour(0, 0, 255);
+constexpr LogColour Green = logColour(0, 128, 0);
 
 enum class Weight { Normal, Bold, Unchanged };
 
 struct Rule
 {
     const char16_t *word;
-    QRgb colour;
+    LogColour colour;
     Weight weight;
 };
 

@@ -1,15 +1,21 @@
 #pragma once
 
-#include <QColor>
 #include <QString>
 #include <QTime>
 
 #include <optional>
 
+// A colour as 0xAARRGGBB (the layout of QRgb, which the view turns into a QColor).
+using LogColour = quint32;
+constexpr LogColour logColour(int r, int g, int b)
+{
+    return 0xff000000u | (quint32(r & 0xff) << 16) | (quint32(g & 0xff) << 8) | quint32(b & 0xff);
+}
+
 // The colour and weight of one event-log line, chosen by the words the entry contains.
 struct EventLogFormat
 {
-    std::optional<QRgb> colour; // none: the box's default text colour
+    std::optional<LogColour> colour; // none: the box's default text colour
     bool bold = false;
 
     bool operator==(const EventLogFormat &) const = default;

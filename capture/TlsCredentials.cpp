@@ -1,5 +1,6 @@
 #include "capture/TlsCredentials.h"
 
+#include "core/LogSink.h"
 #include <QFile>
 
 #include <openssl/evp.h>
@@ -51,8 +52,7 @@ TlsCredentials::TlsCredentials(FilesFn files, const Clock &clock)
 
 void TlsCredentials::log(const QString &line) const
 {
-    if (m_putLog)
-        m_putLog(line);
+    LogMsg(line);
 }
 
 TlsCredentials::Stamp TlsCredentials::currentStamp(const Files &files) const

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/Clock.h"
-#include "core/LogSink.h"
 
 #include <QList>
 #include <QSslCertificate>
@@ -32,7 +31,6 @@ public:
 
     explicit TlsCredentials(FilesFn files, const Clock &clock = Clock::system());
 
-    void setPutLog(PutLogFn putLog) { m_putLog = std::move(putLog); }
     void setRecheckIntervalMs(qint64 ms) { m_recheckMs = ms; }
 
     // The server configuration for the next TLS connection (TLS 1.2 and 1.3, HTTP/1.1 offered), or
@@ -63,7 +61,6 @@ private:
 
     FilesFn m_files;
     const Clock &m_clock;
-    PutLogFn m_putLog;
     qint64 m_recheckMs = 1000;
     qint64 m_lastCheckMs = 0;
     bool m_checked = false;

@@ -22,7 +22,6 @@ class IVisitEffects
 {
 public:
     virtual ~IVisitEffects() = default;
-    virtual void putLog(const QString &line) = 0;
     // Starts playing a sound file; returns at once.
     virtual void playSound(const QString &fileName) = 0;
     // Shows the popup with its title and text lines; returns at once.

@@ -2,6 +2,7 @@
 
 #include "capture/RequestParsing.h"
 #include "core/Conversions.h"
+#include "core/LogSink.h"
 #include "core/PlainText.h"
 #include "core/SettingsStore.h"
 
@@ -88,7 +89,7 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
     if (!referer.isEmpty())
         page = referer;
 
-    m_effects.putLog(QStringLiteral("Visit: ") + visitorIP + QStringLiteral(" -> ") + page);
+    LogMsg(QStringLiteral("Visit: ") + visitorIP + QStringLiteral(" -> ") + page);
     const QDateTime visitTime = m_clock.currentDateTime();
     const int row = m_list.addVisit(visitTime, visitorIP, page);
     RecordedVisit recorded { visitTime, visitorIP, QString(), page, tls };
@@ -126,10 +127,10 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
     }
 
     if (page == u"Unknown") {
-        m_effects.putLog(QStringLiteral("Wiinsock returned 'Unknown' for page URL"));
-        m_effects.putLog(QStringLiteral("The following is complete header received:"));
+        LogMsg(QStringLiteral("Wiinsock returned 'Unknown' for page URL"));
+        LogMsg(QStringLiteral("The following is complete header received:"));
         const QString shown = PlainText::cut(request, HeaderDumpLimit);
-        m_effects.putLog(shown.size() == request.size()
+        LogMsg(shown.size() == request.size()
                 ? shown
                 : shown + QStringLiteral(" [... %1 more characters left out]").arg(request.size() - shown.size()));
     }

@@ -70,13 +70,13 @@ public:
 };
 } // namespace
 
-VisitorList::VisitorList(const Widgets &widgets, Services services, QObject *parent)
+VisitorList::VisitorList(const Widgets &widgets, Services services, VisitorListModel *model, QObject *parent)
     : QObject(parent)
     , m_widgets(widgets)
     , m_connection(services.connection ? services.connection : std::make_shared<RouteConnectionState>())
     , m_resolver(services.resolver ? services.resolver : std::make_shared<SystemResolver>())
     , m_limits(services.limits)
-    , m_model(new VisitorListModel(this))
+    , m_model(model ? model : new VisitorListModel(this))
 {
     for (QLabel *label : { m_widgets.panel1, m_widgets.panel2, m_widgets.panel3, m_widgets.Label6 }) {
         if (label)
@@ -158,9 +158,14 @@ void VisitorList::showCounted(const VisitorListModel::Counted &counted, bool vis
 int VisitorList::addVisit(const QDateTime &when, const QString &VisitorIP, const QString &VisitPage)
 {
     const VisitorListModel::Counted counted = m_model->addVisit(when, VisitorIP, VisitPage);
-    showCounted(counted, true);
-    makeNewestRowCurrent();
+    showVisit(counted.newAddress, counted.newPage);
     return m_model->rowCount() - 1;
+}
+
+void VisitorList::showVisit(bool newAddress, bool newPage)
+{
+    showCounted({ newAddress, newPage }, true);
+    makeNewestRowCurrent();
 }
 
 void VisitorList::appendCountry(int row, const QString &country)

@@ -62,7 +62,9 @@ public:
     using Widgets = VisitorListWidgets;
     using Services = VisitorListServices;
 
-    explicit VisitorList(const Widgets &widgets, Services services = {}, QObject *parent = nullptr);
+    // model: the engine's list; null: a list of the view's own.
+    explicit VisitorList(
+        const Widgets &widgets, Services services = {}, VisitorListModel *model = nullptr, QObject *parent = nullptr);
     ~VisitorList() override;
 
     VisitorListModel &model() { return *m_model; }
@@ -75,6 +77,9 @@ public:
     int addVisit(const QDateTime &when, const QString &VisitorIP, const QString &VisitPage) override;
     // The address cell of a row becomes its old text, a blank and the country name.
     void appendCountry(int row, const QString &country) override;
+    // The engine listed a visit (the newest row): the panels as for addVisit, and the new row
+    // becomes current.
+    void showVisit(bool newAddress, bool newPage);
     // Makes the newest row the current row (keeping the current column) and scrolls to it, when
     // the event loop next turns: once for all the visits of one turn.
     void makeNewestRowCurrent() override;

@@ -1,31 +1,15 @@
 #include "capture/frmMain.h"
 
-#include "alerts/SoundOutput.h"
-#include "capture/CountryLookup.h"
 #include "capture/EventLog.h"
 #include "capture/RequestParsing.h"
-#include "capture/TlsCredentials.h"
-#include "capture/VisitProcessor.h"
 #include "capture/VisitorList.h"
-#include "core/AcmeChallenges.h"
-#include "core/Console.h"
-#include "core/Conversions.h"
-#include "core/FileLimits.h"
 #include "core/Paths.h"
-#include "core/PlainText.h"
 #include "core/SettingsStore.h"
 #include "dialogs/MessageBox.h"
-#include "nettools/Class1.h"
+#include "engine/VisitMonitor.h"
 #include "publish/AddressFile.h"
-#include "publish/AddressUpdater.h"
-#include "publish/BackgroundTask.h"
-#include "publish/CertificateKeeper.h"
-#include "publish/ConnectionMonitor.h"
-#include "publish/DayChangeNote.h"
 #include "publish/OutsideAddresses.h"
-#include "publish/RemoteScriptPublisher.h"
 #include "publish/UpdateCheck.h"
-#include "publish/modXMLHTTP.h"
 
 #include <QDir>
 #include <QEvent>
@@ -39,12 +23,10 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableView>
-#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
-const QString CurrentIp = QStringLiteral(" Current IP:");
 const QString UpdatePanelName = QStringLiteral("Update check");
 // The window's designed size at the usual font; a larger font makes it larger.
 constexpr QSize DesignSize(780, 600);
@@ -83,28 +65,22 @@ QLabel *iconLabel(QWidget *parent, const char *name, const char *themeIcon, cons
 }
 } // namespace
 
-frmMain::frmMain(IMainWindowHost &host, Services services, QWidget *parent)
+frmMain::frmMain(VisitMonitor &engine, QWidget *parent)
     : QWidget(parent)
-    , m_clock(services.clock)
-    , m_settings(services.settings ? services.settings : &SettingsStore::instance())
-    , m_connection(services.connection ? services.connection : std::make_shared<NetworkManagerConnectionState>())
-    , m_ownStartup(services.startup ? nullptr : std::make_unique<StartupState>())
-    , m_startup(services.startup ? services.startup : m_ownStartup.get())
-    , m_host(host)
-    , m_sound(services.sound)
+    , m_engine(engine)
 {
     Q_INIT_RESOURCE(icons);
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Vistelle"));
     buildWindow();
-    buildComponents(services);
+    connectEngine();
 }
 
 frmMain::~frmMain() = default;
 
 void frmMain::buildWindow()
 {
-    Label8 = new QLabel(CurrentIp, this);
+    Label8 = new QLabel(QStringLiteral(" Current IP:"), this);
     Label8->setObjectName(QStringLiteral("Label8"));
     Label8->setTextFormat(Qt::PlainText);
     QFont addressFont = Label8->font();
@@ -130,7 +106,7 @@ void frmMain::buildWindow()
     cmdServerSettings->setObjectName(QStringLiteral("cmdServerSettings"));
     connect(cmdServerSettings, &QPushButton::clicked, this, &frmMain::serverSettingsRequested);
     Image4 = iconButton(this, "Image4", "vistelle-dns-update",
-        OutsideAddresses::read(*m_settings).providerName + QStringLiteral(" Update"));
+        OutsideAddresses::read(m_engine.settings()).providerName + QStringLiteral(" Update"));
     Image4->setAccessibleName(Image4->toolTip());
     connect(Image4, &QToolButton::clicked, this, &frmMain::Image4_Click);
 
@@ -223,7 +199,7 @@ void frmMain::buildWindow()
     layout->addWidget(StatusBar1);
     fitToContents();
 
-    m_visitors = new VisitorList(widgets, { m_connection, {}, {} }, this);
+    m_visitors = new VisitorList(widgets, { m_engine.connection(), {}, {} }, &m_engine.visitorModel(), this);
     // Room for the locale's short date and time, and for an address followed by its country.
     const QFontMetrics metrics(widgets.iGrid1->font());
     const QString sampleTime
@@ -248,160 +224,60 @@ void frmMain::changeEvent(QEvent *event)
         fitToContents();
 }
 
-void frmMain::buildComponents(const Services &services)
+void frmMain::connectEngine()
 {
-    m_log = new EventLog(txtLog, *m_clock, this);
-    connect(m_log, &EventLog::lineAdded, this, [](const QString &line) { Console::writeLine(line); });
-    connect(Image2, &QToolButton::clicked, m_log, &EventLog::clear);
-    connect(Image5, &QToolButton::clicked, this, &frmMain::Image5_Click);
-    const PutLogFn logFn = [this](const QString &text) { PutLog(text); };
+    m_log = new EventLog(m_engine.log(), txtLog, this);
+    connect(Image2, &QToolButton::clicked, &m_engine.log(), &EventLogLines::clear);
+    connect(Image5, &QToolButton::clicked, &m_engine, &VisitMonitor::listenIfOnline);
 
-    m_listener = new Listener(*m_clock, services.listenerLimits, this);
-    connect(m_listener, &Listener::requestFinished, this, &frmMain::onRequestFinished);
-    connect(m_listener, &Listener::acceptError, this, &frmMain::onAcceptError);
-    connect(m_listener, &Listener::tlsRefused, this,
-        [this] { PutLog(QStringLiteral("TLS connection refused: no certificate configured")); });
-    connect(m_listener, &Listener::descriptorsExhausted, this, [this] {
-        PutLog(QStringLiteral("Out of file descriptors (limit on open files: %1): idle connections are closed "
-                              "to serve new visitors")
-                   .arg(FileLimits::current()));
+    connect(&m_engine, &VisitMonitor::visitListed, m_visitors, &VisitorList::showVisit);
+    connect(&m_engine, &VisitMonitor::stopRepeatChanged, this, &frmMain::setStopRepeat);
+    connect(&m_engine, &VisitMonitor::addressCaptionChanged, Label8, &QLabel::setText);
+    Label8->setText(m_engine.addressCaption());
+    connect(&m_engine, &VisitMonitor::connectionShown, this, [this](bool online) {
+        Connectionon->setVisible(online);
+        Connectionoff->setVisible(!online);
     });
-    connect(m_listener, &Listener::tlsHandshakeFailed, this,
-        [this](const QString &reason) { PutLog(QStringLiteral("TLS handshake failed: ") + reason); });
+    connect(&m_engine, &VisitMonitor::listenToolTipChanged, this,
+        [this](const QString &text) { setIconToolTip(Image5, text); });
+    connect(&m_engine, &VisitMonitor::busyChanged, this, &frmMain::setBusyCursor);
 
-    // TLS: the files of TlsCertFile and TlsKeyFile, else the certificate the keeper obtained for
-    // AcmeDomain; the keeper's HTTP-01 answers are served by the listener.
-    m_challenges = std::make_shared<AcmeChallenges>();
-    m_tls = std::make_unique<TlsCredentials>(
-        [this] {
-            TlsCredentials::Files files;
-            files.certificate = m_settings->GetSetting(QStringLiteral("TlsCertFile")).trimmed();
-            files.key = m_settings->GetSetting(QStringLiteral("TlsKeyFile")).trimmed();
-            if (files.certificate.isEmpty() && files.key.isEmpty()
-                && !m_settings->GetSetting(QStringLiteral("AcmeDomain")).trimmed().isEmpty()
-                && QFile::exists(CertificateKeeper::certificateFile())) {
-                files.certificate = CertificateKeeper::certificateFile();
-                files.key = CertificateKeeper::keyFile();
-            }
-            return files;
-        },
-        *m_clock);
-    m_tls->setPutLog(logFn);
-    m_listener->setTlsConfiguration([this] { return m_tls->configuration(); });
-    m_listener->setAcmeChallenges(m_challenges);
-    m_keeper = new CertificateKeeper(*m_settings, m_challenges, *m_clock, this);
-    m_keeper->setPutLog(logFn);
-
-    // The country index is built on a worker thread from the start; a visit before it is ready
-    // (or while a changed file is read again) gets the answer of the index in use.
-    m_country = std::make_unique<CountryLookup>(QString(), CountryLookup::Limits(), *m_clock);
-    m_country->setBuilding(CountryLookup::Building::InBackground);
-    connect(m_country.get(), &CountryLookup::notice, this, &frmMain::PutLog);
-    m_country->checkFiles();
-    m_visits = new VisitProcessor(*m_settings, *m_visitors, *this, *m_clock, this);
-    m_visits->setRecorder(services.recorder);
-    m_monitor = new ConnectionMonitor(m_connection, *m_startup, *this, this);
-
-    m_updateCheck = new UpdateCheck(m_settings, this);
-    m_updateCheck->setPutLog(logFn);
-    m_updateCheck->setOpenDocument([this](const QUrl &url) { m_host.openDocument(url.toString()); });
-    connect(m_updateCheck, &UpdateCheck::panelTextChanged, panel5, [this](const QString &text) {
+    UpdateCheck &updateCheck = m_engine.updateCheck();
+    connect(&updateCheck, &UpdateCheck::panelTextChanged, panel5, [this](const QString &text) {
         panel5->setText(text);
         panel5->setAccessibleName(text.isEmpty() ? UpdatePanelName : text);
     });
-    connect(m_updateCheck, &UpdateCheck::panelToolTipChanged, panel5, &QToolButton::setToolTip);
-    connect(m_updateCheck, &UpdateCheck::panelEnabledChanged, panel5, &QToolButton::setEnabled);
-    connect(panel5, &QToolButton::clicked, m_updateCheck, &UpdateCheck::Panel_Click);
-
-    m_updater = new AddressUpdater(*m_settings, m_connection, m_updateCheck, *this, *m_clock, this);
-
-    m_publisher = new RemoteScriptPublisher(m_settings, m_connection, this);
-    m_publisher->setPutLog(logFn);
-    connect(this, &frmMain::publisherEnableRequested, m_publisher, &RemoteScriptPublisher::enable);
-    connect(m_publisher, &RemoteScriptPublisher::restoreWindowRequested, this, [this] { m_host.restoreWindow(); });
-
-    m_dayNote = new DayChangeNote(*m_clock, this);
-    m_dayNote->setPutLog(logFn);
-    m_dayNote->timer()->stop(); // runs from the window's loading
-
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(ConnectionMonitor::IntervalMs);
-    connect(Timer1, &QTimer::timeout, m_monitor, &ConnectionMonitor::Timer1_Timer);
-    Timer2 = new QTimer(this);
-    Timer2->setObjectName(QStringLiteral("Timer2"));
-    Timer2->setInterval(AddressUpdater::IntervalMs);
-    connect(Timer2, &QTimer::timeout, m_updater, &AddressUpdater::Timer2_Timer);
+    connect(&updateCheck, &UpdateCheck::panelToolTipChanged, panel5, &QToolButton::setToolTip);
+    connect(&updateCheck, &UpdateCheck::panelEnabledChanged, panel5, &QToolButton::setEnabled);
+    connect(panel5, &QToolButton::clicked, &updateCheck, &UpdateCheck::Panel_Click);
 }
 
 void frmMain::load()
 {
-    if (m_loaded)
+    if (m_engine.isLoaded())
         return;
-    m_loaded = true;
-    m_visits->resetRecentVisits();
-    m_updateCheck->setUpdateCheckPending(true);
-    PutLog(QStringLiteral("Software Started - ")
-        + QLocale::c().toString(m_clock->currentDateTime().date(), QStringLiteral("dd-MMMM-yyyy")));
-
-    m_monitor->onWindowLoad();
-    if (dynamicDnsOff()) {
-        setAddressLabel(CurrentIp);
-        const OutsideAddresses addresses = OutsideAddresses::read(*m_settings);
-        const QString echo = addresses.echoPageUrl;
-        const HttpOptions options = addresses.httpOptions();
-        auto connection = m_connection;
-        runInBackground<QString>(
-            this, [echo, connection, options] { return modXMLHTTP::GetPublicIP(echo, *connection, options); },
-            [this](const QString &address) {
-                // Only while nothing else has written the label meanwhile.
-                if (Label8->text() == CurrentIp)
-                    setAddressLabel(CurrentIp + address);
-            });
-    } else {
-        setAddressLabel(CurrentIp + AddressFile::read(addressFileName()));
-    }
-
-    m_updater->Timer2_Timer();
-    m_monitor->setFirstConnectedTick();
+    m_engine.load();
     move(0, 0);
+}
 
-    // Logged for "1" and for a missing or non-numeric value; not for any other number.
-    const QString usedyndns = m_settings->GetSetting(QStringLiteral("usedyndns"));
-    if (!Conversions::isNumeric(usedyndns) || Conversions::leadingNumber(usedyndns) == 1.0)
-        PutLog(QStringLiteral("If needed, IP will be updated in 60 seconds..."));
-
-    Timer1->start();
-    Timer2->start();
-    m_dayNote->timer()->start();
+bool frmMain::isLoaded() const
+{
+    return m_engine.isLoaded();
 }
 
 void frmMain::PutLog(const QString &eventtxt)
 {
-    m_log->PutLog(eventtxt);
+    m_engine.PutLog(eventtxt);
 }
 
 void frmMain::ListenOnPort(qint16 PortNum)
 {
-    PutLog(QStringLiteral("Listening for connections on port: ") + QString::number(PortNum));
-    QString error;
-    if (!m_listener->listen(PortNum, &error)) {
-        PutLog(QStringLiteral("Bind error: ") + error);
-        return;
-    }
-    // Certificates are ordered once the listener can answer the CA's challenges.
-    if (!m_keeperStarted) {
-        m_keeperStarted = true;
-        m_keeper->start();
-    }
+    m_engine.ListenOnPort(PortNum);
 }
 
 void frmMain::listenOnConfiguredPort()
 {
-    const QString text = m_settings->GetSetting(QStringLiteral("ListenPort"), QStringLiteral("80"));
-    const std::optional<qint16> port = Conversions::toInt16(Conversions::leadingNumber(text));
-    if (port)
-        ListenOnPort(*port);
+    m_engine.listenOnConfiguredPort();
 }
 
 QString frmMain::addressFileName()
@@ -411,15 +287,12 @@ QString frmMain::addressFileName()
 
 void frmMain::WRITEIP()
 {
-    // The address after the label's "IP:"; a status text leaves the file empty.
-    QString error;
-    if (!AddressFile::write(AddressFile::addressInCaption(Label8->text()), &error, addressFileName()))
-        PutLog(QStringLiteral("Error saving the address file: ") + error);
+    m_engine.WRITEIP();
 }
 
 QString frmMain::getcountry(const QString &ip)
 {
-    return m_country->getcountry(ip);
+    return m_engine.getcountry(ip);
 }
 
 void frmMain::refreshcounters(const QString &VisitorIP, const QString &Page)
@@ -437,54 +310,19 @@ void frmMain::sepurl(QString &PageUrl)
     RequestParsing::sepurl(PageUrl);
 }
 
-void frmMain::stopTimers()
-{
-    Timer1->stop();
-    Timer2->stop();
-    m_publisher->disable();
-    m_dayNote->timer()->stop();
-}
-
-void frmMain::closeSocket()
-{
-    m_listener->close();
-}
-
 void frmMain::enablePublisher()
 {
-    m_publisher->enable();
+    m_engine.enablePublisher();
 }
 
-void frmMain::onRequestFinished(const QByteArray &request, const QString &remoteAddress)
+void frmMain::setAddressCaption(const QString &text)
 {
-    const int rows = m_visitors->rowCount();
-    m_visits->WS_Close(QString::fromUtf8(request), remoteAddress);
-    // Headless, the visit's row also goes to standard output, as the popup does.
-    if (Console::isHeadless() && m_visitors->rowCount() > rows) {
-        const int row = m_visitors->rowCount() - 1;
-        const VisitorListModel &model = m_visitors->model();
-        Console::writeLine(PlainText::sanitized(QStringLiteral("List: ") + model.cellText(row, 0)
-            + QStringLiteral(" | ") + model.cellText(row, 1) + QStringLiteral(" | ") + model.cellText(row, 2)));
-    }
-}
-
-void frmMain::onAcceptError(const QString &description)
-{
-    PutLog(QStringLiteral("Winsock warning: ") + description);
-    listenOnConfiguredPort();
-    emit publisherEnableRequested();
-    PutLog(QStringLiteral("Click on 'Listen on Port' Icon above events log"));
-}
-
-void frmMain::Image5_Click()
-{
-    if (m_connection->query().online)
-        listenOnConfiguredPort();
+    m_engine.setAddressCaption(text);
 }
 
 void frmMain::Image4_Click()
 {
-    if (!m_connection->query().online) {
+    if (!m_engine.connection()->query().online) {
         MessageBox::information(
             this, QStringLiteral("Vistelle"), QStringLiteral("You are not connected to the Internet"));
         return;
@@ -494,46 +332,7 @@ void frmMain::Image4_Click()
 
 void frmMain::Label10_Click()
 {
-    m_host.openDocument(Paths::findDataFile(QStringLiteral("vistelle.htm")));
-}
-
-void frmMain::setAddressLabel(const QString &text)
-{
-    Label8->setText(text);
-}
-
-bool frmMain::dynamicDnsOff() const
-{
-    return Conversions::trimmedEquals(m_settings->GetSetting(QStringLiteral("usedyndns")), QStringLiteral("0"));
-}
-
-QString frmMain::listenPortText() const
-{
-    const double value
-        = Conversions::leadingNumber(m_settings->GetSetting(QStringLiteral("ListenPort"), QStringLiteral("80")));
-    return QString::number(value, 'g', 15);
-}
-
-void frmMain::showConnection(bool online)
-{
-    Connectionon->setVisible(online);
-    Connectionoff->setVisible(!online);
-}
-
-void frmMain::playSound(const QString &fileName)
-{
-    if (m_sound)
-        m_sound->playAsync(fileName);
-}
-
-void frmMain::showPopup(const QString &caption, const QString &subcaption)
-{
-    m_host.showPopup(caption, subcaption);
-}
-
-void frmMain::setTrayAlert(bool alert)
-{
-    m_host.setTrayAlert(alert);
+    emit documentRequested(Paths::findDataFile(QStringLiteral("vistelle.htm")));
 }
 
 void frmMain::setStopRepeat(bool visible, const QString &toolTip)
@@ -543,72 +342,10 @@ void frmMain::setStopRepeat(bool visible, const QString &toolTip)
     StopRepeat->setVisible(visible);
 }
 
-std::optional<QString> frmMain::country(const QString &address)
-{
-    // An address the files do not cover has no country: the popup then shows the address.
-    const QString name = m_country->getcountry(address);
-    if (name.isEmpty())
-        return std::nullopt;
-    return name;
-}
-
-void frmMain::clearLog()
-{
-    m_log->clear();
-}
-
-void frmMain::setListenToolTip(const QString &text)
-{
-    setIconToolTip(Image5, text);
-}
-
-void frmMain::enableAddressUpdater(bool on)
-{
-    if (!on)
-        Timer2->stop();
-    else if (!Timer2->isActive())
-        Timer2->start();
-}
-
-void frmMain::runStartup()
-{
-    m_host.runStartup();
-}
-
-bool frmMain::isListening() const
-{
-    return m_listener->isListening();
-}
-
-QString frmMain::localAddress() const
-{
-    return Class1().NameToAddress(QString());
-}
-
-QDateTime frmMain::now() const
-{
-    return m_clock->currentDateTime();
-}
-
-QString frmMain::addressLabel() const
-{
-    return Label8->text();
-}
-
-void frmMain::setTray(bool busy, const QString &toolTip)
-{
-    m_host.setTrayBusy(busy, toolTip);
-}
-
 void frmMain::setBusyCursor(bool busy)
 {
     if (busy)
         setCursor(Qt::BusyCursor);
     else
         unsetCursor();
-}
-
-void frmMain::listen()
-{
-    listenOnConfiguredPort();
 }

@@ -58,4 +58,10 @@ QString cut(const QString &text, qsizetype maxChars)
     return text.left(length);
 }
 
+QString shortened(const QString &text, qsizetype maxChars)
+{
+    const QString plain = sanitized(text);
+    return plain.size() > maxChars ? cut(plain, maxChars - 1) + QChar(0x2026) : plain;
+}
+
 } // namespace PlainText

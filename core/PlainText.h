@@ -22,6 +22,9 @@ QString sanitized(QString text);
 // The first maxChars characters (one less when the cut would split a surrogate pair).
 QString cut(const QString &text, qsizetype maxChars);
 
+// The text sanitized and, when longer than maxChars, its first maxChars - 1 characters and "…".
+QString shortened(const QString &text, qsizetype maxChars);
+
 // A page text as kept everywhere: its first MaxPageChars characters, sanitized.
 inline QString page(const QString &text)
 {

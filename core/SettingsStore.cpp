@@ -1,6 +1,7 @@
 #include "core/SettingsStore.h"
 
 #include "core/IniText.h"
+#include "core/LogSink.h"
 #include "core/PrivateFiles.h"
 
 #include <QFile>
@@ -73,8 +74,6 @@ struct SettingsStore::State
     // The file could be neither read nor set aside: nothing is written over it.
     bool keepOffFile = false;
 
-    PutLogFn noticeSink;
-    QStringList undeliveredNotices;
     QString lastWriteError;
 
     void notice(const QString &text);
@@ -93,10 +92,7 @@ void SettingsStore::State::notice(const QString &text)
     const QByteArray line = QByteArrayLiteral("vistelle: ") + text.toUtf8() + '\n';
     std::fputs(line.constData(), stderr);
     std::fflush(stderr);
-    if (noticeSink)
-        noticeSink(text);
-    else
-        undeliveredNotices << text;
+    LogMsg(text);
 }
 
 void SettingsStore::State::refresh()
@@ -344,16 +340,6 @@ SettingsStore::Batch::~Batch()
 {
     if (--m_store.d->batchDepth == 0)
         m_store.sync();
-}
-
-void SettingsStore::setNoticeSink(PutLogFn sink)
-{
-    d->noticeSink = std::move(sink);
-    if (!d->noticeSink)
-        return;
-    const QStringList notices = std::exchange(d->undeliveredNotices, {});
-    for (const QString &text : notices)
-        d->noticeSink(text);
 }
 
 SettingsStore &SettingsStore::instance()

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "core/LogSink.h"
-
 #include <QString>
 
 #include <memory>
@@ -61,11 +59,6 @@ public:
     private:
         SettingsStore &m_store;
     };
-
-    // Where notices about the file go besides standard error (a damaged file set aside, a file
-    // that cannot be written): the main window's log. Notices from before a sink was set reach it
-    // when it is set. An empty function removes the sink.
-    void setNoticeSink(PutLogFn sink);
 
     // The process-wide store of the running program (user-interface thread only). Tests may
     // point it at a file of their own.

@@ -1,6 +1,7 @@
 #include "history/HistoryStore.h"
 
 #include "core/Conversions.h"
+#include "core/LogSink.h"
 #include "core/Paths.h"
 #include "core/SettingsStore.h"
 
@@ -12,11 +13,10 @@ QString HistoryStore::defaultFileName()
 }
 
 HistoryStore::HistoryStore(
-    const QString &fileName, SettingsStore &settings, PutLogFn putLog, const Clock &clock, QObject *parent)
+    const QString &fileName, SettingsStore &settings, const Clock &clock, QObject *parent)
     : QObject(parent)
     , m_fileName(fileName)
     , m_settings(settings)
-    , m_putLog(std::move(putLog))
     , m_clock(clock)
     , m_pruneTimer(new QTimer(this))
     , m_today(clock.currentDateTime().date())
@@ -247,8 +247,7 @@ void HistoryStore::report(const HistoryWriter::Outcome &outcome)
 void HistoryStore::reportOnUiThread(const HistoryWriter::Outcome &outcome)
 {
     if (!outcome.failure.isEmpty() && (!m_faultLogged || !outcome.movedAside.isEmpty())) {
-        if (m_putLog)
-            m_putLog(QStringLiteral("History not saved: ") + outcome.failure);
+        LogMsg(QStringLiteral("History not saved: ") + outcome.failure);
         m_faultLogged = true;
     }
     if (!outcome.movedAside.isEmpty())

@@ -2,7 +2,6 @@
 
 #include "capture/VisitRecorder.h"
 #include "core/Clock.h"
-#include "core/LogSink.h"
 #include "history/HistoryWriter.h"
 
 #include <QObject>
@@ -48,8 +47,7 @@ public:
     // The history file of the running program: $XDG_DATA_HOME/vistelle/history.sqlite3.
     static QString defaultFileName();
 
-    HistoryStore(const QString &fileName, SettingsStore &settings, PutLogFn putLog,
-        const Clock &clock = Clock::system(), QObject *parent = nullptr);
+    HistoryStore(const QString &fileName, SettingsStore &settings, const Clock &clock = Clock::system(), QObject *parent = nullptr);
     // Writes what is still waiting (one last attempt), then stops the thread.
     ~HistoryStore() override;
 
@@ -98,7 +96,6 @@ private:
 
     QString m_fileName;
     SettingsStore &m_settings;
-    PutLogFn m_putLog;
     const Clock &m_clock;
     QTimer *m_pruneTimer;
     bool m_faultLogged = false; // user-interface thread

@@ -1,6 +1,7 @@
 #include "publish/AddressUpdater.h"
 
 #include "core/Conversions.h"
+#include "core/LogSink.h"
 #include "core/SettingsStore.h"
 #include "publish/BackgroundTask.h"
 #include "publish/OutsideAddresses.h"
@@ -92,7 +93,7 @@ bool AddressUpdater::isWaitAnswer(const QString &word)
 
 void AddressUpdater::log(const QString &text) const
 {
-    m_view.putLog(text);
+    LogMsg(text);
 }
 
 bool AddressUpdater::dynamicDnsOff() const

@@ -21,7 +21,6 @@ class IAddressUpdaterView
 {
 public:
     virtual ~IAddressUpdaterView() = default;
-    virtual void putLog(const QString &line) = 0;
     virtual QString addressLabel() const = 0;
     virtual void setAddressLabel(const QString &text) = 0;
     // true: the tray shows the busy picture and this tool tip; false: the normal picture and

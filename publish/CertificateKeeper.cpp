@@ -1,5 +1,6 @@
 #include "publish/CertificateKeeper.h"
 
+#include "core/LogSink.h"
 #include "core/AcmeChallenges.h"
 #include "core/Paths.h"
 #include "core/PrivateFiles.h"
@@ -113,8 +114,7 @@ QString CertificateKeeper::keyFile()
 
 void CertificateKeeper::log(const QString &line) const
 {
-    if (m_putLog)
-        m_putLog(line);
+    LogMsg(line);
 }
 
 bool CertificateKeeper::certificateIsFresh(const QString &domain, const QDateTime &now)

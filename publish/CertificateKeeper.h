@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/Clock.h"
-#include "core/LogSink.h"
 #include "publish/AcmeClient.h"
 
 #include <QObject>
@@ -48,7 +47,6 @@ public:
         const Clock &clock = Clock::system(), QObject *parent = nullptr);
     ~CertificateKeeper() override;
 
-    void setPutLog(PutLogFn putLog) { m_putLog = std::move(putLog); }
     void setExchange(ExchangeFn exchange) { m_exchange = std::move(exchange); }
     // Checks at once, then every minute.
     void start();
@@ -88,7 +86,6 @@ private:
     SettingsStore &m_settings;
     std::shared_ptr<AcmeChallenges> m_challenges;
     const Clock &m_clock;
-    PutLogFn m_putLog;
     ExchangeFn m_exchange;
     QTimer *m_timer;
     std::shared_ptr<std::atomic<bool>> m_stop;

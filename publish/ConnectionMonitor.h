@@ -1,19 +1,23 @@
 #pragma once
 
+#include "core/Clock.h"
 #include "core/ConnectionState.h"
 #include "core/StartupState.h"
 
 #include <QDateTime>
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
-// The parts of the main window that the connection monitor touches. The main window implements it.
+class SettingsStore;
+
+// What the connection monitor shows and sets off. The engine implements it and passes the
+// display on to its window.
 class IConnectionMonitorView
 {
 public:
     virtual ~IConnectionMonitorView() = default;
-    virtual void putLog(const QString &line) = 0;
     virtual void clearLog() = 0;
     // Connectionon visible (tool tip "Connected") or Connectionoff (tool tip "Disconnected").
     virtual void showConnection(bool online) = 0;
@@ -21,18 +25,18 @@ public:
     virtual void setListenToolTip(const QString &text) = 0;
     virtual void enableAddressUpdater(bool on) = 0;
     virtual void runStartup() = 0;
-    // The listening socket is not closed.
-    virtual bool isListening() const = 0;
-    // This machine's own address (the empty host name resolved).
-    virtual QString localAddress() const = 0;
-    // The stored usedyndns text, trimmed, equals "0".
-    virtual bool dynamicDnsOff() const = 0;
-    // The numeric value of ListenPort (default "80").
-    virtual QString listenPortText() const = 0;
-    virtual QDateTime now() const = 0;
 };
 
-// The main window's connection monitor (Timer1, every 5 s): watches whether the machine is online,
+// What the monitor reads of the program's state.
+struct ConnectionMonitorProbes
+{
+    // The listening socket is not closed.
+    std::function<bool()> isListening;
+    // This machine's own address (the empty host name resolved).
+    std::function<QString()> localAddress;
+};
+
+// The engine's connection monitor (Timer1, every 5 s): watches whether the machine is online,
 // shows it, switches the address updater on and off and runs the start-up again when the
 // connection comes back after an outage.
 class ConnectionMonitor final : public QObject
@@ -42,6 +46,7 @@ public:
     static constexpr int IntervalMs = 5000;
 
     ConnectionMonitor(std::shared_ptr<ConnectionState> connection, StartupState &startup, IConnectionMonitorView &view,
+        ConnectionMonitorProbes probes, SettingsStore &settings, const Clock &clock = Clock::system(),
         QObject *parent = nullptr);
 
     // The connection part of the main window's loading; returns whether the machine is online.
@@ -55,10 +60,17 @@ public:
 
 private:
     ConnectionState::Result query();
+    // The stored usedyndns text, trimmed, equals "0".
+    bool dynamicDnsOff() const;
+    // The numeric value of ListenPort (default "80").
+    QString listenPortText() const;
 
     std::shared_ptr<ConnectionState> m_connection;
     StartupState &m_startup;
     IConnectionMonitorView &m_view;
+    ConnectionMonitorProbes m_probes;
+    SettingsStore &m_settings;
+    const Clock &m_clock;
     bool m_firstConnectedTick = false;
     int m_connectedTicks = 0;
 };

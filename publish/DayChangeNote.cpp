@@ -1,5 +1,6 @@
 #include "publish/DayChangeNote.h"
 
+#include "core/LogSink.h"
 #include <QLocale>
 #include <QTimer>
 
@@ -24,6 +25,6 @@ QString DayChangeNote::noteFor(const QDateTime &now)
 void DayChangeNote::CheckDate_Timer()
 {
     const QString note = noteFor(m_clock.currentDateTime());
-    if (!note.isEmpty() && m_putLog)
-        m_putLog(note);
+    if (!note.isEmpty())
+        LogMsg(note);
 }

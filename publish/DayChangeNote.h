@@ -1,7 +1,6 @@
 #pragma once
 
 #include "core/Clock.h"
-#include "core/LogSink.h"
 
 #include <QObject>
 #include <QString>
@@ -12,14 +11,13 @@ class QTimer;
 // from construction) logs "Date is now: " and today's date ("dd-mmmm-yyyy", English month name)
 // at every tick from 00:00 to 00:09 local time.
 //
-// The main window owns one, gives it its PutLog, and stops timer() at shut-down.
+// The engine owns one and stops timer() at shut-down.
 class DayChangeNote final : public QObject
 {
     Q_OBJECT
 public:
     explicit DayChangeNote(const Clock &clock = Clock::system(), QObject *parent = nullptr);
 
-    void setPutLog(PutLogFn putLog) { m_putLog = std::move(putLog); }
     QTimer *timer() const { return CheckDate; }
 
     // The note for that moment, or an empty text outside 00:00 to 00:09.
@@ -30,6 +28,5 @@ public slots:
 
 private:
     const Clock &m_clock;
-    PutLogFn m_putLog;
     QTimer *CheckDate;
 };

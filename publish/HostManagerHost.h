@@ -3,11 +3,10 @@
 #include <QString>
 
 // What the host manager window (frmMain2) asks of the main window after a manual update: its
-// address label Label8 and its event log. The shell implements it; tests record the calls.
+// address label Label8. The shell implements it; tests record the calls.
 class IHostManagerHost
 {
 public:
     virtual ~IHostManagerHost() = default;
     virtual void setAddressLabel(const QString &text) = 0;
-    virtual void putLog(const QString &line) = 0;
 };

@@ -1,5 +1,6 @@
 #include "publish/RemoteScriptPublisher.h"
 
+#include "core/LogSink.h"
 #include "core/ConnectionState.h"
 #include "core/Conversions.h"
 #include "core/SettingsStore.h"
@@ -100,6 +101,5 @@ void RemoteScriptPublisher::apply(const Outcome &outcome)
 
 void RemoteScriptPublisher::log(const QString &text) const
 {
-    if (m_putLog)
-        m_putLog(text);
+    LogMsg(text);
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "core/LogSink.h"
 
 #include <QObject>
 #include <QString>
@@ -32,7 +31,6 @@ public:
         std::shared_ptr<const ConnectionState> connection = {}, QObject *parent = nullptr);
     ~RemoteScriptPublisher() override;
 
-    void setPutLog(PutLogFn putLog) { m_putLog = std::move(putLog); }
     // The time limit of the fetch (10 s normally).
     void setTimeoutMs(int ms) { m_timeoutMs = ms; }
 
@@ -69,7 +67,6 @@ private:
 
     SettingsStore *m_settings;
     std::shared_ptr<const ConnectionState> m_connection;
-    PutLogFn m_putLog;
     int m_timeoutMs = 10000;
     bool m_sending = false;
     QTimer *tmrUpdateIP;

@@ -1,5 +1,6 @@
 #include "publish/UpdateCheck.h"
 
+#include "core/LogSink.h"
 #include "core/SettingsStore.h"
 #include "publish/BackgroundTask.h"
 #include "publish/HttpRequest.h"
@@ -186,6 +187,5 @@ void UpdateCheck::Panel_Click()
 
 void UpdateCheck::log(const QString &text) const
 {
-    if (m_putLog)
-        m_putLog(text);
+    LogMsg(text);
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "core/LogSink.h"
 
 #include <QList>
 #include <QObject>
@@ -37,7 +36,6 @@ public:
     // creates this when it starts loading).
     explicit UpdateCheck(SettingsStore *settings = nullptr, QObject *parent = nullptr);
 
-    void setPutLog(PutLogFn putLog) { m_putLog = std::move(putLog); }
     void setOpenDocument(OpenDocumentFn open) { m_openDocument = std::move(open); }
     // The time limit of each fetch (10 s normally).
     void setTimeoutMs(int ms) { m_timeoutMs = ms; }
@@ -93,7 +91,6 @@ private:
     void log(const QString &text) const;
 
     SettingsStore *m_settings;
-    PutLogFn m_putLog;
     OpenDocumentFn m_openDocument;
     int m_timeoutMs = 10000;
     QString m_runningVersion;

@@ -3,6 +3,7 @@
 #include "VeilixControl/VeilixButton.h"
 #include "VeilixControl/VeilixDragBar.h"
 #include "core/ConnectionState.h"
+#include "core/LogSink.h"
 #include "core/SettingsStore.h"
 #include "dialogs/Skin.h"
 #include "dialogs/frmMsgBox.h"
@@ -283,7 +284,7 @@ void frmMain2::cmdUpdate_Click()
     myDNS().setEndpoints(
         { addresses.accountSiteUrl, addresses.updateHostUrl, addresses.echoPageUrl, addresses.httpOptions() });
     if (const QString warning = OutsideAddresses::plainHttpWarningOnce(addresses.updateHostUrl); !warning.isEmpty())
-        m_host.putLog(warning);
+        LogMsg(warning);
     auto client = m_dns;
     const QString address = txtIP->text();
     runInBackground<HostManager::UpdateResult>(
@@ -304,7 +305,7 @@ void frmMain2::cmdUpdate_Click()
             const QString sent = result.address;
             ShowMessage(HostManager::successMessage(hostName, sent), false, [this, sent, refill] {
                 m_host.setAddressLabel(CurrentIp + sent);
-                m_host.putLog(HostManager::ManualUpdateLogLine);
+                LogMsg(HostManager::ManualUpdateLogLine);
                 refill();
             });
         });

@@ -1,4 +1,5 @@
 #include "core/PrivateFiles.h"
+#include "tests/mock/LogRecorder.h"
 #include "core/SettingsStore.h"
 
 #include <QDir>
@@ -266,8 +267,8 @@ void tst_SettingsStore::damagedFileIsSetAside()
     }
 
     SettingsStore store(path);
-    QStringList notices;
-    store.setNoticeSink([&notices](const QString &line) { notices << line; });
+    LogRecorder log;
+    const QStringList &notices = log.lines;
     // The defaults apply, not a guess from the damaged file.
     QCOMPARE(store.GetSetting(QStringLiteral("ListenPort"), QStringLiteral("80")), QStringLiteral("80"));
     QCOMPARE(notices.size(), 1);

@@ -13,6 +13,7 @@
 #include "capture/frmMain.h"
 #include "core/Console.h"
 #include "core/SettingsStore.h"
+#include "engine/VisitMonitor.h"
 #include "dialogs/MessageBox.h"
 #include "dialogs/frmMsgBox.h"
 #include "nettools/Class1.h"
@@ -120,7 +121,7 @@ struct Fixture
         QVERIFY(shell().RunStartup());
         main = shell().mainWindow();
         for (const char *name : { "Timer1", "Timer2" })
-            main->findChild<QTimer *>(QString::fromLatin1(name))->stop();
+            main->engine().findChild<QTimer *>(QString::fromLatin1(name))->stop();
         connect(main);
     }
 
@@ -237,8 +238,8 @@ void tst_Shell::onlineStart()
 
     QCOMPARE(shell.startup().runCounter, 1);
     QVERIFY(f.main->isLoaded());
-    QVERIFY(f.main->listener().isListening());
-    QCOMPARE(f.main->listener().serverPort(), f.port);
+    QVERIFY(f.main->engine().listener().isListening());
+    QCOMPARE(f.main->engine().listener().serverPort(), f.port);
     const QStringList log = f.log();
     QCOMPARE(Fixture::countContaining(log, ListeningLine + QString::number(f.port)), 1);
     QCOMPARE(Fixture::countContaining(log, QStringLiteral("Internet connection detected via  test-lan")), 1);
@@ -248,16 +249,16 @@ void tst_Shell::onlineStart()
     QCOMPARE(shell.popup()->lblCaption->text(), QStringLiteral("Vistelle"));
     QCOMPARE(shell.popup()->lblSubcaption->text(), QStringLiteral("Current IP: ") + Class1().NameToAddress(QString()));
     QVERIFY(shell.popup()->isVisible());
-    QVERIFY(f.main->publisher().isEnabled());
+    QVERIFY(f.main->engine().publisher().isEnabled());
 
     // The monitor's first call after an online start: counted, nothing else.
     shell.popup()->lblCaption->setText(QStringLiteral("untouched"));
-    f.main->publisher().disable();
+    f.main->engine().publisher().disable();
     f.newLines.clear();
     QVERIFY(shell.RunStartup());
     QCOMPARE(shell.startup().runCounter, 2);
     QCOMPARE(shell.popup()->lblCaption->text(), QStringLiteral("untouched"));
-    QVERIFY(!f.main->publisher().isEnabled());
+    QVERIFY(!f.main->engine().publisher().isEnabled());
     QCOMPARE(Fixture::countContaining(f.newLines, ListeningLine), 0);
 }
 
@@ -286,10 +287,10 @@ void tst_Shell::offlineStart()
 
     QCOMPARE(shell.startup().runCounter, 1);
     QVERIFY(f.main->isLoaded());
-    QVERIFY(!f.main->listener().isListening());
+    QVERIFY(!f.main->engine().listener().isListening());
     QVERIFY(shell.container()->isVisible());
     QVERIFY(!shell.container()->isMinimized());
-    QVERIFY(!f.main->publisher().isEnabled());
+    QVERIFY(!f.main->engine().publisher().isEnabled());
     QVERIFY(!shell.popup()->isVisible());
 
     const QStringList log = f.log();
@@ -327,14 +328,14 @@ void tst_Shell::reconnection()
     Fixture f;
     f.start(startOnline);
     Shell &shell = f.shell();
-    QCOMPARE(f.main->listener().isListening(), startOnline);
+    QCOMPARE(f.main->engine().listener().isListening(), startOnline);
 
     for (qsizetype i = 0; i < ticks.size(); ++i) {
         const bool online = ticks.at(i) == u'1';
         f.connection->online = online;
         shell.popup()->lblCaption->setText(QString());
         f.newLines.clear();
-        f.main->monitor().Timer1_Timer();
+        f.main->engine().monitor().Timer1_Timer();
 
         const int listened = int(Fixture::countContaining(f.newLines, ListeningLine + QString::number(f.port)));
         QVERIFY2(listened == onlineSteps.at(i),
@@ -342,8 +343,8 @@ void tst_Shell::reconnection()
                 QStringLiteral("tick %1: %2 listening lines\n%3").arg(i).arg(listened).arg(f.newLines.join(u'\n'))));
         QCOMPARE(shell.popup()->lblCaption->text().isEmpty(), onlineSteps.at(i) == 0);
         if (onlineSteps.at(i) > 0) {
-            QVERIFY(f.main->listener().isListening());
-            QVERIFY(f.main->publisher().isEnabled());
+            QVERIFY(f.main->engine().listener().isListening());
+            QVERIFY(f.main->engine().publisher().isEnabled());
             QVERIFY(shell.container()->isMinimized());
         }
     }
@@ -389,17 +390,17 @@ void tst_Shell::listenPort()
     const QStringList log = f.log();
     if (logged.isNull()) {
         QCOMPARE(Fixture::countContaining(log, ListeningLine), 0);
-        QVERIFY(!f.main->listener().isListening());
+        QVERIFY(!f.main->engine().listener().isListening());
     } else {
         QCOMPARE(Fixture::countContaining(log, ListeningLine + QString(logged).replace(QStringLiteral("%1"), port)), 1);
     }
     if (listensOnFreePort) {
-        QVERIFY(f.main->listener().isListening());
-        QCOMPARE(f.main->listener().serverPort(), f.port);
+        QVERIFY(f.main->engine().listener().isListening());
+        QCOMPARE(f.main->engine().listener().serverPort(), f.port);
     }
     if (!bindError.isEmpty()) {
         QCOMPARE(Fixture::countContaining(log, bindError), 1);
-        QVERIFY(!f.main->listener().isListening());
+        QVERIFY(!f.main->engine().listener().isListening());
     }
 }
 
@@ -409,10 +410,10 @@ void tst_Shell::shutDown()
     f.start(true);
     Shell &shell = f.shell();
     QPointer<frmMain> main = f.main;
-    auto *timer1 = main->findChild<QTimer *>(QStringLiteral("Timer1"));
+    auto *timer1 = main->engine().findChild<QTimer *>(QStringLiteral("Timer1"));
     timer1->start();
-    QVERIFY(main->listener().isListening());
-    QVERIFY(main->publisher().isEnabled());
+    QVERIFY(main->engine().listener().isListening());
+    QVERIFY(main->engine().publisher().isEnabled());
     QVERIFY(shell.tray()->IsVisible());
     f.addressLabel()->setText(QStringLiteral(" Current IP:1.2.3.4"));
 
@@ -423,9 +424,9 @@ void tst_Shell::shutDown()
     QCOMPARE(finished.at(0).at(0).toInt(), 0);
     QVERIFY(main); // deleted later, from the event loop
     QVERIFY(!timer1->isActive());
-    QVERIFY(!main->findChild<QTimer *>(QStringLiteral("Timer2"))->isActive());
-    QVERIFY(!main->publisher().isEnabled());
-    QVERIFY(!main->listener().isListening());
+    QVERIFY(!main->engine().findChild<QTimer *>(QStringLiteral("Timer2"))->isActive());
+    QVERIFY(!main->engine().publisher().isEnabled());
+    QVERIFY(!main->engine().listener().isListening());
     QVERIFY(!shell.tray()->IsVisible());
     QVERIFY(!shell.container());
 
@@ -618,7 +619,7 @@ void tst_Shell::secondInstance()
     // The running instance is untouched.
     QCOMPARE(firstFinished.count(), 0);
     QVERIFY(!first.isShutDown());
-    QVERIFY(f.main->listener().isListening());
+    QVERIFY(f.main->engine().listener().isListening());
     QCOMPARE(first.startup().runCounter, 1);
 }
 
@@ -725,7 +726,7 @@ void tst_Shell::settingsWindowListensOnTheNewPort()
     f.start(true);
     Shell &shell = f.shell();
     shell.container()->restoreFromTray();
-    f.main->publisher().disable();
+    f.main->engine().publisher().disable();
     QTest::mouseClick(f.main->findChild<QPushButton *>(QStringLiteral("cmdServerSettings")), Qt::LeftButton);
     QVERIFY(!shell.container()->isVisible());
     frmSettings *window = shell.settingsWindow();
@@ -740,7 +741,7 @@ void tst_Shell::settingsWindowListensOnTheNewPort()
     QCOMPARE(f.settings.GetSetting(QStringLiteral("ListenPort")), QString::number(newPort));
     QCOMPARE(f.settings.GetSetting(QStringLiteral("MainSettings")), QStringLiteral("OK"));
     QCOMPARE(Fixture::countContaining(f.newLines, ListeningLine + QString::number(newPort)), 1);
-    QVERIFY(f.main->publisher().isEnabled());
+    QVERIFY(f.main->engine().publisher().isEnabled());
     QTcpSocket visitor;
     visitor.connectToHost(QHostAddress::LocalHost, newPort);
     QVERIFY(visitor.waitForConnected(5000));

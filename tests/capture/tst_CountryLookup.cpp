@@ -1,4 +1,5 @@
 #include "capture/CountryLookup.h"
+#include "core/LogSink.h"
 #include "core/Paths.h"
 #include "tests/capture/CountryOracle.h"
 #include "tests/mock/ManualClock.h"
@@ -597,7 +598,7 @@ void tst_CountryLookup::refusedOverRangeBound()
     const QByteArray three = "a,b,10,19,X,A\na,b,20,29,X,B\na,b,30,39,X,C\n";
     {
         CountryLookup lookup(write(three), limits);
-        QSignalSpy notices(&lookup, &CountryLookup::notice);
+        QSignalSpy notices(&Logger::instance(), &Logger::messageAdded);
         QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.35")), QStringLiteral("C"));
         QCOMPARE(notices.size(), 0);
     }
@@ -605,7 +606,7 @@ void tst_CountryLookup::refusedOverRangeBound()
     const QString path = write(three + "a,b,0,100,X,D\n");
     ManualClock clock;
     CountryLookup lookup(path, limits, clock);
-    QSignalSpy notices(&lookup, &CountryLookup::notice);
+    QSignalSpy notices(&Logger::instance(), &Logger::messageAdded);
     QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QString());
     QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.50")), QString());
     clock.advance(5000);
@@ -635,7 +636,7 @@ void tst_CountryLookup::refusedOverNameBound()
     QCOMPARE(used.getcountry(QStringLiteral("0.0.0.15")), QString(40, u'b'));
     content += "a,b,1000,1001,X," + QByteArray(40, 'c') + '\n';
     CountryLookup refused(write(content, QStringLiteral("names.csv")), limits);
-    QSignalSpy notices(&refused, &CountryLookup::notice);
+    QSignalSpy notices(&Logger::instance(), &Logger::messageAdded);
     QCOMPARE(refused.getcountry(QStringLiteral("0.0.0.15")), QString());
     QCOMPARE(notices.size(), 1);
     QVERIFY(notices.at(0).at(0).toString().contains(QStringLiteral("names take more than 100 bytes")));

@@ -1,19 +1,12 @@
-#include "capture/EventLog.h"
 #include "capture/Listener.h"
-#include "capture/frmMain.h"
 #include "core/FileLimits.h"
-#include "core/SettingsStore.h"
 #include "tests/common/NoFreeDescriptors.h"
 #include "tests/common/TestUtil.h"
-#include "tests/mock/FakeConnectionState.h"
 #include "tests/mock/ManualClock.h"
-#include "tests/mock/RecordingMainWindowHost.h"
 
-#include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -104,9 +97,6 @@ private slots:
     void descriptorShortage();
     void tlsHandshakeRefused();
     void ipv6Visitor();
-    void takenPortLogsBindError();
-    void configuredPort_data();
-    void configuredPort();
 };
 
 void tst_Listener::completeRequest()
@@ -485,72 +475,5 @@ void tst_Listener::ipv6Visitor()
     QCOMPARE(rec.finished[0].address, QStringLiteral("::1"));
 }
 
-void tst_Listener::takenPortLogsBindError()
-{
-    QTcpServer other;
-    QVERIFY(other.listen(QHostAddress::Any, TestUtil::freePort16()));
-    QTemporaryDir dir;
-    SettingsStore settings(dir.filePath(QStringLiteral("s.conf")));
-    frmMainServices services;
-    services.settings = &settings;
-    services.connection = std::make_shared<FakeConnectionState>();
-    RecordingMainWindowHost host;
-    frmMain window(host, services);
-    window.ListenOnPort(qint16(other.serverPort()));
-    window.eventLog().flush();
-    const QStringList lines = window.findChild<QPlainTextEdit *>(QStringLiteral("txtLog"))->toPlainText().split(u'\n');
-    QCOMPARE(lines.size(), 2);
-    QVERIFY(lines[0].endsWith(
-        QStringLiteral("] Listening for connections on port: ") + QString::number(other.serverPort())));
-    QVERIFY2(lines[1].contains(QStringLiteral("] Bind error: ")), qPrintable(lines[1]));
-    QVERIFY(lines[1].size() > QStringLiteral("[00:00:00] Bind error: ").size());
-    QVERIFY(!window.listener().isListening());
-}
-
-void tst_Listener::configuredPort_data()
-{
-    QTest::addColumn<QString>("stored"); // "%1" stands for a free port
-    QTest::addColumn<bool>("listens");
-    QTest::addColumn<QString>("loggedPort");
-    QTest::newRow("blank, number, letter") << " %1x" << true << "%1";
-    QTest::newRow("non-numeric gives port 0") << "abc" << true << "0";
-    QTest::newRow("above 16 bits listens nowhere") << "40000" << false << "";
-}
-
-void tst_Listener::configuredPort()
-{
-    QFETCH(QString, stored);
-    QFETCH(bool, listens);
-    QFETCH(QString, loggedPort);
-    const QString freePort = QString::number(TestUtil::freePort16());
-
-    QTemporaryDir dir;
-    SettingsStore settings(dir.filePath(QStringLiteral("s.conf")));
-    settings.SaveSetting(QStringLiteral("ListenPort"), QString(stored).replace(u"%1"_qs, freePort));
-    frmMainServices services;
-    services.settings = &settings;
-    services.connection = std::make_shared<FakeConnectionState>();
-    RecordingMainWindowHost host;
-    frmMain window(host, services);
-    auto *txtLog = window.findChild<QPlainTextEdit *>(QStringLiteral("txtLog"));
-    window.listenOnConfiguredPort();
-    window.eventLog().flush();
-    QCOMPARE(window.listener().isListening(), listens);
-    if (!listens) {
-        QCOMPARE(txtLog->toPlainText(), QString());
-        return;
-    }
-    QVERIFY(txtLog->toPlainText().endsWith(
-        QStringLiteral("Listening for connections on port: ") + QString(loggedPort).replace(u"%1"_qs, freePort)));
-    if (loggedPort != u"0")
-        QCOMPARE(QString::number(window.listener().serverPort()), freePort);
-
-    // The "Listen on port" icon listens again while online.
-    QTest::mouseClick(window.findChild<QWidget *>(QStringLiteral("Image5")), Qt::LeftButton);
-    window.eventLog().flush();
-    QCOMPARE(txtLog->document()->blockCount(), 2);
-    QVERIFY(window.listener().isListening());
-}
-
-QTEST_MAIN(tst_Listener)
+QTEST_GUILESS_MAIN(tst_Listener)
 #include "tst_Listener.moc"

@@ -1,4 +1,5 @@
 #include "capture/Listener.h"
+#include "tests/mock/LogRecorder.h"
 #include "capture/TlsCredentials.h"
 #include "core/AcmeChallenges.h"
 #include "tests/mock/ManualClock.h"
@@ -375,8 +376,8 @@ void tst_ListenerTls::renewedCertificateUsedNextConnection()
     QFile::setPermissions(key, QFile::ReadOwner | QFile::WriteOwner);
     ManualClock clock;
     TlsCredentials credentials([&] { return TlsCredentials::Files { certificate, key }; }, clock);
-    QStringList log;
-    credentials.setPutLog([&log](const QString &line) { log.append(line); });
+    LogRecorder recorder;
+    const QStringList &log = recorder.lines;
     Listener listener(clock);
     listener.setTlsConfiguration([&] { return credentials.configuration(); });
     QVERIFY(listener.listen(0, nullptr));
@@ -409,8 +410,8 @@ void tst_ListenerTls::unusableFilesReported()
     ManualClock clock;
     TlsCredentials::Files files { certificate, otherKey };
     TlsCredentials credentials([&] { return files; }, clock);
-    QStringList log;
-    credentials.setPutLog([&log](const QString &line) { log.append(line); });
+    LogRecorder recorder;
+    const QStringList &log = recorder.lines;
     QVERIFY(!credentials.configuration());
     QCOMPARE(log,
         QStringList { u"TLS certificate "_qs + certificate + u" not used: the key in "_qs + otherKey

@@ -2,8 +2,8 @@
 // accessible name.
 #include "capture/frmMain.h"
 #include "core/SettingsStore.h"
+#include "engine/VisitMonitor.h"
 #include "tests/mock/FakeConnectionState.h"
-#include "tests/mock/RecordingMainWindowHost.h"
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
@@ -29,7 +29,7 @@ private:
     std::unique_ptr<frmMain> makeWindow();
     QTemporaryDir m_dir;
     std::unique_ptr<SettingsStore> m_settings;
-    RecordingMainWindowHost m_host;
+    std::unique_ptr<VisitMonitor> m_engine;
     QFont m_font;
 };
 
@@ -46,10 +46,12 @@ void tst_frmMain::cleanup()
 
 std::unique_ptr<frmMain> tst_frmMain::makeWindow()
 {
-    frmMainServices services;
+    VisitMonitorServices services;
     services.settings = m_settings.get();
     services.connection = std::make_shared<FakeConnectionState>();
-    return std::make_unique<frmMain>(m_host, services);
+    services.history = false;
+    m_engine = std::make_unique<VisitMonitor>(services);
+    return std::make_unique<frmMain>(*m_engine);
 }
 
 void tst_frmMain::fitsItsContents_data()

@@ -1,4 +1,5 @@
 #include "core/SettingsStore.h"
+#include "core/LogSink.h"
 #include "history/HistoryQuery.h"
 #include "history/HistorySchema.h"
 #include "history/HistoryStore.h"
@@ -57,8 +58,9 @@ void tst_HistoryStore::init()
 
 std::unique_ptr<HistoryStore> tst_HistoryStore::makeStore(const QString &file)
 {
-    return std::make_unique<HistoryStore>(
-        file, *m_settings, [this](const QString &line) { m_log << line; }, m_clock);
+    auto store = std::make_unique<HistoryStore>(file, *m_settings, m_clock);
+    connect(&Logger::instance(), &Logger::messageAdded, store.get(), [this](const QString &line) { m_log << line; });
+    return store;
 }
 
 void tst_HistoryStore::record(HistoryStore &store, const QString &address, const QString &page, qint64 ageMs)

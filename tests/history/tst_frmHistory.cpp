@@ -51,7 +51,7 @@ void tst_frmHistory::init()
 void tst_frmHistory::storeVisits(int count, qint64 spacingMs)
 {
     SettingsStore settings(m_dir->filePath(QStringLiteral("settings.conf")));
-    HistoryStore store(m_file, settings, {}, m_clock);
+    HistoryStore store(m_file, settings, m_clock);
     const QDateTime now = m_clock.currentDateTime();
     for (int i = count - 1; i >= 0; --i) {
         store.recordVisit({ now.addMSecs(-i * spacingMs), QStringLiteral("203.0.113.%1").arg(i % 7),

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "publish/HostManagerHost.h"
+#include "tests/mock/LogRecorder.h"
 #include "publish/SettingsWindowHost.h"
 
 #include <QStringList>
+
+#include <memory>
 
 // Records what the server settings window asked of the program around it, in order
 // ("showMainWindow", "listenOnPort 8080", "enablePublisher", "openHostManager",
@@ -25,7 +28,9 @@ class RecordingHostManagerHost final : public IHostManagerHost
 {
 public:
     void setAddressLabel(const QString &text) override { labels << text; }
-    void putLog(const QString &line) override { log << line; }
 
-    QStringList labels, log;
+    QStringList labels;
+    // The event log's lines meanwhile.
+    std::shared_ptr<LogRecorder> recorder = std::make_shared<LogRecorder>();
+    const QStringList &log() const { return recorder->lines; }
 };

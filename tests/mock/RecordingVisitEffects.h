@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/VisitEffects.h"
+#include "tests/mock/LogRecorder.h"
 
 #include <QList>
 #include <QStringList>
@@ -11,7 +12,6 @@
 class RecordingVisitEffects final : public IVisitEffects
 {
 public:
-    void putLog(const QString &line) override { log << line; }
     void playSound(const QString &fileName) override { sounds << fileName; }
     void showPopup(const QString &caption, const QString &subcaption) override
     {
@@ -31,7 +31,9 @@ public:
         return countryOf ? countryOf(address) : QString();
     }
 
-    QStringList log, sounds, popups;
+    LogRecorder recorder;
+    QStringList &log = recorder.lines;
+    QStringList sounds, popups;
     QList<bool> tray;
     bool stopRepeatVisible = false;
     QString stopRepeatTip;

@@ -1,4 +1,5 @@
 #include "core/SettingsStore.h"
+#include "core/LogSink.h"
 #include "publish/AddressUpdater.h"
 #include "publish/OutsideAddresses.h"
 #include "publish/UpdateCheck.h"
@@ -41,7 +42,6 @@ private slots:
 
 private:
     // IAddressUpdaterView: records what the updater showed.
-    void putLog(const QString &line) override { m_log << line; }
     QString addressLabel() const override { return m_label; }
     void setAddressLabel(const QString &text) override { m_label = text; }
     void setTray(bool busy, const QString &toolTip) override
@@ -73,6 +73,7 @@ private:
 
 void tst_AddressUpdater::initTestCase()
 {
+    connect(&Logger::instance(), &Logger::messageAdded, this, [this](const QString &line) { m_log << line; });
     m_fake = std::make_unique<FakeProvider>();
     QVERIFY2(m_fake->isReady(), "the fake provider did not start");
 }

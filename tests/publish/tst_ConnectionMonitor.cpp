@@ -1,6 +1,10 @@
 #include "publish/ConnectionMonitor.h"
+#include "core/SettingsStore.h"
 #include "tests/mock/FakeConnectionState.h"
+#include "tests/mock/LogRecorder.h"
+#include "tests/mock/ManualClock.h"
 
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -10,19 +14,17 @@ struct Harness final : IConnectionMonitorView
     Harness()
         : state(std::make_shared<FakeConnectionState>(true, QStringLiteral("Wired connection 1")))
     {
-        monitor = std::make_unique<ConnectionMonitor>(state, startup, *this);
+        settings.SaveSetting(QStringLiteral("ListenPort"), QStringLiteral("8080"));
+        ConnectionMonitorProbes probes;
+        probes.isListening = [this] { return listening; };
+        probes.localAddress = [] { return QStringLiteral("192.168.1.5"); };
+        monitor = std::make_unique<ConnectionMonitor>(state, startup, *this, probes, settings, clock);
     }
-    void putLog(const QString &line) override { log << line; }
     void clearLog() override { log.clear(); }
     void showConnection(bool online) override { shownOnline = online; }
     void setAddressLabel(const QString &text) override { label = text; }
     void setListenToolTip(const QString &text) override { listenTip = text; }
     void enableAddressUpdater(bool on) override { updater = on; }
-    bool isListening() const override { return listening; }
-    QString localAddress() const override { return QStringLiteral("192.168.1.5"); }
-    bool dynamicDnsOff() const override { return dyndnsOff; }
-    QString listenPortText() const override { return QStringLiteral("8080"); }
-    QDateTime now() const override { return QDateTime(QDate(2026, 12, 7), QTime(10, 0)); }
     void runStartup() override
     {
         ++startup.runCounter;
@@ -38,13 +40,16 @@ struct Harness final : IConnectionMonitorView
         monitor->setFirstConnectedTick();
     }
     std::shared_ptr<FakeConnectionState> state;
+    QTemporaryDir dir;
+    SettingsStore settings { dir.filePath(QStringLiteral("s.conf")) };
+    ManualClock clock { QDateTime(QDate(2026, 12, 7), QTime(10, 0)) };
+    LogRecorder recorder;
+    QStringList &log = recorder.lines;
     StartupState startup;
     std::unique_ptr<ConnectionMonitor> monitor;
-    QStringList log;
     bool shownOnline = false;
     bool updater = false;
     bool listening = true;
-    bool dyndnsOff = false;
     QString label, listenTip;
     int onlineStepRuns = 0;
 };
@@ -124,7 +129,7 @@ void tst_ConnectionMonitor::labelWithDynamicDnsOff()
     h.label = QStringLiteral("unchanged");
     h.monitor->Timer1_Timer();
     QCOMPARE(h.label, QStringLiteral("unchanged"));
-    h.dyndnsOff = true;
+    h.settings.SaveSetting(QStringLiteral("usedyndns"), QStringLiteral("0"));
     h.monitor->Timer1_Timer();
     QCOMPARE(h.label, QStringLiteral(" Current IP:192.168.1.5"));
 }

@@ -1,4 +1,5 @@
 #include "tests/common/TestUtil.h"
+#include "core/LogSink.h"
 #include "tests/mock/FakeConnectionState.h"
 #include "tests/publish/FakeProvider.h"
 
@@ -69,7 +70,7 @@ void tst_RemoteScriptPublisher::cleanup()
 std::unique_ptr<RemoteScriptPublisher> tst_RemoteScriptPublisher::makePublisher()
 {
     auto publisher = std::make_unique<RemoteScriptPublisher>(m_settings.get(), m_connection);
-    publisher->setPutLog([this](const QString &line) { m_log.append(line); });
+    QObject::connect(&Logger::instance(), &Logger::messageAdded, publisher.get(), [this](const QString &line) { m_log.append(line); });
     return publisher;
 }
 

@@ -195,7 +195,7 @@ private slots:
         QCOMPARE(finished.size(), 1);
         QVERIFY2(m_fake->paths().isEmpty(), qPrintable(m_fake->paths().join(u' ')));
         QVERIFY(m_host.labels.isEmpty());
-        QVERIFY(m_host.log.isEmpty());
+        QVERIFY(m_host.log().isEmpty());
     }
 
     void successfulUpdate()
@@ -217,7 +217,7 @@ private slots:
         QTest::mouseClick(m_box->cmd[1]->picBut(), Qt::LeftButton); // either button closes it
         QCOMPARE(finished.size(), 1);
         QCOMPARE(m_host.labels, QStringList { QStringLiteral(" Current IP:198.51.100.23") });
-        QCOMPARE(m_host.log, QStringList { QStringLiteral("Updated IP Manually") });
+        QCOMPARE(m_host.log(), QStringList { QStringLiteral("Updated IP Manually") });
         QVERIFY(m_fake->paths().filter(QStringLiteral("/nic/update?system=dyndns&hostname=")).size() == 1);
         // Refilled from the provider's pages.
         QCOMPARE(items(m_window->lstHostNames), PageOrder);

@@ -1,4 +1,4 @@
-#include "app/UnixSignals.h"
+#include "engine/UnixSignals.h"
 
 #include <QSocketNotifier>
 

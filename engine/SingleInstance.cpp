@@ -1,4 +1,4 @@
-#include "app/SingleInstance.h"
+#include "engine/SingleInstance.h"
 
 #include "core/PrivateFiles.h"
 

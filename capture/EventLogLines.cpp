@@ -1,0 +1,35 @@
+#include "capture/EventLogLines.h"
+
+EventLogLines::EventLogLines(const Clock &clock, int maxLines, QObject *parent)
+    : QObject(parent)
+    , m_clock(clock)
+    , m_maxLines(qMax(1, maxLines))
+{ }
+
+void EventLogLines::PutLog(const QString &eventtxt)
+{
+    m_format = EventLogFormat::forEntry(eventtxt, m_format);
+    const QString line = eventLogLine(m_clock.currentDateTime().time(), eventtxt);
+    if (m_keep) {
+        m_waiting.push_back({ line, m_format });
+        if (qsizetype(m_waiting.size()) > m_maxLines)
+            m_waiting.pop_front(); // would drop off the top of the view at once
+    }
+    ++m_lines;
+    emit lineAdded(line);
+}
+
+void EventLogLines::clear()
+{
+    m_waiting.clear();
+    m_lines = 0;
+    m_format = EventLogFormat();
+    emit cleared();
+}
+
+void EventLogLines::setKeepLines(bool keep)
+{
+    m_keep = keep;
+    if (!keep)
+        m_waiting.clear();
+}

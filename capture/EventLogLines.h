@@ -1,0 +1,57 @@
+#pragma once
+
+#include "capture/EventLogFormat.h"
+#include "core/Clock.h"
+
+#include <QObject>
+
+#include <deque>
+
+// The event log's lines, without a view: PutLog time-stamps an entry, chooses its colour and
+// weight by its words and keeps the line (made plain) until a view takes it. Like a terminal's
+// scroll-back, at most maxLines lines wait; older ones drop off the top. A run without a view
+// (headless) keeps none: every line is only announced by lineAdded.
+class EventLogLines final : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int DefaultMaxLines = 100'000;
+
+    struct Line
+    {
+        QString text;
+        EventLogFormat format;
+    };
+
+    explicit EventLogLines(const Clock &clock = Clock::system(), int maxLines = DefaultMaxLines,
+        QObject *parent = nullptr);
+
+    void PutLog(const QString &eventtxt);
+    // Empties the log: the waiting lines go, the view empties its document.
+    void clear();
+
+    // false: lines are announced but not kept for a view.
+    void setKeepLines(bool keep);
+    bool keepsLines() const { return m_keep; }
+
+    // The lines waiting for the view, oldest first; the view pops those it has shown.
+    std::deque<Line> &waiting() { return m_waiting; }
+
+    // Lines logged since the last clear (also those that dropped off the top).
+    int lineCount() const { return m_lines; }
+    int maxLines() const { return m_maxLines; }
+    EventLogFormat currentFormat() const { return m_format; }
+
+signals:
+    // Each line exactly as the log shows it.
+    void lineAdded(const QString &line);
+    void cleared();
+
+private:
+    const Clock &m_clock;
+    const int m_maxLines;
+    EventLogFormat m_format;
+    int m_lines = 0;
+    bool m_keep = true;
+    std::deque<Line> m_waiting;
+};

@@ -1,0 +1,335 @@
+#include "engine/VisitMonitor.h"
+
+#include "alerts/SoundOutput.h"
+#include "capture/CountryLookup.h"
+#include "capture/EventLogLines.h"
+#include "capture/TlsCredentials.h"
+#include "capture/VisitProcessor.h"
+#include "core/AcmeChallenges.h"
+#include "core/Console.h"
+#include "core/Conversions.h"
+#include "core/FileLimits.h"
+#include "core/LogSink.h"
+#include "core/PlainText.h"
+#include "core/SettingsStore.h"
+#include "history/HistoryStore.h"
+#include "nettools/Class1.h"
+#include "publish/AddressFile.h"
+#include "publish/BackgroundTask.h"
+#include "publish/CertificateKeeper.h"
+#include "publish/DayChangeNote.h"
+#include "publish/OutsideAddresses.h"
+#include "publish/RemoteScriptPublisher.h"
+#include "publish/UpdateCheck.h"
+#include "publish/modXMLHTTP.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QTimer>
+
+namespace {
+const QString CurrentIp = QStringLiteral(" Current IP:");
+} // namespace
+
+VisitMonitor::VisitMonitor(Services services, QObject *parent)
+    : QObject(parent)
+    , m_clock(services.clock)
+    , m_settings(services.settings ? services.settings : &SettingsStore::instance())
+    , m_connection(services.connection ? services.connection : std::make_shared<NetworkManagerConnectionState>())
+    , m_ownStartup(services.startup ? nullptr : std::make_unique<StartupState>())
+    , m_startup(services.startup ? services.startup : m_ownStartup.get())
+    , m_sound(services.sound)
+    , m_addressCaption(CurrentIp)
+{
+    // The event log: every class below the windows writes to it through LogMsg.
+    m_log = new EventLogLines(*m_clock, EventLogLines::DefaultMaxLines, this);
+    // Headless, every line also goes to standard output at once.
+    m_log->setKeepLines(!Console::isHeadless());
+    connect(m_log, &EventLogLines::lineAdded, this, [](const QString &line) { Console::writeLine(line); });
+    connect(&Logger::instance(), &Logger::messageAdded, this, &VisitMonitor::PutLog);
+
+    m_model = new VisitorListModel(this);
+
+    m_listener = new Listener(*m_clock, services.listenerLimits, this);
+    connect(m_listener, &Listener::requestFinished, this, &VisitMonitor::onRequestFinished);
+    connect(m_listener, &Listener::acceptError, this, &VisitMonitor::onAcceptError);
+    connect(m_listener, &Listener::tlsRefused, this,
+        [this] { PutLog(QStringLiteral("TLS connection refused: no certificate configured")); });
+    connect(m_listener, &Listener::descriptorsExhausted, this, [this] {
+        PutLog(QStringLiteral("Out of file descriptors (limit on open files: %1): idle connections are closed "
+                              "to serve new visitors")
+                   .arg(FileLimits::current()));
+    });
+    connect(m_listener, &Listener::tlsHandshakeFailed, this,
+        [this](const QString &reason) { PutLog(QStringLiteral("TLS handshake failed: ") + reason); });
+
+    // TLS: the files of TlsCertFile and TlsKeyFile, else the certificate the keeper obtained for
+    // AcmeDomain; the keeper's HTTP-01 answers are served by the listener.
+    m_challenges = std::make_shared<AcmeChallenges>();
+    m_tls = std::make_unique<TlsCredentials>(
+        [this] {
+            TlsCredentials::Files files;
+            files.certificate = m_settings->GetSetting(QStringLiteral("TlsCertFile")).trimmed();
+            files.key = m_settings->GetSetting(QStringLiteral("TlsKeyFile")).trimmed();
+            if (files.certificate.isEmpty() && files.key.isEmpty()
+                && !m_settings->GetSetting(QStringLiteral("AcmeDomain")).trimmed().isEmpty()
+                && QFile::exists(CertificateKeeper::certificateFile())) {
+                files.certificate = CertificateKeeper::certificateFile();
+                files.key = CertificateKeeper::keyFile();
+            }
+            return files;
+        },
+        *m_clock);
+    m_listener->setTlsConfiguration([this] { return m_tls->configuration(); });
+    m_listener->setAcmeChallenges(m_challenges);
+    m_keeper = new CertificateKeeper(*m_settings, m_challenges, *m_clock, this);
+
+    // The country index is built on a worker thread from the start; a visit before it is ready
+    // (or while a changed file is read again) gets the answer of the index in use.
+    m_country = std::make_unique<CountryLookup>(QString(), CountryLookup::Limits(), *m_clock);
+    m_country->setBuilding(CountryLookup::Building::InBackground);
+    m_country->checkFiles();
+
+    if (services.history) {
+        const QString file = services.historyFile.isEmpty() ? HistoryStore::defaultFileName() : services.historyFile;
+        m_history = std::make_unique<HistoryStore>(file, *m_settings, *m_clock);
+    }
+    m_visits = new VisitProcessor(*m_settings, *this, *this, *m_clock, this);
+    m_visits->setRecorder(m_history.get());
+
+    ConnectionMonitorProbes probes;
+    probes.isListening = [this] { return m_listener->isListening(); };
+    probes.localAddress = [] { return Class1().NameToAddress(QString()); };
+    m_monitor = new ConnectionMonitor(m_connection, *m_startup, *this, std::move(probes), *m_settings, *m_clock, this);
+
+    m_updateCheck = new UpdateCheck(m_settings, this);
+    m_updateCheck->setOpenDocument([this](const QUrl &url) { emit openDocumentRequested(url.toString()); });
+    m_updater = new AddressUpdater(*m_settings, m_connection, m_updateCheck, *this, *m_clock, this);
+
+    m_publisher = new RemoteScriptPublisher(m_settings, m_connection, this);
+    connect(m_publisher, &RemoteScriptPublisher::restoreWindowRequested, this, &VisitMonitor::restoreWindowRequested);
+
+    m_dayNote = new DayChangeNote(*m_clock, this);
+    m_dayNote->timer()->stop(); // runs from the loading
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(ConnectionMonitor::IntervalMs);
+    connect(Timer1, &QTimer::timeout, m_monitor, &ConnectionMonitor::Timer1_Timer);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(AddressUpdater::IntervalMs);
+    connect(Timer2, &QTimer::timeout, m_updater, &AddressUpdater::Timer2_Timer);
+
+    // Problems met with the settings file before the engine existed (one set aside as damaged).
+    for (const QString &line : Logger::instance().takeWaiting())
+        PutLog(line);
+}
+
+VisitMonitor::~VisitMonitor()
+{
+    shutDown();
+}
+
+void VisitMonitor::load()
+{
+    if (m_loaded)
+        return;
+    m_loaded = true;
+    m_visits->resetRecentVisits();
+    m_updateCheck->setUpdateCheckPending(true);
+    PutLog(QStringLiteral("Software Started - ")
+        + QLocale::c().toString(m_clock->currentDateTime().date(), QStringLiteral("dd-MMMM-yyyy")));
+
+    m_monitor->onWindowLoad();
+    if (dynamicDnsOff()) {
+        setAddressLabel(CurrentIp);
+        const OutsideAddresses addresses = OutsideAddresses::read(*m_settings);
+        const QString echo = addresses.echoPageUrl;
+        const HttpOptions options = addresses.httpOptions();
+        auto connection = m_connection;
+        runInBackground<QString>(
+            this, [echo, connection, options] { return modXMLHTTP::GetPublicIP(echo, *connection, options); },
+            [this](const QString &address) {
+                // Only while nothing else has written the label meanwhile.
+                if (m_addressCaption == CurrentIp)
+                    setAddressLabel(CurrentIp + address);
+            });
+    } else {
+        setAddressLabel(CurrentIp + AddressFile::read(AddressFile::fileName()));
+    }
+
+    m_updater->Timer2_Timer();
+    m_monitor->setFirstConnectedTick();
+
+    // Logged for "1" and for a missing or non-numeric value; not for any other number.
+    const QString usedyndns = m_settings->GetSetting(QStringLiteral("usedyndns"));
+    if (!Conversions::isNumeric(usedyndns) || Conversions::leadingNumber(usedyndns) == 1.0)
+        PutLog(QStringLiteral("If needed, IP will be updated in 60 seconds..."));
+
+    Timer1->start();
+    Timer2->start();
+    m_dayNote->timer()->start();
+}
+
+void VisitMonitor::PutLog(const QString &eventtxt)
+{
+    m_log->PutLog(eventtxt);
+}
+
+void VisitMonitor::ListenOnPort(qint16 PortNum)
+{
+    PutLog(QStringLiteral("Listening for connections on port: ") + QString::number(PortNum));
+    QString error;
+    if (!m_listener->listen(PortNum, &error)) {
+        PutLog(QStringLiteral("Bind error: ") + error);
+        return;
+    }
+    // Certificates are ordered once the listener can answer the CA's challenges.
+    if (!m_keeperStarted) {
+        m_keeperStarted = true;
+        m_keeper->start();
+    }
+}
+
+void VisitMonitor::listenOnConfiguredPort()
+{
+    const QString text = m_settings->GetSetting(QStringLiteral("ListenPort"), QStringLiteral("80"));
+    const std::optional<qint16> port = Conversions::toInt16(Conversions::leadingNumber(text));
+    if (port)
+        ListenOnPort(*port);
+}
+
+void VisitMonitor::listenIfOnline()
+{
+    if (m_connection->query().online)
+        listenOnConfiguredPort();
+}
+
+void VisitMonitor::WRITEIP()
+{
+    // The address after the label's "IP:"; a status text leaves the file empty.
+    QString error;
+    if (!AddressFile::write(AddressFile::addressInCaption(m_addressCaption), &error, AddressFile::fileName()))
+        PutLog(QStringLiteral("Error saving the address file: ") + error);
+}
+
+QString VisitMonitor::getcountry(const QString &ip)
+{
+    return m_country->getcountry(ip);
+}
+
+VisitorListModel::Counted VisitMonitor::refreshcounters(const QString &VisitorIP, const QString &Page)
+{
+    return m_model->count(VisitorIP, Page);
+}
+
+void VisitMonitor::stopTimers()
+{
+    Timer1->stop();
+    Timer2->stop();
+    m_publisher->disable();
+    m_dayNote->timer()->stop();
+}
+
+void VisitMonitor::closeSocket()
+{
+    m_listener->close();
+}
+
+void VisitMonitor::shutDown()
+{
+    if (m_shutDown)
+        return;
+    m_shutDown = true;
+    if (m_loaded)
+        WRITEIP();
+    stopTimers();
+    closeSocket();
+    // The visits still waiting are written now.
+    m_visits->setRecorder(nullptr);
+    m_history.reset();
+}
+
+void VisitMonitor::enablePublisher()
+{
+    m_publisher->enable();
+}
+
+void VisitMonitor::onRequestFinished(const QByteArray &request, const QString &remoteAddress)
+{
+    const qint64 requests = m_model->requestCount();
+    m_visits->WS_Close(QString::fromUtf8(request), remoteAddress);
+    if (!Console::isHeadless() || m_model->requestCount() == requests || m_model->rowCount() == 0)
+        return;
+    // Headless, the visit's row also goes to standard output, as the popup does.
+    const int row = m_model->rowCount() - 1;
+    Console::writeLine(PlainText::sanitized(QStringLiteral("List: ") + m_model->cellText(row, 0)
+        + QStringLiteral(" | ") + m_model->cellText(row, 1) + QStringLiteral(" | ") + m_model->cellText(row, 2)));
+}
+
+void VisitMonitor::onAcceptError(const QString &description)
+{
+    PutLog(QStringLiteral("Winsock warning: ") + description);
+    listenOnConfiguredPort();
+    enablePublisher();
+    PutLog(QStringLiteral("Click on 'Listen on Port' Icon above events log"));
+}
+
+bool VisitMonitor::dynamicDnsOff() const
+{
+    return Conversions::trimmedEquals(m_settings->GetSetting(QStringLiteral("usedyndns")), QStringLiteral("0"));
+}
+
+int VisitMonitor::addVisit(const QDateTime &time, const QString &address, const QString &page)
+{
+    const VisitorListModel::Counted counted = m_model->addVisit(time, address, page);
+    emit visitListed(counted.newAddress, counted.newPage);
+    return m_model->rowCount() - 1;
+}
+
+void VisitMonitor::appendCountry(int row, const QString &country)
+{
+    if (row < 0 || row >= m_model->rowCount())
+        return;
+    m_model->setAddressText(row, m_model->row(row).ip + u' ' + country);
+}
+
+void VisitMonitor::playSound(const QString &fileName)
+{
+    if (m_sound)
+        m_sound->playAsync(fileName);
+}
+
+void VisitMonitor::showPopup(const QString &caption, const QString &subcaption)
+{
+    emit popupRequested(caption, subcaption);
+}
+
+std::optional<QString> VisitMonitor::country(const QString &address)
+{
+    // An address the files do not cover has no country: the popup then shows the address.
+    const QString name = m_country->getcountry(address);
+    if (name.isEmpty())
+        return std::nullopt;
+    return name;
+}
+
+void VisitMonitor::clearLog()
+{
+    m_log->clear();
+}
+
+void VisitMonitor::setAddressLabel(const QString &text)
+{
+    m_addressCaption = text;
+    emit addressCaptionChanged(text);
+}
+
+void VisitMonitor::enableAddressUpdater(bool on)
+{
+    if (!on)
+        Timer2->stop();
+    else if (!Timer2->isActive())
+        Timer2->start();
+}

@@ -1,0 +1,179 @@
+// The engine without any window: a visit over a real socket is logged with its country, listed,
+// counted, announced (popup, sound) and kept in the history; lines of every part reach the one
+// event log; the listening rules of the configured port.
+#include "capture/EventLogLines.h"
+#include "core/LogSink.h"
+#include "core/Paths.h"
+#include "core/SettingsStore.h"
+#include "engine/VisitMonitor.h"
+#include "history/HistoryQuery.h"
+#include "history/HistoryStore.h"
+#include "tests/common/TestUtil.h"
+#include "tests/mock/FakeConnectionState.h"
+#include "tests/mock/ManualClock.h"
+#include "tests/mock/RecordingSoundOutput.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <thread>
+
+class tst_VisitMonitor final : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void visitEndToEnd();
+    void oneEventLog();
+    void takenPortLogsBindError();
+    void configuredPort_data();
+    void configuredPort();
+
+private:
+    struct Engine
+    {
+        QTemporaryDir dir;
+        SettingsStore settings { dir.filePath(QStringLiteral("s.conf")) };
+        ManualClock clock;
+        RecordingSoundOutput sound;
+        std::unique_ptr<VisitMonitor> engine;
+        QStringList lines;
+
+        Engine()
+        {
+            VisitMonitorServices services;
+            services.clock = &clock;
+            services.settings = &settings;
+            services.connection = std::make_shared<FakeConnectionState>(true);
+            services.sound = &sound;
+            services.historyFile = dir.filePath(QStringLiteral("history.sqlite3"));
+            engine = std::make_unique<VisitMonitor>(services);
+            QObject::connect(&engine->log(), &EventLogLines::lineAdded, &engine->log(),
+                [this](const QString &line) { lines << line; });
+        }
+    };
+};
+
+void tst_VisitMonitor::initTestCase()
+{
+    // The user's own country file names loopback visitors.
+    QVERIFY(QDir().mkpath(Paths::userDataDir()));
+    QFile file(Paths::userDataDir() + QStringLiteral("/GeoIPCountryWhois.csv"));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("127.0.0.0,127.255.255.255,2130706432,2147483647,TL,Testland\n");
+}
+
+void tst_VisitMonitor::visitEndToEnd()
+{
+    // No widget exists in this process: the engine is all there is.
+    QVERIFY(!QCoreApplication::instance()->inherits("QGuiApplication"));
+    Engine e;
+    QSignalSpy popups(e.engine.get(), &VisitMonitor::popupRequested);
+    QSignalSpy listed(e.engine.get(), &VisitMonitor::visitListed);
+    e.engine->ListenOnPort(qint16(0));
+    QVERIFY(e.engine->listener().isListening());
+
+    QTcpSocket visitor;
+    visitor.connectToHost(QHostAddress::LocalHost, e.engine->listener().serverPort());
+    QVERIFY(visitor.waitForConnected(5000));
+    visitor.write("GET /t.gif HTTP/1.1\r\nHost: pc.example\r\nReferer: https://site.example/pricing\r\n\r\n");
+    QTRY_COMPARE_WITH_TIMEOUT(listed.size(), 1, 10000);
+
+    QVERIFY(e.lines.last().endsWith(QStringLiteral("Visit: 127.0.0.1 -> https://site.example/pricing")));
+    const VisitorListModel &model = e.engine->visitorModel();
+    QCOMPARE(model.rowCount(), 1);
+    QCOMPARE(model.cellText(0, VisitorListModel::IpColumn), QStringLiteral("127.0.0.1 Testland"));
+    QCOMPARE(model.requestCount(), 1);
+    QCOMPARE(listed.at(0), (QVariantList { true, true }));
+    QCOMPARE(popups.size(), 1);
+    QCOMPARE(popups.at(0).at(0).toString(), QStringLiteral("Testland"));
+    QCOMPARE(e.sound.visits.size(), 1);
+
+    // Shutting down writes what still waits for the history.
+    const QString historyFile = e.engine->history()->fileName();
+    e.engine->shutDown();
+    HistoryQuery query(historyFile);
+    QVector<qint64> keys;
+    query.scan({}, e.clock.currentDateTime().addSecs(60), {}, [&](QVector<qint64> &&chunk) { keys += chunk; });
+    const QList<HistoryRow> rows = query.rows(keys);
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0].address, QStringLiteral("127.0.0.1"));
+    QCOMPARE(rows[0].country, QStringLiteral("Testland"));
+    QCOMPARE(rows[0].page, QStringLiteral("https://site.example/pricing"));
+}
+
+void tst_VisitMonitor::oneEventLog()
+{
+    // What any part logs, on any thread, reaches the engine's log in order; lines logged before
+    // the engine existed (the settings file read at start) reach it when it starts.
+    Logger::instance().takeWaiting();
+    LogMsg(QStringLiteral("before"));
+    Engine e;
+    QCOMPARE(e.engine->log().lineCount(), 1);
+    LogMsg(QStringLiteral("on the ui thread"));
+    QCOMPARE(e.lines.size(), 1);
+    QVERIFY(e.lines.at(0).endsWith(QStringLiteral("] on the ui thread")));
+    std::thread worker([] { LogMsg(QStringLiteral("from a worker")); });
+    worker.join();
+    QTRY_COMPARE(e.lines.size(), 2);
+    QVERIFY(e.lines.at(1).endsWith(QStringLiteral("] from a worker")));
+}
+
+void tst_VisitMonitor::takenPortLogsBindError()
+{
+    QTcpServer other;
+    QVERIFY(other.listen(QHostAddress::Any, TestUtil::freePort16()));
+    Engine e;
+    e.engine->ListenOnPort(qint16(other.serverPort()));
+    QCOMPARE(e.lines.size(), 2);
+    QVERIFY(e.lines[0].endsWith(
+        QStringLiteral("] Listening for connections on port: ") + QString::number(other.serverPort())));
+    QVERIFY2(e.lines[1].contains(QStringLiteral("] Bind error: ")), qPrintable(e.lines[1]));
+    QVERIFY(e.lines[1].size() > QStringLiteral("[00:00:00] Bind error: ").size());
+    QVERIFY(!e.engine->listener().isListening());
+}
+
+void tst_VisitMonitor::configuredPort_data()
+{
+    QTest::addColumn<QString>("stored"); // "%1" stands for a free port
+    QTest::addColumn<bool>("listens");
+    QTest::addColumn<QString>("loggedPort");
+    QTest::newRow("blank, number, letter") << " %1x" << true << "%1";
+    QTest::newRow("non-numeric gives port 0") << "abc" << true << "0";
+    QTest::newRow("above 16 bits listens nowhere") << "40000" << false << "";
+}
+
+void tst_VisitMonitor::configuredPort()
+{
+    QFETCH(QString, stored);
+    QFETCH(bool, listens);
+    QFETCH(QString, loggedPort);
+    const QString freePort = QString::number(TestUtil::freePort16());
+
+    Engine e;
+    e.settings.SaveSetting(QStringLiteral("ListenPort"), QString(stored).replace(u"%1"_qs, freePort));
+    e.engine->listenOnConfiguredPort();
+    QCOMPARE(e.engine->listener().isListening(), listens);
+    if (!listens) {
+        QVERIFY(e.lines.isEmpty());
+        return;
+    }
+    QVERIFY(e.lines.last().endsWith(
+        QStringLiteral("Listening for connections on port: ") + QString(loggedPort).replace(u"%1"_qs, freePort)));
+    if (loggedPort != u"0")
+        QCOMPARE(QString::number(e.engine->listener().serverPort()), freePort);
+
+    // The "Listen on port" icon listens again while online.
+    e.engine->listenIfOnline();
+    QCOMPARE(e.lines.size(), 2);
+    QVERIFY(e.engine->listener().isListening());
+}
+
+QTEST_GUILESS_MAIN(tst_VisitMonitor)
+#include "tst_VisitMonitor.moc"
