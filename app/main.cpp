@@ -1,10 +1,10 @@
 #include "alerts/AlertIcons.h"
-#include "engine/CommandLine.h"
 #include "app/Shell.h"
-#include "engine/UnixSignals.h"
 #include "core/Console.h"
 #include "core/FileLimits.h"
+#include "engine/CommandLine.h"
 #include "engine/HeadlessShell.h"
+#include "engine/UnixSignals.h"
 
 #include <QApplication>
 #include <QTimer>

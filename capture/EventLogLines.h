@@ -23,8 +23,8 @@ public:
         EventLogFormat format;
     };
 
-    explicit EventLogLines(const Clock &clock = Clock::system(), int maxLines = DefaultMaxLines,
-        QObject *parent = nullptr);
+    explicit EventLogLines(
+        const Clock &clock = Clock::system(), int maxLines = DefaultMaxLines, QObject *parent = nullptr);
 
     void PutLog(const QString &eventtxt);
     // Empties the log: the waiting lines go, the view empties its document.

@@ -264,8 +264,8 @@ void VisitMonitor::onRequestFinished(const QByteArray &request, const QString &r
         return;
     // Headless, the visit's row also goes to standard output, as the popup does.
     const int row = m_model->rowCount() - 1;
-    Console::writeLine(PlainText::sanitized(QStringLiteral("List: ") + m_model->cellText(row, 0)
-        + QStringLiteral(" | ") + m_model->cellText(row, 1) + QStringLiteral(" | ") + m_model->cellText(row, 2)));
+    Console::writeLine(PlainText::sanitized(QStringLiteral("List: ") + m_model->cellText(row, 0) + QStringLiteral(" | ")
+        + m_model->cellText(row, 1) + QStringLiteral(" | ") + m_model->cellText(row, 2)));
 }
 
 void VisitMonitor::onAcceptError(const QString &description)

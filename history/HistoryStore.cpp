@@ -12,8 +12,7 @@ QString HistoryStore::defaultFileName()
     return Paths::userDataDir() + QStringLiteral("/history.sqlite3");
 }
 
-HistoryStore::HistoryStore(
-    const QString &fileName, SettingsStore &settings, const Clock &clock, QObject *parent)
+HistoryStore::HistoryStore(const QString &fileName, SettingsStore &settings, const Clock &clock, QObject *parent)
     : QObject(parent)
     , m_fileName(fileName)
     , m_settings(settings)

@@ -47,7 +47,8 @@ public:
     // The history file of the running program: $XDG_DATA_HOME/vistelle/history.sqlite3.
     static QString defaultFileName();
 
-    HistoryStore(const QString &fileName, SettingsStore &settings, const Clock &clock = Clock::system(), QObject *parent = nullptr);
+    HistoryStore(const QString &fileName, SettingsStore &settings, const Clock &clock = Clock::system(),
+        QObject *parent = nullptr);
     // Writes what is still waiting (one last attempt), then stops the thread.
     ~HistoryStore() override;
 

@@ -1,7 +1,7 @@
 #include "publish/CertificateKeeper.h"
 
-#include "core/LogSink.h"
 #include "core/AcmeChallenges.h"
+#include "core/LogSink.h"
 #include "core/Paths.h"
 #include "core/PrivateFiles.h"
 #include "core/SettingsStore.h"

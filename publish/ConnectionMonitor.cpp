@@ -58,7 +58,7 @@ void ConnectionMonitor::Timer1_Timer()
 
     if (first.online) {
         m_view.setListenToolTip(m_probes.isListening() ? QStringLiteral("Listening on port") + listenPortText()
-                                                     : QStringLiteral("Not Listening"));
+                                                       : QStringLiteral("Not Listening"));
         m_view.showConnection(true);
         m_view.enableAddressUpdater(true);
         if (m_firstConnectedTick) {
@@ -80,8 +80,7 @@ void ConnectionMonitor::Timer1_Timer()
     m_view.enableAddressUpdater(false);
     m_view.clearLog();
     const QString date = QLocale::c().toString(m_clock.currentDateTime().date(), QStringLiteral("dd-MMMM-yyyy"));
-    LogMsg(
-        QStringLiteral("No Connection Detected. [") + QString::number(second.flags) + QStringLiteral("] ") + date);
+    LogMsg(QStringLiteral("No Connection Detected. [") + QString::number(second.flags) + QStringLiteral("] ") + date);
     m_connectedTicks = 0;
     m_startup.runCounter = 1;
 }

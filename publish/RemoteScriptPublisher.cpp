@@ -1,8 +1,8 @@
 #include "publish/RemoteScriptPublisher.h"
 
-#include "core/LogSink.h"
 #include "core/ConnectionState.h"
 #include "core/Conversions.h"
+#include "core/LogSink.h"
 #include "core/SettingsStore.h"
 #include "publish/BackgroundTask.h"
 #include "publish/HttpRequest.h"

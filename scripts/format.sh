@@ -19,3 +19,24 @@ if [[ ${#bad[@]} -gt 0 ]]; then
     printf '  %s\n' "${bad[@]}"
     exit 1
 fi
+
+# The logic libraries (vistelle_core, _capture, _alerts, _publish, _nettools, _history, _engine)
+# never use Qt Gui or Qt Widgets: none of their sources may include a header of either.
+qt_headers=$(qmake6 -query QT_INSTALL_HEADERS 2>/dev/null || echo /usr/include/x86_64-linux-gnu/qt6)
+mapfile -t logic < <(python3 - <<'PY'
+import pathlib, re
+for cmake in sorted(pathlib.Path('.').glob('*/CMakeLists.txt')):
+    text = cmake.read_text()
+    for m in re.finditer(r'add_library\(vistelle_(core|capture|alerts|publish|nettools|history|engine)\s+STATIC(.*?)\)', text, re.S):
+        for name in m.group(2).split():
+            if name.endswith(('.cpp', '.h')):
+                print(cmake.parent / name)
+PY
+)
+pattern=$( (ls "$qt_headers/QtWidgets" "$qt_headers/QtGui") | grep -v '\.h$' | sort -u | paste -sd'|')
+offending=$(grep -nE "^\s*#\s*include\s*[<\"]((QtWidgets|QtGui)/[^>\"]+|($pattern))[>\"]" "${logic[@]}" || true)
+if [[ -n "$offending" ]]; then
+    echo "Logic libraries include Qt Gui or Qt Widgets headers (move that code to a window library):"
+    echo "$offending" | sed 's/^/  /'
+    exit 1
+fi

@@ -1,5 +1,5 @@
-#include "engine/CommandLine.h"
 #include "core/Paths.h"
+#include "engine/CommandLine.h"
 
 #include <QCoreApplication>
 #include <QTest>

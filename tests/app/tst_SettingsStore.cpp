@@ -1,6 +1,6 @@
 #include "core/PrivateFiles.h"
-#include "tests/mock/LogRecorder.h"
 #include "core/SettingsStore.h"
+#include "tests/mock/LogRecorder.h"
 
 #include <QDir>
 #include <QFile>

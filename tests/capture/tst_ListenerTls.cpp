@@ -1,7 +1,7 @@
 #include "capture/Listener.h"
-#include "tests/mock/LogRecorder.h"
 #include "capture/TlsCredentials.h"
 #include "core/AcmeChallenges.h"
+#include "tests/mock/LogRecorder.h"
 #include "tests/mock/ManualClock.h"
 
 #include <QFile>

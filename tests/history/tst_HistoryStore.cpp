@@ -1,5 +1,5 @@
-#include "core/SettingsStore.h"
 #include "core/LogSink.h"
+#include "core/SettingsStore.h"
 #include "history/HistoryQuery.h"
 #include "history/HistorySchema.h"
 #include "history/HistoryStore.h"

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "publish/HostManagerHost.h"
-#include "tests/mock/LogRecorder.h"
 #include "publish/SettingsWindowHost.h"
+#include "tests/mock/LogRecorder.h"
 
 #include <QStringList>
 

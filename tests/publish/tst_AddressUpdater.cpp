@@ -1,5 +1,5 @@
-#include "core/SettingsStore.h"
 #include "core/LogSink.h"
+#include "core/SettingsStore.h"
 #include "publish/AddressUpdater.h"
 #include "publish/OutsideAddresses.h"
 #include "publish/UpdateCheck.h"

@@ -57,7 +57,8 @@ void tst_CertificateKeeper::init()
     m_requests.clear();
     m_next = AcmeOutcome();
     m_next.error = u"the server said no"_qs;
-    QObject::connect(&Logger::instance(), &Logger::messageAdded, m_keeper.get(), [this](const QString &line) { m_log.append(line); });
+    QObject::connect(&Logger::instance(), &Logger::messageAdded, m_keeper.get(),
+        [this](const QString &line) { m_log.append(line); });
     m_keeper->setExchange([this](const AcmeRequest &request, const std::atomic<bool> &) {
         m_requests.append(request); // the test thread waits meanwhile
         return m_next;

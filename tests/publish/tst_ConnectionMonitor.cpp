@@ -1,5 +1,5 @@
-#include "publish/ConnectionMonitor.h"
 #include "core/SettingsStore.h"
+#include "publish/ConnectionMonitor.h"
 #include "tests/mock/FakeConnectionState.h"
 #include "tests/mock/LogRecorder.h"
 #include "tests/mock/ManualClock.h"

@@ -1,5 +1,5 @@
-#include "tests/common/TestUtil.h"
 #include "core/LogSink.h"
+#include "tests/common/TestUtil.h"
 
 #include "core/Clock.h"
 #include "publish/DayChangeNote.h"
@@ -54,7 +54,8 @@ void tst_DayChangeNote::logsAtEveryTickOfTheFirstTenMinutes()
     ManualClock clock(QDateTime(QDate(2026, 12, 7), QTime(23, 59, 0)));
     DayChangeNote note(clock);
     QStringList log;
-    QObject::connect(&Logger::instance(), &Logger::messageAdded, &note, [&log](const QString &line) { log.append(line); });
+    QObject::connect(
+        &Logger::instance(), &Logger::messageAdded, &note, [&log](const QString &line) { log.append(line); });
     int ticks = 0;
     // From 23:59 to 00:11 in steps of the timer's 10 seconds.
     for (; ticks < 72; ++ticks) {

@@ -1,5 +1,5 @@
-#include "tests/common/TestUtil.h"
 #include "core/LogSink.h"
+#include "tests/common/TestUtil.h"
 #include "tests/mock/FakeConnectionState.h"
 #include "tests/publish/FakeProvider.h"
 
@@ -70,7 +70,8 @@ void tst_RemoteScriptPublisher::cleanup()
 std::unique_ptr<RemoteScriptPublisher> tst_RemoteScriptPublisher::makePublisher()
 {
     auto publisher = std::make_unique<RemoteScriptPublisher>(m_settings.get(), m_connection);
-    QObject::connect(&Logger::instance(), &Logger::messageAdded, publisher.get(), [this](const QString &line) { m_log.append(line); });
+    QObject::connect(&Logger::instance(), &Logger::messageAdded, publisher.get(),
+        [this](const QString &line) { m_log.append(line); });
     return publisher;
 }
 

@@ -1,5 +1,5 @@
-#include "tests/common/TestUtil.h"
 #include "core/LogSink.h"
+#include "tests/common/TestUtil.h"
 #include "tests/publish/FakeProvider.h"
 
 #include "core/SettingsStore.h"
@@ -267,7 +267,8 @@ void tst_UpdateCheck::panelClickOpensOnlyWebAddresses()
     UpdateCheck check(m_settings.get());
     QStringList log;
     QList<QUrl> opens;
-    QObject::connect(&Logger::instance(), &Logger::messageAdded, &check, [&log](const QString &line) { log.append(line); });
+    QObject::connect(
+        &Logger::instance(), &Logger::messageAdded, &check, [&log](const QString &line) { log.append(line); });
     check.setOpenDocument([&opens](const QUrl &url) { opens.append(url); });
     QSignalSpy finished(&check, &UpdateCheck::finished);
     check.run();
