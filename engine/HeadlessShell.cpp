@@ -1,5 +1,6 @@
 #include "engine/HeadlessShell.h"
 
+#include "alerts/AlsaSoundOutput.h"
 #include "core/Console.h"
 #include "core/PlainText.h"
 #include "engine/CommandLine.h"
@@ -46,6 +47,10 @@ bool HeadlessShell::RunStartup()
     if (!m_engine) {
         VisitMonitorServices services = m_services.monitor;
         services.startup = &m_startup;
+        if (!services.sound) {
+            m_ownSound = std::make_unique<AlsaSoundOutput>();
+            services.sound = m_ownSound.get();
+        }
         m_engine = std::make_unique<VisitMonitor>(services);
         connect(m_engine.get(), &VisitMonitor::popupRequested, this, &HeadlessShell::showPopup);
         connect(m_engine.get(), &VisitMonitor::startupRequested, this, &HeadlessShell::RunStartup);

@@ -10,7 +10,7 @@ class SingleInstance;
 
 struct HeadlessShellServices
 {
-    VisitMonitorServices monitor;
+    VisitMonitorServices monitor; // sound null: ALSA's default device
     QString lockDir; // null: the user's runtime folder
 };
 
@@ -47,6 +47,7 @@ private:
     Services m_services;
     StartupState m_startup;
     std::unique_ptr<SingleInstance> m_instance;
+    std::unique_ptr<SoundOutput> m_ownSound; // ALSA's default device unless the services give one
     std::unique_ptr<VisitMonitor> m_engine;
     bool m_locked = false;
     bool m_shutDown = false;

@@ -266,9 +266,9 @@ void tst_SettingsStore::damagedFileIsSetAside()
         writeBytes(path, content);
     }
 
-    SettingsStore store(path);
     LogRecorder log;
     const QStringList &notices = log.lines;
+    SettingsStore store(path);
     // The defaults apply, not a guess from the damaged file.
     QCOMPARE(store.GetSetting(QStringLiteral("ListenPort"), QStringLiteral("80")), QStringLiteral("80"));
     QCOMPARE(notices.size(), 1);

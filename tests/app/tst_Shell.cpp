@@ -415,7 +415,7 @@ void tst_Shell::shutDown()
     QVERIFY(main->engine().listener().isListening());
     QVERIFY(main->engine().publisher().isEnabled());
     QVERIFY(shell.tray()->IsVisible());
-    f.addressLabel()->setText(QStringLiteral(" Current IP:1.2.3.4"));
+    f.main->setAddressCaption(QStringLiteral(" Current IP:1.2.3.4"));
 
     QSignalSpy finished(&shell, &Shell::finished);
     shell.ShutDown();
@@ -511,7 +511,7 @@ void tst_Shell::writeIp()
 
     Fixture f;
     f.start(false);
-    f.addressLabel()->setText(caption);
+    f.main->setAddressCaption(caption);
     f.shell().ShutDown();
 
     QVERIFY(!QFileInfo(name).isSymLink());
