@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds the Debian packages and checks them, and checks a plain install under a temporary prefix:
 #   1. build-deb/ (prefix /usr, Debian's hardening flags) builds; cpack -G DEB makes vistelle,
-#      libveilixcontrol1 and libveilixcontrol-dev;
+#      vistelle-headless, vistelle-data, libveilixcontrol1 and libveilixcontrol-dev;
 #   2. the desktop entry and the AppStream metainfo validate; the manual page formats without a
 #      warning;
 #   3. lintian reports no error, and no warning that docs/packaging.md does not explain;
 #   4. dpkg installs the packages into a throwaway root; the program installed there runs headless
 #      with a throwaway home, listens on a free port, logs a visit and finds its country file and
-#      manual page in that root;
+#      manual page in that root; so does vistelled, which links neither Qt Gui nor Qt Widgets;
 #   5. cmake --install of the main build (build/, or $BUILD_DIR) into a temporary prefix: the
 #      program there finds its data and the control library beside it.
 # scripts/test.sh runs it after the tests. Needs what scripts/deps.sh --test installs.
@@ -46,7 +46,7 @@ rm -f "$pkgbuild"/*.deb
     fail "cpack"
 }
 debs=()
-for name in vistelle libveilixcontrol1 libveilixcontrol-dev; do
+for name in vistelle vistelle-headless vistelle-data libveilixcontrol1 libveilixcontrol-dev; do
     deb=$(ls "$pkgbuild/${name}"_*.deb 2>/dev/null || true)
     [[ -f "$deb" ]] || fail "no package $name"
     debs+=("$deb")
@@ -63,6 +63,14 @@ grep -q "<release version=\"$version\"" "data/$app_id.metainfo.xml" ||
     fail "data/$app_id.metainfo.xml has no release entry for $version"
 warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l data/vistelle.1 2>&1 >/dev/null)
 [[ -z "$warnings" ]] || fail "the manual page: $warnings"
+warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l packaging/headless/vistelled.8 2>&1 >/dev/null)
+[[ -z "$warnings" ]] || fail "the manual page of vistelled: $warnings"
+if command -v systemd-analyze >/dev/null; then
+    # The unit names the installed program, which this machine need not have.
+    systemd-analyze verify packaging/headless/vistelled.service >"$work/unit.txt" 2>&1 || true
+    problems=$(grep -v "vistelled is not executable\|vistelled: No such file" "$work/unit.txt" || true)
+    [[ -z "$problems" ]] || fail "vistelled.service: $problems"
+fi
 
 step "lintian"
 lintian --fail-on error --display-level ">=warning" "${debs[@]}" | tee "$work/lintian.txt" ||
@@ -107,14 +115,21 @@ root=$work/root
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/triggers"
 touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
 # The root holds only these packages, so the system libraries they depend on come from outside.
-dpkg --root="$root" --force-depends --log=/dev/null -i "${debs[@]}" >"$work/dpkg.log" 2>&1 || {
+# The root has no shell for vistelle-headless's maintainer scripts (they enable and start the
+# service): that package is unpacked, not configured.
+headless_deb=${debs[1]}
+others=("${debs[@]:0:1}" "${debs[@]:2}")
+dpkg --root="$root" --force-depends --log=/dev/null -i "${others[@]}" >"$work/dpkg.log" 2>&1 &&
+    dpkg --root="$root" --force-depends --log=/dev/null --unpack "$headless_deb" >>"$work/dpkg.log" 2>&1 || {
     cat "$work/dpkg.log"
     fail "dpkg -i into $root"
 }
-for name in vistelle libveilixcontrol1 libveilixcontrol-dev; do
+for name in vistelle vistelle-data libveilixcontrol1 libveilixcontrol-dev; do
     status=$(dpkg-query --root="$root" -W -f='${Status}' "$name")
     [[ "$status" == "install ok installed" ]] || fail "$name in the throwaway root: $status"
 done
+status=$(dpkg-query --root="$root" -W -f='${Status}' vistelle-headless)
+[[ "$status" == "install ok unpacked" ]] || fail "vistelle-headless in the throwaway root: $status"
 libdir=/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 for f in /usr/bin/vistelle "$libdir/libVeilixControl.so.1" "$libdir/libVeilixControl.so" \
     /usr/include/VeilixControl/VeilixButton.h "$libdir/cmake/VeilixControl/VeilixControlConfig.cmake" \
@@ -122,7 +137,9 @@ for f in /usr/bin/vistelle "$libdir/libVeilixControl.so.1" "$libdir/libVeilixCon
     /usr/share/vistelle/vistelle.htm /usr/share/vistelle/NOTICE-GeoIPCountryWhois.md \
     "/usr/share/applications/$app_id.desktop" "/usr/share/metainfo/$app_id.metainfo.xml" \
     /usr/share/icons/hicolor/scalable/apps/vistelle.svg /usr/share/icons/hicolor/48x48/apps/vistelle.png \
-    /usr/share/man/man1/vistelle.1.gz /usr/share/doc/vistelle/copyright /usr/share/doc/vistelle/changelog.gz; do
+    /usr/share/man/man1/vistelle.1.gz /usr/share/doc/vistelle/copyright /usr/share/doc/vistelle/changelog.gz \
+    /usr/bin/vistelled /usr/lib/systemd/system/vistelled.service /usr/share/man/man8/vistelled.8.gz \
+    /usr/share/doc/vistelle-headless/copyright /usr/share/doc/vistelle-data/copyright; do
     [[ -e "$root$f" ]] || fail "not installed: $f"
 done
 [[ $(file -b "$root/usr/bin/vistelle") == *", stripped"* ]] || fail "/usr/bin/vistelle is not stripped"
@@ -136,7 +153,14 @@ mkdir -m 700 "$work/run"
 [[ $(XDG_RUNTIME_DIR="$work/run" LD_LIBRARY_PATH="$root$libdir" "$root/usr/bin/vistelle" --version) == "vistelle $version" ]] ||
     fail "vistelle --version from the root"
 run_installed "$root/usr/bin/vistelle" "$root/usr/share/vistelle" LD_LIBRARY_PATH="$root$libdir"
-dpkg --root="$root" --log=/dev/null --purge vistelle libveilixcontrol-dev libveilixcontrol1 \
+# The server program: no Qt Gui, no Qt Widgets, and it works the same.
+linked=$(ldd "$root/usr/bin/vistelled")
+! grep -qE "libQt6(Gui|Widgets)" <<<"$linked" || fail "vistelled links Qt Gui or Qt Widgets"
+[[ $(XDG_RUNTIME_DIR="$work/run" "$root/usr/bin/vistelled" --version) == "vistelled $version" ]] ||
+    fail "vistelled --version from the root"
+run_installed "$root/usr/bin/vistelled" "$root/usr/share/vistelle"
+DPKG_ROOT=$root dpkg --root="$root" --log=/dev/null --force-script-chrootless --purge vistelle-headless vistelle libveilixcontrol-dev \
+    libveilixcontrol1 vistelle-data \
     >"$work/dpkg.log" 2>&1 || {
     cat "$work/dpkg.log"
     fail "dpkg --purge in $root"
