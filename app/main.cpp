@@ -1,5 +1,6 @@
 #include "alerts/AlertIcons.h"
 #include "app/Shell.h"
+#include "core/Clock.h"
 #include "core/Console.h"
 #include "core/FileLimits.h"
 #include "engine/CommandLine.h"
@@ -29,6 +30,7 @@ int main(int argc, char *argv[])
 {
     // Every visitor's connection holds a descriptor: take all the room the system allows.
     FileLimits::raiseToHardLimit();
+    Clock::settleTimeZone();
     // Without a display, with --headless, and for --help and --version the program makes no
     // window: the engine runs on a core application, decided before any application object exists.
     if (Console::noDisplay() || CommandLine::needsNoDisplay(argc, argv))

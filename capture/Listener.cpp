@@ -2,6 +2,7 @@
 
 #include "capture/VisitorAddress.h"
 #include "core/AcmeChallenges.h"
+#include "core/Console.h"
 #include "core/FileLimits.h"
 
 #include <QHostAddress>
@@ -26,11 +27,9 @@ const QByteArray HeaderEnd("\r\n\r\n");
 
 // The visitor's address (an IPv4 visitor on an IPv6 socket as plain IPv4), and its text as the
 // program shows it: dotted IPv4, or the canonical IPv6 text without a zone.
-QHostAddress peerAddress(int fd, QString *text)
+QHostAddress peerAddress(const sockaddr_storage &storage, QString *text)
 {
-    sockaddr_storage storage {};
-    socklen_t length = sizeof storage;
-    if (::getpeername(fd, reinterpret_cast<sockaddr *>(&storage), &length) != 0)
+    if (storage.ss_family != AF_INET && storage.ss_family != AF_INET6)
         return {};
     *text = VisitorAddress::fromSockaddr(reinterpret_cast<const sockaddr *>(&storage));
     QHostAddress address(reinterpret_cast<const sockaddr *>(&storage));
@@ -150,10 +149,16 @@ void Listener::acceptPending()
     if (!m_acceptNotifier)
         return;
     const int listening = int(m_server->socketDescriptor());
+    // Headless, the console lines of the visits served in this turn leave in one write.
+    const Console::LineBatch lines;
     for (int accepted = 0; accepted < MaxAcceptsPerTurn; ++accepted) {
-        const int fd = ::accept4(listening, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        // The visitor's address comes with the connection: no getpeername() afterwards.
+        sockaddr_storage peer {};
+        socklen_t length = sizeof peer;
+        const int fd = ::accept4(
+            listening, reinterpret_cast<sockaddr *>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd >= 0) {
-            onAccepted(fd);
+            onAccepted(fd, peer);
             if (!m_acceptNotifier)
                 return; // closed meanwhile
             continue;
@@ -190,11 +195,10 @@ quint16 Listener::serverPort() const
     return m_server->serverPort();
 }
 
-void Listener::onAccepted(qintptr descriptor)
+void Listener::onAccepted(int fd, const sockaddr_storage &peer)
 {
-    const int fd = static_cast<int>(descriptor);
     QString addressText;
-    const QHostAddress address = peerAddress(fd, &addressText);
+    const QHostAddress address = peerAddress(peer, &addressText);
     QByteArray source = sourceKey(address);
     const auto own = m_sources.find(source);
     if (own != m_sources.end() && int(own->second.size()) >= m_limits.maxPerSource)
@@ -228,10 +232,20 @@ void Listener::onReadable(int fd)
         return;
     const ConnectionList::iterator it = found.value();
     Connection &connection = *it;
-    if (connection.buffer.isEmpty() && m_tlsConfiguration && tlsWaiting(fd)) {
+    // With a certificate, the connection's first byte decides its kind, and only once it is
+    // there: a connection read before its first byte arrived would take a ClientHello that lands
+    // meanwhile for a plain request. Without a certificate nothing is looked at before reading.
+    if (connection.buffer.isEmpty() && m_tlsConfiguration) {
         if (const std::optional<QSslConfiguration> configuration = m_tlsConfiguration()) {
-            startTls(it, *configuration);
-            return;
+            switch (peekFirstByte(fd)) {
+            case FirstByte::Tls:
+                startTls(it, *configuration);
+                return;
+            case FirstByte::NotYet:
+                return; // the notifier calls again when it comes
+            case FirstByte::Plain:
+                break;
+            }
         }
     }
     const qsizetype before = connection.buffer.size();
@@ -242,7 +256,11 @@ void Listener::onReadable(int fd)
             = static_cast<size_t>(qMin<qsizetype>(sizeof chunk, m_limits.maxHeaderBytes - connection.buffer.size()));
         const ssize_t got = ::read(fd, chunk, room);
         if (got > 0) {
+            const qsizetype searchFrom = qMax<qsizetype>(0, connection.buffer.size() - (HeaderEnd.size() - 1));
             connection.buffer.append(chunk, got);
+            // Nothing after the header's empty line is read: no need to wait for more.
+            if (connection.buffer.indexOf(HeaderEnd, searchFrom) >= 0)
+                break;
             continue;
         }
         if (got < 0 && errno == EINTR)
@@ -286,14 +304,18 @@ void Listener::afterRead(ConnectionList::iterator it, qsizetype before, bool clo
         finish(it, true);
 }
 
-bool Listener::tlsWaiting(int fd)
+Listener::FirstByte Listener::peekFirstByte(int fd)
 {
     char first = 0;
     ssize_t got;
     do {
         got = ::recv(fd, &first, 1, MSG_PEEK | MSG_DONTWAIT);
     } while (got < 0 && errno == EINTR);
-    return got == 1 && first == TlsHandshakeByte;
+    if (got == 1)
+        return first == TlsHandshakeByte ? FirstByte::Tls : FirstByte::Plain;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return FirstByte::NotYet;
+    return FirstByte::Plain; // closed or broken: the read says so
 }
 
 bool Listener::answerChallenge(const Connection &connection)

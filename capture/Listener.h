@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 
+struct sockaddr_storage;
 class AcmeChallenges;
 class QHostAddress;
 class QSslSocket;
@@ -143,7 +144,7 @@ private:
     using ConnectionList = std::list<Connection>;
 
     void acceptPending();
-    void onAccepted(qintptr descriptor);
+    void onAccepted(int fd, const sockaddr_storage &peer);
     void onReadable(int fd);
     void finish(ConnectionList::iterator it, bool report);
     void finish(const Connection *connection, bool report);
@@ -151,7 +152,8 @@ private:
     void onTlsReadable(int fd);
     void onTlsError(int fd);
     // Whether the first byte waiting on the descriptor starts a TLS handshake (without reading it).
-    static bool tlsWaiting(int fd);
+    enum class FirstByte { NotYet, Tls, Plain };
+    static FirstByte peekFirstByte(int fd);
     // Writes the answer to an HTTP-01 challenge; false when the request is none.
     bool answerChallenge(const Connection &connection);
     // Checks the end of the header after new bytes; finishes the connection when it is done.

@@ -1,14 +1,14 @@
 #include "capture/RequestParsing.h"
 
+#include "core/TextSearch.h"
+
 namespace RequestParsing {
 
 QString GetHeaderFromRequest(const QString &request, const QString &header)
 {
-    const QString lineStart = QStringLiteral("\r\n") + header + u':';
-    if (!request.contains(lineStart, Qt::CaseInsensitive))
-        return {};
-    const QString withBlank = lineStart + u' ';
-    const qsizetype at = request.indexOf(withBlank, 0, Qt::CaseInsensitive);
+    // The line must start with "<header>: " (a blank after the colon).
+    const QString withBlank = QStringLiteral("\r\n") + header + QStringLiteral(": ");
+    const qsizetype at = TextSearch::indexOfIgnoringCase(request, withBlank);
     if (at < 0)
         return {};
     const qsizetype valueStart = at + withBlank.size();

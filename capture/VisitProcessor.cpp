@@ -5,6 +5,7 @@
 #include "core/LogSink.h"
 #include "core/PlainText.h"
 #include "core/SettingsStore.h"
+#include "core/TextSearch.h"
 
 #include <QLocale>
 #include <QTimer>
@@ -62,6 +63,7 @@ void VisitProcessor::forgetOldVisits(qint64 nowMs)
 
 void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, bool tls)
 {
+    const SettingsStore::ReadScope settingsScope(m_settings);
     const qint64 now = m_clock.monotonicMs();
     m_effects.setStopRepeat(false, {});
     forgetOldVisits(now);
@@ -80,14 +82,14 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
     m_recentOrder.emplace_back(now, visitorIP);
 
     // The program's own address-script call reaching its own listener.
-    if (request.contains(QStringLiteral("sendip.asp"), Qt::CaseInsensitive))
+    if (TextSearch::containsIgnoringCase(request, u"sendip.asp"))
         return;
 
-    QString page = QStringLiteral("Unknown");
-    if (RequestParsing::GetHeaderFromRequest(request, QStringLiteral("host")) == u"localhost")
-        page = QStringLiteral("Local Page");
-    if (!referer.isEmpty())
-        page = referer;
+    QString page = referer;
+    if (page.isEmpty())
+        page = RequestParsing::GetHeaderFromRequest(request, QStringLiteral("host")) == u"localhost"
+            ? QStringLiteral("Local Page")
+            : QStringLiteral("Unknown");
 
     LogMsg(QStringLiteral("Visit: ") + visitorIP + QStringLiteral(" -> ") + page);
     const QDateTime visitTime = m_clock.currentDateTime();

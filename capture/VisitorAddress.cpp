@@ -30,11 +30,19 @@ namespace VisitorAddress {
 
 QString ipv4Text(quint32 address)
 {
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(address >> 24)
-        .arg((address >> 16) & 255)
-        .arg((address >> 8) & 255)
-        .arg(address & 255);
+    char16_t text[15];
+    qsizetype size = 0;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const unsigned part = (address >> shift) & 255;
+        if (part >= 100)
+            text[size++] = char16_t(u'0' + part / 100);
+        if (part >= 10)
+            text[size++] = char16_t(u'0' + part / 10 % 10);
+        text[size++] = char16_t(u'0' + part % 10);
+        if (shift > 0)
+            text[size++] = u'.';
+    }
+    return QString(reinterpret_cast<const QChar *>(text), size);
 }
 
 QString ipv6Text(const Ipv6Number &address)

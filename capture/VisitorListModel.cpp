@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QSaveFile>
 
+#include <limits>
 #include <optional>
 #include <utility>
 
@@ -140,7 +141,25 @@ QString VisitorListModel::cellValue(const QString &text)
 
 QString VisitorListModel::timeText(const QDateTime &when)
 {
-    return QLocale().toString(when, QLocale::ShortFormat);
+    // Formatting by the locale is slow, and a burst of visits shares its second: the text of the
+    // last second is kept (for the locale it was made in).
+    struct Last
+    {
+        qint64 second = std::numeric_limits<qint64>::min();
+        Qt::TimeSpec spec = Qt::LocalTime;
+        QLocale locale;
+        QString text;
+    };
+    thread_local Last last;
+    const qint64 second = when.toSecsSinceEpoch();
+    const QLocale locale;
+    if (second != last.second || when.timeSpec() != last.spec || locale != last.locale) {
+        last.second = second;
+        last.spec = when.timeSpec();
+        last.locale = locale;
+        last.text = locale.toString(when, QLocale::ShortFormat);
+    }
+    return last.text;
 }
 
 QString VisitorListModel::cellText(int row, int column) const

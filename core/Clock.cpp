@@ -2,6 +2,13 @@
 
 #include <QElapsedTimer>
 
+void Clock::settleTimeZone()
+{
+    if (qEnvironmentVariableIsSet("TZ"))
+        return;
+    qputenv("TZ", ":/etc/localtime");
+}
+
 const Clock &Clock::system()
 {
     static const SystemClock clock;

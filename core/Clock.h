@@ -15,6 +15,11 @@ public:
 
     // The clock of the running program; never null.
     static const Clock &system();
+
+    // Called once at start, before any thread exists: with TZ unset, the C library looks at
+    // /etc/localtime again at every conversion from local time (several times a visit); naming
+    // it in TZ (":/etc/localtime", the same zone) makes it read the file once.
+    static void settleTimeZone();
 };
 
 class SystemClock final : public Clock

@@ -10,6 +10,14 @@
 namespace Console {
 namespace {
 std::atomic<bool> g_headless { false };
+thread_local int t_batchDepth = 0;
+thread_local QByteArray t_batch;
+
+void put(std::FILE *stream, const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+    std::fflush(stream);
+}
 
 void write(std::FILE *stream, const QString &line)
 {
@@ -17,10 +25,26 @@ void write(std::FILE *stream, const QString &line)
     // control sequences.
     QByteArray bytes = PlainText::sanitized(line).toUtf8();
     bytes.append('\n');
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
-    std::fflush(stream);
+    if (stream == stdout && t_batchDepth > 0) {
+        t_batch += bytes;
+        return;
+    }
+    put(stream, bytes);
 }
 } // namespace
+
+LineBatch::LineBatch()
+{
+    ++t_batchDepth;
+}
+
+LineBatch::~LineBatch()
+{
+    if (--t_batchDepth > 0 || t_batch.isEmpty())
+        return;
+    put(stdout, t_batch);
+    t_batch.clear();
+}
 
 void setHeadless(bool headless)
 {

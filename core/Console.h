@@ -15,6 +15,18 @@ void writeLine(const QString &line);
 // One line to standard error (headless mode only; otherwise nothing).
 void writeError(const QString &line);
 
+// While one lives (on this thread), the lines for standard output are gathered and written, and
+// flushed, together when the outermost one ends: the lines of one visit reach the console in one
+// write.
+class LineBatch final
+{
+public:
+    LineBatch();
+    ~LineBatch();
+    LineBatch(const LineBatch &) = delete;
+    LineBatch &operator=(const LineBatch &) = delete;
+};
+
 // True when the environment offers no display (neither DISPLAY nor WAYLAND_DISPLAY is set).
 bool noDisplay();
 

@@ -151,6 +151,9 @@ bool isNumeric(const QString &text)
 
 std::optional<bool> truthValue(const QString &text)
 {
+    // The values the program itself stores, answered without parsing.
+    if (text.size() == 1 && (text.front() == u'0' || text.front() == u'1'))
+        return text.front() == u'1';
     const QString trimmed = text.trimmed();
     if (trimmed.compare(u"true", Qt::CaseInsensitive) == 0)
         return true;

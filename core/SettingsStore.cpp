@@ -63,11 +63,14 @@ struct SettingsStore::State
     QString path;
     IniText::Document document;
     QHash<QString, qsizetype> indexByLowerKey; // lower-case key -> position in document.settings
+    QHash<QString, QString> lowerKeys; // key as asked -> its lower-case form
     // Saves not yet on disk (a Batch lives, or the write failed): lower-case key -> entry. They
     // win over what a re-read finds.
     QHash<QString, IniText::Entry> pending;
     QList<QString> pendingOrder;
     int batchDepth = 0;
+    int readScopeDepth = 0;
+    bool refreshedInScope = false;
 
     bool loaded = false;
     Stamp stamp; // of the content held
@@ -97,6 +100,11 @@ void SettingsStore::State::notice(const QString &text)
 
 void SettingsStore::State::refresh()
 {
+    if (readScopeDepth > 0) {
+        if (refreshedInScope && loaded)
+            return;
+        refreshedInScope = true;
+    }
     if (loaded) {
         struct stat st = {};
         const QByteArray native = QFile::encodeName(path);
@@ -143,7 +151,14 @@ void SettingsStore::State::set(const QString &key, const QString &value)
 const IniText::Entry *SettingsStore::State::find(const QString &key)
 {
     refresh();
-    const auto found = indexByLowerKey.constFind(key.toLower());
+    // The program asks for the same few keys over and over: their lower-case forms are kept.
+    auto lower = lowerKeys.constFind(key);
+    if (lower == lowerKeys.cend()) {
+        if (lowerKeys.size() >= 4096)
+            lowerKeys.clear();
+        lower = lowerKeys.insert(key, key.toLower());
+    }
+    const auto found = indexByLowerKey.constFind(*lower);
     return found == indexByLowerKey.cend() ? nullptr : &document.settings[*found];
 }
 
@@ -340,6 +355,18 @@ SettingsStore::Batch::~Batch()
 {
     if (--m_store.d->batchDepth == 0)
         m_store.sync();
+}
+
+SettingsStore::ReadScope::ReadScope(SettingsStore &store)
+    : m_store(store)
+{
+    ++m_store.d->readScopeDepth;
+}
+
+SettingsStore::ReadScope::~ReadScope()
+{
+    if (--m_store.d->readScopeDepth == 0)
+        m_store.d->refreshedInScope = false;
 }
 
 SettingsStore &SettingsStore::instance()

@@ -60,6 +60,21 @@ public:
         SettingsStore &m_store;
     };
 
+    // While one lives, the file is looked at (and read again when it changed) once, at the first
+    // read: the settings that one piece of work reads (a visit's switches and rules) are one
+    // consistent set, and a burst of visits does not ask the file system a dozen times each.
+    class ReadScope final
+    {
+    public:
+        explicit ReadScope(SettingsStore &store);
+        ~ReadScope();
+        ReadScope(const ReadScope &) = delete;
+        ReadScope &operator=(const ReadScope &) = delete;
+
+    private:
+        SettingsStore &m_store;
+    };
+
     // The process-wide store of the running program (user-interface thread only). Tests may
     // point it at a file of their own.
     static SettingsStore &instance();

@@ -10,7 +10,6 @@
 #include "core/Conversions.h"
 #include "core/FileLimits.h"
 #include "core/LogSink.h"
-#include "core/PlainText.h"
 #include "core/SettingsStore.h"
 #include "history/HistoryStore.h"
 #include "nettools/Class1.h"
@@ -258,14 +257,15 @@ void VisitMonitor::enablePublisher()
 
 void VisitMonitor::onRequestFinished(const QByteArray &request, const QString &remoteAddress)
 {
+    const Console::LineBatch lines; // the visit's lines leave in one write
     const qint64 requests = m_model->requestCount();
     m_visits->WS_Close(QString::fromUtf8(request), remoteAddress);
     if (!Console::isHeadless() || m_model->requestCount() == requests || m_model->rowCount() == 0)
         return;
-    // Headless, the visit's row also goes to standard output, as the popup does.
+    // Headless, the visit's row also goes to standard output (made plain there), as the popup does.
     const int row = m_model->rowCount() - 1;
-    Console::writeLine(PlainText::sanitized(QStringLiteral("List: ") + m_model->cellText(row, 0) + QStringLiteral(" | ")
-        + m_model->cellText(row, 1) + QStringLiteral(" | ") + m_model->cellText(row, 2)));
+    Console::writeLine(QStringLiteral("List: ") + m_model->cellText(row, 0) + QStringLiteral(" | ")
+        + m_model->cellText(row, 1) + QStringLiteral(" | ") + m_model->cellText(row, 2));
 }
 
 void VisitMonitor::onAcceptError(const QString &description)

@@ -120,7 +120,8 @@ void HistoryWriter::openFile()
         for (Dictionary *d : { &m_pages, &m_addresses }) {
             const QByteArray table(d->table);
             d->find = m_db.prepare(QByteArray("SELECT id, last FROM " + table + " WHERE text=?1").constData());
-            d->insert = m_db.prepare(QByteArray("INSERT INTO " + table + "(text, last) VALUES(?1, ?2)").constData());
+            d->insert = m_db.prepare(
+                QByteArray("INSERT OR IGNORE INTO " + table + "(text, last) VALUES(?1, ?2)").constData());
             d->touch = m_db.prepare(QByteArray("UPDATE " + table + " SET last=?2 WHERE id=?1").constData());
         }
         m_insertVisit = m_db.prepare("INSERT INTO visits(key, address, country, page, tls) VALUES(?1, ?2, ?3, ?4, ?5)");
@@ -230,21 +231,24 @@ qint64 HistoryWriter::idFor(Dictionary &d, const QString &text, qint64 timeMs)
         }
         return cached->id;
     }
+    // Most texts not in the cache are new (a page's first visit): inserting first costs one look
+    // into the text index instead of two; a text the file already holds is then looked up.
     Entry entry;
-    d.find.bind(1, text);
-    if (d.find.step()) {
-        entry = { d.find.int64(0), d.find.int64(1) };
+    d.insert.bind(1, text).bind(2, timeMs).run();
+    d.insert.reset();
+    if (m_db.changes() == 1) {
+        entry = { qint64(m_db.lastInsertRowId()), timeMs };
+    } else {
+        d.find.bind(1, text);
+        const bool found = d.find.step();
+        if (found)
+            entry = { d.find.int64(0), d.find.int64(1) };
         d.find.reset();
-        if (timeMs > entry.last) {
+        if (found && timeMs > entry.last) {
             d.touch.bind(1, entry.id).bind(2, timeMs).run();
             d.touch.reset();
             entry.last = timeMs;
         }
-    } else {
-        d.find.reset();
-        d.insert.bind(1, text).bind(2, timeMs).run();
-        d.insert.reset();
-        entry = { qint64(m_db.lastInsertRowId()), timeMs };
     }
     if (d.cache.size() >= MaxCachedTexts)
         d.cache.clear();
