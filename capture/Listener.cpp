@@ -25,6 +25,23 @@ constexpr char TlsHandshakeByte = 0x16;
 constexpr int MaxAcceptsPerTurn = 256;
 const QByteArray HeaderEnd("\r\n\r\n");
 
+// Where the header's empty line ends in the buffer, looking from position from; -1: not yet.
+qsizetype headerEnd(const QByteArray &buffer, qsizetype from)
+{
+    const char *data = buffer.constData();
+    const qsizetype last = buffer.size() - HeaderEnd.size(); // the last position it can start at
+    for (qsizetype at = qMax<qsizetype>(0, from); at <= last;) {
+        const void *cr = std::memchr(data + at, '\r', size_t(last - at + 1));
+        if (!cr)
+            return -1;
+        at = static_cast<const char *>(cr) - data;
+        if (std::memcmp(data + at, HeaderEnd.constData(), size_t(HeaderEnd.size())) == 0)
+            return at;
+        ++at;
+    }
+    return -1;
+}
+
 // The visitor's address (an IPv4 visitor on an IPv6 socket as plain IPv4), and its text as the
 // program shows it: dotted IPv4, or the canonical IPv6 text without a zone.
 QHostAddress peerAddress(const sockaddr_storage &storage, QString *text)
@@ -155,8 +172,7 @@ void Listener::acceptPending()
         // The visitor's address comes with the connection: no getpeername() afterwards.
         sockaddr_storage peer {};
         socklen_t length = sizeof peer;
-        const int fd = ::accept4(
-            listening, reinterpret_cast<sockaddr *>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        const int fd = ::accept4(listening, reinterpret_cast<sockaddr *>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd >= 0) {
             onAccepted(fd, peer);
             if (!m_acceptNotifier)
@@ -256,10 +272,10 @@ void Listener::onReadable(int fd)
             = static_cast<size_t>(qMin<qsizetype>(sizeof chunk, m_limits.maxHeaderBytes - connection.buffer.size()));
         const ssize_t got = ::read(fd, chunk, room);
         if (got > 0) {
-            const qsizetype searchFrom = qMax<qsizetype>(0, connection.buffer.size() - (HeaderEnd.size() - 1));
+            const qsizetype searchFrom = connection.buffer.size() - (HeaderEnd.size() - 1);
             connection.buffer.append(chunk, got);
             // Nothing after the header's empty line is read: no need to wait for more.
-            if (connection.buffer.indexOf(HeaderEnd, searchFrom) >= 0)
+            if (headerEnd(connection.buffer, searchFrom) >= 0)
                 break;
             continue;
         }
@@ -295,7 +311,7 @@ void Listener::afterRead(ConnectionList::iterator it, qsizetype before, bool clo
     }
     // Look for the end of the header only where new bytes could have completed it.
     const qsizetype searchFrom = qMax<qsizetype>(0, before - (HeaderEnd.size() - 1));
-    const bool complete = connection.buffer.size() > before && connection.buffer.indexOf(HeaderEnd, searchFrom) >= 0;
+    const bool complete = connection.buffer.size() > before && headerEnd(connection.buffer, searchFrom) >= 0;
     if (complete && !connection.tls && answerChallenge(connection)) {
         finish(it, false); // answered: no visit
         return;

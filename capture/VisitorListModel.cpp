@@ -151,7 +151,8 @@ QString VisitorListModel::timeText(const QDateTime &when)
         QString text;
     };
     thread_local Last last;
-    const qint64 second = when.toSecsSinceEpoch();
+    // The second as the text shows it (its date and time of day), which needs no time-zone rules.
+    const qint64 second = when.date().toJulianDay() * 86400 + when.time().msecsSinceStartOfDay() / 1000;
     const QLocale locale;
     if (second != last.second || when.timeSpec() != last.spec || locale != last.locale) {
         last.second = second;

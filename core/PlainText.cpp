@@ -6,6 +6,8 @@ enum class Kind { Keep, Blank, Hide };
 
 constexpr Kind kindOf(char16_t c)
 {
+    if (c >= 0x20 && c < 0x7f)
+        return Kind::Keep; // printable ASCII: nearly every character
     if (c == u'\t' || c == u'\n' || c == u'\r' || c == 0x85 || c == 0x2028 || c == 0x2029)
         return Kind::Blank;
     if (c < 0x20 || (c >= 0x7f && c <= 0x9f))
@@ -21,7 +23,8 @@ QString sanitized(QString text)
     // Most texts need nothing: look before copying.
     qsizetype i = 0;
     const qsizetype size = text.size();
-    while (i < size && kindOf(text.at(i).unicode()) == Kind::Keep)
+    const char16_t *chars = reinterpret_cast<const char16_t *>(text.constData());
+    while (i < size && kindOf(chars[i]) == Kind::Keep)
         ++i;
     if (i == size)
         return text;

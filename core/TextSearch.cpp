@@ -27,14 +27,30 @@ qsizetype indexOfIgnoringCase(QStringView haystack, QStringView needle, qsizetyp
         return from <= haystack.size() ? from : -1;
     const char16_t *h = haystack.utf16();
     const char16_t *n = needle.utf16();
+    const auto matchesAt = [&](qsizetype i) {
+        for (qsizetype k = 0; k < needle.size(); ++k) {
+            if (lowerAscii(h[i + k]) != lowerAscii(n[k]))
+                return false;
+        }
+        return true;
+    };
+    // A character of the needle that has no case ("\r", ".", ":") is looked for with Qt's
+    // vectorised search; each place it is found is one candidate.
+    const auto isLetter = [](char16_t c) { return (c | 0x20) >= u'a' && (c | 0x20) <= u'z'; };
+    qsizetype anchor = 0;
+    while (anchor < needle.size() && isLetter(n[anchor]))
+        ++anchor;
+    if (anchor < needle.size()) {
+        for (qsizetype at = haystack.indexOf(QChar(n[anchor]), from + anchor); at >= 0 && at - anchor <= last;
+             at = haystack.indexOf(QChar(n[anchor]), at + 1)) {
+            if (matchesAt(at - anchor))
+                return at - anchor;
+        }
+        return -1;
+    }
     const char16_t first = lowerAscii(n[0]);
     for (qsizetype i = from; i <= last; ++i) {
-        if (lowerAscii(h[i]) != first)
-            continue;
-        qsizetype k = 1;
-        while (k < needle.size() && lowerAscii(h[i + k]) == lowerAscii(n[k]))
-            ++k;
-        if (k == needle.size())
+        if (lowerAscii(h[i]) == first && matchesAt(i))
             return i;
     }
     return -1;
