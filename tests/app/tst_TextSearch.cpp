@@ -36,7 +36,8 @@ void tst_TextSearch::sameAsQString()
     QFETCH(QString, haystack);
     QFETCH(QString, needle);
     QFETCH(int, from);
-    QCOMPARE(TextSearch::indexOfIgnoringCase(haystack, needle, from), haystack.indexOf(needle, from, Qt::CaseInsensitive));
+    QCOMPARE(
+        TextSearch::indexOfIgnoringCase(haystack, needle, from), haystack.indexOf(needle, from, Qt::CaseInsensitive));
 }
 
 QTEST_GUILESS_MAIN(tst_TextSearch)
