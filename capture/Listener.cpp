@@ -453,7 +453,7 @@ void Listener::finish(ConnectionList::iterator it, bool report)
 
     // A connection that never sent a byte is not a visit.
     if (report && !request.isEmpty())
-        emit requestFinished(request, remote);
+        emit requestFinished(request, remote, tls != nullptr);
 }
 
 void Listener::finish(const Connection *connection, bool report)

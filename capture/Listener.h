@@ -112,8 +112,8 @@ public:
 signals:
     // One finished request: its header text (at most maxHeaderBytes) and the visitor's address
     // (dotted IPv4 text, also for an IPv4 visitor on the IPv6 socket, or the canonical IPv6 text
-    // of RFC 5952). Emitted in finishing order.
-    void requestFinished(const QByteArray &request, const QString &remoteAddress);
+    // of RFC 5952), and whether it came over TLS. Emitted in finishing order.
+    void requestFinished(const QByteArray &request, const QString &remoteAddress, bool tls);
     // A TLS handshake arrived and no certificate is configured; emitted at most once per notice
     // interval.
     void tlsRefused();

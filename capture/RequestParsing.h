@@ -12,6 +12,11 @@ namespace RequestParsing {
 // the empty text.
 QString GetHeaderFromRequest(const QString &request, const QString &header);
 
+// Whether the request's first line (up to CR LF, LF or the end) is an HTTP request line: a
+// method token, one blank, a target without blanks or controls, one blank and "HTTP/" with a
+// version ("1.1", "1.0", "2"). A port scanner's bytes or a TLS record are not.
+bool isHttpRequest(QStringView request);
+
 // Reshapes a page address for display: two blanks go right after the first "/" that follows the
 // "//" of the scheme (without "//", the first "/" from the second character on).
 void sepurl(QString &pageUrl);

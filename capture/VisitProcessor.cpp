@@ -65,6 +65,15 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
 {
     const SettingsStore::ReadScope settingsScope(m_settings);
     const qint64 now = m_clock.monotonicMs();
+    // Bytes that are not an HTTP request (a port scanner, a stray protocol) are no visit.
+    if (!RequestParsing::isHttpRequest(request)) {
+        if (!m_notHttpNoted || now - m_lastNotHttpNoteMs >= NotHttpNoteIntervalMs) {
+            m_notHttpNoted = true;
+            m_lastNotHttpNoteMs = now;
+            LogMsg(QStringLiteral("Ignored a request that is not HTTP from ") + visitorIP);
+        }
+        return;
+    }
     m_effects.setStopRepeat(false, {});
     forgetOldVisits(now);
 
@@ -103,30 +112,27 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
     m_effects.setTrayAlert(true);
     m_trayAlert = true;
     m_lastAlertMs = now;
-    m_trayTimer->start(static_cast<int>(TrayAlertMs));
+    // A running timer is left alone: when it fires it waits on for the rest of the latest alert's
+    // 2 s (restoreTrayIfDue), so a burst does not restart it for every visit.
+    if (!m_trayTimer->isActive())
+        m_trayTimer->start(static_cast<int>(TrayAlertMs));
 
-    bool countryAsked = false;
+    // The list and the history show the country whatever the popup setting; without a country
+    // (no country file, or an address the file does not know) the popup names the visitor by
+    // address.
+    const std::optional<QString> country = m_effects.country(visitorIP);
+    recorded.country = country.value_or(QString());
+    const bool named = country && !country->isEmpty();
+    if (named)
+        m_list.appendCountry(row, *country);
     if (settingIsTrue(QStringLiteral("PopupAlert"))) {
-        // Without a country (no country file, or an address the file does not know) the popup
-        // names the visitor by address.
-        const std::optional<QString> country = m_effects.country(visitorIP);
-        countryAsked = true;
-        recorded.country = country.value_or(QString());
-        QString caption = QStringLiteral("Visitor: ") + visitorIP;
-        if (country && !country->isEmpty()) {
-            caption = *country;
-            m_list.appendCountry(row, *country);
-        }
         QString shownPage = page;
         RequestParsing::sepurl(shownPage);
-        m_effects.showPopup(caption, QStringLiteral("Visited page: ") + shownPage);
+        m_effects.showPopup(
+            named ? *country : QStringLiteral("Visitor: ") + visitorIP, QStringLiteral("Visited page: ") + shownPage);
     }
-    if (m_recorder) {
-        // The history keeps the country even when no popup asked for it.
-        if (!countryAsked)
-            recorded.country = m_effects.country(visitorIP).value_or(QString());
+    if (m_recorder)
         m_recorder->recordVisit(recorded);
-    }
 
     if (page == u"Unknown") {
         LogMsg(QStringLiteral("Wiinsock returned 'Unknown' for page URL"));

@@ -24,6 +24,9 @@ class SettingsStore;
 // "Stopped Repeat Request" indicator and does not move the visitor's 2 s. A request without a
 // referer is never a repeat. Other visitors, and the popup setting, play no part.
 //
+// A request whose first line is not an HTTP request line is no visit; it is noted in the log at
+// most once a minute ("Ignored a request that is not HTTP from <address>").
+//
 // The page (the referer) is kept to its first 4,096 characters and made plain (PlainText::page)
 // before anything else sees it; the header of an "Unknown" page is logged up to 8 KiB.
 class VisitProcessor final : public QObject
@@ -35,6 +38,8 @@ public:
     static constexpr int MaxRuleIndex = 100;
     // Characters of a request header logged for an "Unknown" page at most.
     static constexpr qsizetype HeaderDumpLimit = 8 * 1024;
+    // A request that is not HTTP is noted at most once in this span.
+    static constexpr qint64 NotHttpNoteIntervalMs = 60'000;
 
     VisitProcessor(SettingsStore &settings, IVisitList &list, IVisitEffects &effects,
         const Clock &clock = Clock::system(), QObject *parent = nullptr);
@@ -77,5 +82,7 @@ private:
     QHash<QString, RecentVisit> m_recent; // visitor address: last visit within the repeat window
     std::deque<std::pair<qint64, QString>> m_recentOrder; // (time, address) of visits, oldest first
     qint64 m_lastAlertMs = 0;
+    bool m_notHttpNoted = false;
+    qint64 m_lastNotHttpNoteMs = 0;
     bool m_trayAlert = false;
 };

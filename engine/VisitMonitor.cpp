@@ -255,11 +255,11 @@ void VisitMonitor::enablePublisher()
     m_publisher->enable();
 }
 
-void VisitMonitor::onRequestFinished(const QByteArray &request, const QString &remoteAddress)
+void VisitMonitor::onRequestFinished(const QByteArray &request, const QString &remoteAddress, bool tls)
 {
     const Console::LineBatch lines; // the visit's lines leave in one write
     const qint64 requests = m_model->requestCount();
-    m_visits->WS_Close(QString::fromUtf8(request), remoteAddress);
+    m_visits->WS_Close(QString::fromUtf8(request), remoteAddress, tls);
     if (!Console::isHeadless() || m_model->requestCount() == requests || m_model->rowCount() == 0)
         return;
     // Headless, the visit's row also goes to standard output (made plain there), as the popup does.

@@ -135,7 +135,7 @@ signals:
     void openDocumentRequested(const QString &pathOrUrl);
 
 private:
-    void onRequestFinished(const QByteArray &request, const QString &remoteAddress);
+    void onRequestFinished(const QByteArray &request, const QString &remoteAddress, bool tls);
     void onAcceptError(const QString &description);
     bool dynamicDnsOff() const;
 

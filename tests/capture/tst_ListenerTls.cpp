@@ -29,6 +29,7 @@ struct Finished
 {
     QByteArray request;
     QString address;
+    bool tls = false;
 };
 
 class Recorder : public QObject
@@ -36,8 +37,8 @@ class Recorder : public QObject
 public:
     explicit Recorder(Listener &listener)
     {
-        connect(&listener, &Listener::requestFinished, this, [this](const QByteArray &r, const QString &a) {
-            finished.push_back({ r, a });
+        connect(&listener, &Listener::requestFinished, this, [this](const QByteArray &r, const QString &a, bool tls) {
+            finished.push_back({ r, a, tls });
         });
         connect(&listener, &Listener::tlsHandshakeFailed, this, [this](const QString &r) { failures.append(r); });
         connect(&listener, &Listener::tlsRefused, this, [this] { ++refused; });
@@ -190,6 +191,7 @@ void tst_ListenerTls::tlsVisitLikePlain()
     QTRY_COMPARE(rec.finished.size(), size_t(1));
     QCOMPARE(rec.finished[0].request, Request);
     QCOMPARE(rec.finished[0].address, shown);
+    QVERIFY(rec.finished[0].tls); // the visit is marked as https in the history
     // Nothing after the handshake: no status line, no header, no body.
     QCOMPARE(received, QByteArray());
     QVERIFY(rec.failures.isEmpty());
@@ -207,6 +209,7 @@ void tst_ListenerTls::plainVisitBesideTls()
         QByteArray());
     QTRY_COMPARE(rec.finished.size(), size_t(1));
     QVERIFY(rec.finished[0].request.contains("http://site.example/p.html"));
+    QVERIFY(!rec.finished[0].tls);
 }
 
 void tst_ListenerTls::withoutCertificateRefused()

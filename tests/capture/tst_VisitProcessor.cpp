@@ -70,6 +70,8 @@ private slots:
     void repeatSuppressed_data();
     void repeatSuppressed();
     void manyVisitorsOnePage();
+    void notHttpIgnored_data();
+    void notHttpIgnored();
     void sendipIgnored_data();
     void sendipIgnored();
     void page_data();
@@ -169,6 +171,41 @@ void tst_VisitProcessor::manyVisitorsOnePage()
     h.clock.advance(2000);
     h.processor->WS_Close(request(QString()), QStringLiteral("10.0.1.1"));
     QCOMPARE(h.processor->recentVisitorCount(), 1);
+}
+
+void tst_VisitProcessor::notHttpIgnored_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<bool>("visit");
+    QTest::newRow("scanner bytes") << u"\u0000\u0001garbage\r\n\r\n"_qs << false;
+    QTest::newRow("TLS record") << u"\u0016\u0003\u0001\u0002\u0000"_qs << false;
+    QTest::newRow("no version") << u"GET /t.gif\r\n\r\n"_qs << false;
+    QTest::newRow("two blanks") << u"GET  /t.gif HTTP/1.1\r\n\r\n"_qs << false;
+    QTest::newRow("SSH greeting") << u"SSH-2.0-OpenSSH_9.2\r\n"_qs << false;
+    QTest::newRow("HTTP/1.0") << u"GET / HTTP/1.0\r\n\r\n"_qs << true;
+    QTest::newRow("LF only, other method") << u"HEAD /p?q=1 HTTP/1.1\nHost: x\n\n"_qs << true;
+    QTest::newRow("cut before the line end") << u"GET /t.gif HTTP/1.1"_qs << true;
+}
+
+void tst_VisitProcessor::notHttpIgnored()
+{
+    QFETCH(QString, request);
+    QFETCH(bool, visit);
+    Harness h;
+    h.processor->WS_Close(request, QStringLiteral("9.9.9.9"));
+    QCOMPARE(h.list.rows.size(), size_t(visit ? 1 : 0));
+    QCOMPARE(h.sounds.size() + h.popups.size() > 0, visit);
+    if (visit)
+        return;
+    const QString note = QStringLiteral("Ignored a request that is not HTTP from 9.9.9.9");
+    QCOMPARE(h.log, QStringList { note });
+    // At most once a minute.
+    h.clock.advance(59'000);
+    h.processor->WS_Close(request, QStringLiteral("9.9.9.9"));
+    QCOMPARE(h.log.size(), 1);
+    h.clock.advance(1'000);
+    h.processor->WS_Close(request, QStringLiteral("9.9.9.9"));
+    QCOMPARE(h.log, (QStringList { note, note }));
 }
 
 void tst_VisitProcessor::sendipIgnored_data()
@@ -334,13 +371,14 @@ void tst_VisitProcessor::country_data()
                                      << "1.0.0.1"
                                      << "1.0.0.1"
                                      << "Visitor: 1.0.0.1|Visited page: http://p.example/  ";
+    // The list shows the country whatever the popup setting.
     QTest::newRow("popups off") << true << "0"
                                 << "1.0.0.1"
-                                << "1.0.0.1"
+                                << "1.0.0.1 Australia"
                                 << "";
     QTest::newRow("popup switch not a truth value") << true << "x"
                                                     << "1.0.0.1"
-                                                    << "1.0.0.1"
+                                                    << "1.0.0.1 Australia"
                                                     << "";
 }
 

@@ -16,7 +16,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -30,6 +32,7 @@ class tst_VisitMonitor final : public QObject
 private slots:
     void initTestCase();
     void visitEndToEnd();
+    void tlsVisitMarkedInHistory();
     void oneEventLog();
     void takenPortLogsBindError();
     void configuredPort_data();
@@ -106,6 +109,42 @@ void tst_VisitMonitor::visitEndToEnd()
     QCOMPARE(rows[0].address, QStringLiteral("127.0.0.1"));
     QCOMPARE(rows[0].country, QStringLiteral("Testland"));
     QCOMPARE(rows[0].page, QStringLiteral("https://site.example/pricing"));
+}
+
+void tst_VisitMonitor::tlsVisitMarkedInHistory()
+{
+    Engine e;
+    const QString certificate = e.dir.filePath(QStringLiteral("cert.pem"));
+    const QString key = e.dir.filePath(QStringLiteral("key.pem"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+        { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
+            QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:P-256"), QStringLiteral("-nodes"),
+            QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"), QStringLiteral("/CN=pc.example"),
+            QStringLiteral("-keyout"), key, QStringLiteral("-out"), certificate });
+    QVERIFY(openssl.waitForFinished(30000) && openssl.exitCode() == 0);
+    QFile::setPermissions(key, QFile::ReadOwner | QFile::WriteOwner);
+    e.settings.SaveSetting(QStringLiteral("TlsCertFile"), certificate);
+    e.settings.SaveSetting(QStringLiteral("TlsKeyFile"), key);
+    QSignalSpy listed(e.engine.get(), &VisitMonitor::visitListed);
+    e.engine->ListenOnPort(qint16(0));
+
+    QSslSocket visitor;
+    visitor.setPeerVerifyMode(QSslSocket::VerifyNone);
+    connect(&visitor, &QSslSocket::encrypted, &visitor,
+        [&visitor] { visitor.write("GET /t.gif HTTP/1.1\r\nReferer: https://site.example/secure\r\n\r\n"); });
+    visitor.connectToHostEncrypted(QStringLiteral("127.0.0.1"), e.engine->listener().serverPort());
+    QTRY_COMPARE_WITH_TIMEOUT(listed.size(), 1, 10000);
+
+    const QString historyFile = e.engine->history()->fileName();
+    e.engine->shutDown();
+    HistoryQuery query(historyFile);
+    QVector<qint64> keys;
+    query.scan({}, e.clock.currentDateTime().addSecs(60), {}, [&](QVector<qint64> &&chunk) { keys += chunk; });
+    const QList<HistoryRow> rows = query.rows(keys);
+    QCOMPARE(rows.size(), 1);
+    QCOMPARE(rows[0].page, QStringLiteral("https://site.example/secure"));
+    QVERIFY(rows[0].tls);
 }
 
 void tst_VisitMonitor::oneEventLog()
