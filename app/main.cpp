@@ -10,8 +10,6 @@
 #include <QApplication>
 #include <QTimer>
 
-#include <cstdio>
-
 namespace {
 QtMessageHandler g_defaultHandler = nullptr;
 
@@ -44,21 +42,8 @@ int main(int argc, char *argv[])
     // The desktop entry's name, which is also the AppStream id.
     QApplication::setDesktopFileName(QStringLiteral("io.sourceforge.vistelle.Vistelle"));
 
-    const CommandLine commandLine = CommandLine::parse(QCoreApplication::arguments());
-    switch (commandLine.action) {
-    case CommandLine::Action::ShowHelp:
-        std::fputs(CommandLine::helpText().toLocal8Bit().constData(), stdout);
-        return 0;
-    case CommandLine::Action::ShowVersion:
-        std::fputs(CommandLine::versionText().toLocal8Bit().constData(), stdout);
-        return 0;
-    case CommandLine::Action::Fail:
-        std::fprintf(stderr, "vistelle: %s\nTry 'vistelle --help' for more information.\n",
-            commandLine.error.toLocal8Bit().constData());
-        return 2;
-    case CommandLine::Action::Run:
-        break;
-    }
+    if (const std::optional<int> answered = CommandLine::answerOrRun(QStringLiteral("vistelle")))
+        return *answered;
     // The tray icon keeps the program alive while every window is hidden.
     QApplication::setQuitOnLastWindowClosed(false);
 

@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -98,6 +99,26 @@ QString CommandLine::helpText()
         text += QStringLiteral(", then in\n    ") + dirs.constFirst();
     text += QStringLiteral("\n");
     return text;
+}
+
+std::optional<int> CommandLine::answerOrRun(const QString &programName)
+{
+    const CommandLine commandLine = parse(QCoreApplication::arguments());
+    switch (commandLine.action) {
+    case Action::ShowHelp:
+        std::fputs(helpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    case Action::ShowVersion:
+        std::fputs(versionText().toLocal8Bit().constData(), stdout);
+        return 0;
+    case Action::Fail:
+        std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", qPrintable(programName),
+            commandLine.error.toLocal8Bit().constData(), qPrintable(programName));
+        return 2;
+    case Action::Run:
+        break;
+    }
+    return std::nullopt;
 }
 
 QString CommandLine::versionText()

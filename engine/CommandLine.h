@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // The program's command line: --headless, --help, --version. The application object takes Qt's
 // own options (-platform, -display, -style, ...) out before these are read.
 struct CommandLine final
@@ -25,4 +27,8 @@ struct CommandLine final
     static QString helpText();
     // What --version prints: "vistelle 1.0.0".
     static QString versionText();
+
+    // Parses the application's arguments and answers --help, --version and a wrong command line
+    // on the console: the exit code then, or nothing when the program should run.
+    static std::optional<int> answerOrRun(const QString &programName);
 };

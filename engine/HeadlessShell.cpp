@@ -13,8 +13,6 @@
 #include <QThreadPool>
 #include <QTimer>
 
-#include <cstdio>
-
 namespace {
 // As the popup window bounds its texts.
 constexpr qsizetype MaxPopupText = 1000;
@@ -104,21 +102,8 @@ int runHeadless(int argc, char *argv[], const QString &programName)
     QCoreApplication::setApplicationName(programName);
     QCoreApplication::setApplicationVersion(QStringLiteral(VISTELLE_VERSION));
 
-    const CommandLine commandLine = CommandLine::parse(QCoreApplication::arguments());
-    switch (commandLine.action) {
-    case CommandLine::Action::ShowHelp:
-        std::fputs(CommandLine::helpText().toLocal8Bit().constData(), stdout);
-        return 0;
-    case CommandLine::Action::ShowVersion:
-        std::fputs(CommandLine::versionText().toLocal8Bit().constData(), stdout);
-        return 0;
-    case CommandLine::Action::Fail:
-        std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", qPrintable(programName),
-            commandLine.error.toLocal8Bit().constData(), qPrintable(programName));
-        return 2;
-    case CommandLine::Action::Run:
-        break;
-    }
+    if (const std::optional<int> answered = CommandLine::answerOrRun(programName))
+        return *answered;
     Console::setHeadless(true);
 
     HeadlessShell shell;

@@ -39,6 +39,15 @@ QString createPrivateFile(const QString &fileName)
         if (!QFileInfo(folder).isDir())
             return QStringLiteral("cannot create the folder ") + folder + QStringLiteral(": ") + systemError(ENOTDIR);
     }
+    // The folder must be the user's own and private: another user's (or a link to one) would
+    // receive the history and its journal files.
+    struct stat dir = {};
+    if (::lstat(QFile::encodeName(folder).constData(), &dir) != 0 || !S_ISDIR(dir.st_mode))
+        return QStringLiteral("the folder ") + folder + QStringLiteral(" is not a folder of its own");
+    if (dir.st_uid != ::geteuid())
+        return QStringLiteral("the folder ") + folder + QStringLiteral(" belongs to another user");
+    if ((dir.st_mode & 077) != 0)
+        ::chmod(QFile::encodeName(folder).constData(), 0700);
     if (info.exists())
         return {};
     const QByteArray path = QFile::encodeName(fileName);
@@ -105,6 +114,11 @@ void HistoryWriter::openFile()
     const QString reason = createPrivateFile(m_fileName);
     if (!reason.isEmpty())
         throw CreateError(reason);
+    // A link (or anything but a file) in the history's place is set aside like a damaged file.
+    struct stat file = {};
+    if (::lstat(QFile::encodeName(m_fileName).constData(), &file) == 0 && !S_ISREG(file.st_mode))
+        throw SqliteError::damagedFile(S_ISLNK(file.st_mode) ? QStringLiteral("it is a link to another file")
+                                                             : QStringLiteral("it is not a file"));
     try {
         m_db.open(m_fileName, SqliteDatabase::Mode::ReadWrite);
         HistorySchema::prepareForWriting(m_db);

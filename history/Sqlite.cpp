@@ -127,7 +127,8 @@ SqliteDatabase::~SqliteDatabase()
 void SqliteDatabase::open(const QString &fileName, Mode mode)
 {
     close();
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    // Never through a symbolic link: the history is a file of the program's own.
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
     if (mode == Mode::ReadWriteCreate)
         flags |= SQLITE_OPEN_CREATE;
     sqlite3 *db = nullptr;

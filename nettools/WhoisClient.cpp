@@ -59,6 +59,11 @@ QString WhoisClient::cutNote(const WhoisLimits &limits)
         .arg(limits.maxAnswerLines);
 }
 
+QString WhoisClient::deadlineNote(qint64 deadlineMs)
+{
+    return QStringLiteral("[The server took longer than %1 seconds; the query was ended.]").arg(deadlineMs / 1000);
+}
+
 QString WhoisClient::idleNote(qint64 idleMs)
 {
     return QStringLiteral("[The server sent nothing for %1 seconds; the query was ended.]").arg(idleMs / 1000);
@@ -81,6 +86,7 @@ bool WhoisClient::query(const QString &serverEntry, const QString &domain)
     m_query = queryLine(domain);
     m_running = true;
     m_lastActivityMs = m_clock.monotonicMs();
+    m_startMs = m_lastActivityMs;
     m_idleTimer->start();
     m_socket->connectToHost(server->host, server->port);
     return true;
@@ -94,11 +100,15 @@ void WhoisClient::abort()
 
 void WhoisClient::checkIdle()
 {
-    if (!m_running || m_clock.monotonicMs() - m_lastActivityMs < m_limits.idleTimeoutMs)
+    if (!m_running)
+        return;
+    const qint64 now = m_clock.monotonicMs();
+    const bool idle = now - m_lastActivityMs >= m_limits.idleTimeoutMs;
+    if (!idle && now - m_startMs < m_limits.deadlineMs)
         return;
     // A server never reached leaves the text empty.
     if (m_connected)
-        addNote(idleNote(m_limits.idleTimeoutMs));
+        addNote(idle ? idleNote(m_limits.idleTimeoutMs) : deadlineNote(m_limits.deadlineMs));
     end();
 }
 

@@ -15,6 +15,7 @@ struct WhoisLimits
     qint64 maxAnswerBytes = 1024 * 1024; // the rest of a longer answer is dropped
     int maxAnswerLines = 25'000; // so is the rest after this many lines
     qint64 idleTimeoutMs = 30'000; // an exchange without data this long is ended
+    qint64 deadlineMs = 30'000; // and any exchange this long after its start, trickling or not
     int idleCheckIntervalMs = 1'000; // how often that is looked at
 };
 
@@ -24,7 +25,7 @@ struct WhoisLimits
 // The answer arrives as bytes and is kept as text in the receive buffer Input_Label (decoded and
 // made safe by WhoisDecoder), at most maxAnswerBytes and maxAnswerLines of it; every piece that
 // is added is also reported through textArrived. A new query ends the exchange before it, and so do abort(),
-// the size limit and idleTimeoutMs without data (each with a note in the text, except for a
+// the size limit, idleTimeoutMs without data and deadlineMs in all (each with a note in the text, except for a
 // server that was never reached). The socket Winsock is reused for every query.
 class WhoisClient final : public QObject
 {
@@ -45,7 +46,8 @@ public:
     bool query(const QString &serverEntry, const QString &domain);
     // Ends the running exchange; what arrived stays in the buffer.
     void abort();
-    // Ends the exchange when it went without data for idleTimeoutMs. Runs from a timer while an
+    // Ends the exchange when it went without data for idleTimeoutMs, or when deadlineMs have
+    // passed since it started (a server that sends a byte now and then). Runs from a timer while an
     // exchange runs; tests call it after moving their clock.
     void checkIdle();
 
@@ -61,6 +63,7 @@ public:
     // The notes added to the text.
     static QString cutNote(const WhoisLimits &limits);
     static QString idleNote(qint64 idleMs);
+    static QString deadlineNote(qint64 deadlineMs);
 
 signals:
     // The connection to the server is open.
@@ -93,6 +96,7 @@ private:
     qint64 m_received = 0;
     int m_lines = 0;
     qint64 m_lastActivityMs = 0;
+    qint64 m_startMs = 0;
     bool m_running = false;
     bool m_connected = false;
 };

@@ -88,13 +88,13 @@ qint64 AcmeClient::retryAfterSeconds(const QString &value, const QDateTime &now)
     bool ok = false;
     const qint64 seconds = text.toLongLong(&ok);
     if (ok)
-        return seconds >= 0 ? seconds : -1;
+        return seconds >= 0 ? std::min(seconds, MaxRetryAfterSeconds) : -1;
     // An HTTP date: "Sun, 06 Nov 1994 08:49:37 GMT".
     QDateTime at = QLocale::c().toDateTime(text, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"));
     if (!at.isValid())
         return -1;
     at.setTimeZone(QTimeZone::utc());
-    return std::max<qint64>(0, now.secsTo(at));
+    return std::clamp<qint64>(now.secsTo(at), 0, MaxRetryAfterSeconds);
 }
 
 void AcmeClient::fail(const Answer &answer, const QString &what)

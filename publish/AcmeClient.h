@@ -58,7 +58,10 @@ public:
 
     AcmeOutcome obtain();
 
-    // "Retry-After": delay seconds or an HTTP date; -1 when absent or unreadable.
+    // A server's wait is honoured up to this long (30 days).
+    static constexpr qint64 MaxRetryAfterSeconds = 30LL * 24 * 3600;
+    // "Retry-After": delay seconds or an HTTP date, at most MaxRetryAfterSeconds; -1 when absent
+    // or unreadable.
     static qint64 retryAfterSeconds(const QString &value, const QDateTime &now);
 
 private:

@@ -9,11 +9,18 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHostAddress>
 #include <QSslCertificate>
 #include <QTimer>
+#include <QUrl>
 
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <thread>
@@ -34,7 +41,23 @@ bool isHostName(const QString &name)
                 || u == u'.'))
             return false;
     }
-    return true;
+    // A bare address ("127.0.0.1") has the same characters; certificate authorities issue none
+    // for it. A name's last label is never all digits.
+    const QStringView last = QStringView(name).sliced(name.lastIndexOf(u'.') + 1);
+    return std::any_of(last.begin(), last.end(), [](QChar c) { return !c.isDigit(); });
+}
+
+// Whether an ACME directory may be used: https anywhere, plain http only on this machine
+// (a test authority on loopback).
+bool directoryAllowed(const QString &url)
+{
+    const QUrl parsed(url);
+    if (parsed.scheme() == u"https")
+        return true;
+    if (parsed.scheme() != u"http")
+        return false;
+    const QString host = parsed.host();
+    return host == u"localhost" || QHostAddress(host).isLoopback();
 }
 
 QString waitText(qint64 ms)
@@ -136,6 +159,36 @@ bool CertificateKeeper::certificateIsFresh(const QString &domain, const QDateTim
     return now.secsTo(until) > lifetime / 3;
 }
 
+QString CertificateKeeper::replacementProblem(const QString &domain, const QByteArray &certificatePem,
+    const QByteArray &keyPem, const QDateTime &now, const QDateTime &oldExpiry)
+{
+    const QList<QSslCertificate> chain = QSslCertificate::fromData(certificatePem, QSsl::Pem);
+    if (chain.isEmpty())
+        return QStringLiteral("it holds no certificate");
+    const QSslCertificate &leaf = chain.first();
+    if (!leaf.subjectAlternativeNames().values(QSsl::DnsEntry).contains(domain, Qt::CaseInsensitive))
+        return QStringLiteral("it is not for %1").arg(domain);
+    if (!leaf.effectiveDate().isValid() || !leaf.expiryDate().isValid() || now < leaf.effectiveDate()
+        || now >= leaf.expiryDate())
+        return QStringLiteral("it is not valid now");
+    if (oldExpiry.isValid() && leaf.expiryDate() <= oldExpiry)
+        return QStringLiteral("it expires no later than the one in use");
+    // The certificate's public key is the request's key.
+    const QByteArray der = leaf.toDer();
+    const unsigned char *derData = reinterpret_cast<const unsigned char *>(der.constData());
+    X509 *x509 = d2i_X509(nullptr, &derData, long(der.size()));
+    BIO *bio = BIO_new_mem_buf(keyPem.constData(), int(keyPem.size()));
+    EVP_PKEY *key = bio ? PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr) : nullptr;
+    const bool matches = x509 && key && X509_check_private_key(x509, key) == 1;
+    EVP_PKEY_free(key);
+    BIO_free(bio);
+    X509_free(x509);
+    ERR_clear_error();
+    if (!matches)
+        return QStringLiteral("its public key is not the key of the request");
+    return {};
+}
+
 void CertificateKeeper::tick()
 {
     if (m_running)
@@ -153,6 +206,14 @@ void CertificateKeeper::tick()
     AcmeRequest request;
     request.domain = domain.toLower();
     request.directoryUrl = m_settings.GetSetting(QStringLiteral("AcmeDirectoryURL"), DefaultDirectoryUrl).trimmed();
+    if (!directoryAllowed(request.directoryUrl)) {
+        if (m_refusedDirectory != request.directoryUrl)
+            log(QStringLiteral("AcmeDirectoryURL \"%1\" refused: an ACME directory needs https (plain http only "
+                               "on this machine): no TLS certificate is requested")
+                    .arg(request.directoryUrl.left(260)));
+        m_refusedDirectory = request.directoryUrl;
+        return;
+    }
     request.email = m_settings.GetSetting(QStringLiteral("AcmeEmail")).trimmed();
     request.caFile = m_settings.GetSetting(QStringLiteral("CAFile")).trimmed();
 
@@ -195,7 +256,7 @@ void CertificateKeeper::onFinished(const QString &domain, const AcmeOutcome &out
     m_backoffMs = m_backoffMs == 0 ? FirstBackoffMs : std::min(m_backoffMs * 2, MaxBackoffMs);
     qint64 wait = m_backoffMs;
     if (outcome.retryAfterSeconds > 0)
-        wait = std::max(wait, outcome.retryAfterSeconds * 1000);
+        wait = std::max(wait, std::min(outcome.retryAfterSeconds, AcmeClient::MaxRetryAfterSeconds) * 1000);
     m_nextAttemptMs = now + wait;
     log(QStringLiteral("Could not obtain a TLS certificate for %1: %2; next try in %3")
             .arg(domain, outcome.error, waitText(wait)));
@@ -246,6 +307,25 @@ AcmeOutcome CertificateKeeper::obtainAndSave(
     outcome = client.obtain();
     if (!outcome.ok)
         return outcome;
+    // What the authority sent replaces the files in use only when it is a better certificate for
+    // this name and this key; otherwise the old files stay.
+    QDateTime oldExpiry;
+    if (QFile old(certificateFile()); old.open(QIODevice::ReadOnly)) {
+        const QList<QSslCertificate> chain = QSslCertificate::fromData(old.read(1 << 20), QSsl::Pem);
+        if (!chain.isEmpty()
+            && chain.first()
+                   .subjectAlternativeNames()
+                   .values(QSsl::DnsEntry)
+                   .contains(request.domain, Qt::CaseInsensitive))
+            oldExpiry = chain.first().expiryDate();
+    }
+    if (const QString problem = replacementProblem(
+            request.domain, outcome.certificatePem, outcome.keyPem, QDateTime::currentDateTimeUtc(), oldExpiry);
+        !problem.isEmpty()) {
+        outcome.ok = false;
+        outcome.error = QStringLiteral("the certificate the authority sent was not used: ") + problem;
+        return outcome;
+    }
     // The key first: the listener loads the pair when the certificate changes.
     if (!writePrivateFile(keyFile(), outcome.keyPem, &error)
         || !writePrivateFile(certificateFile(), outcome.certificatePem, &error)) {

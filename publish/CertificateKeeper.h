@@ -69,6 +69,11 @@ public:
     // Whether the stored certificate is for domain and has more than a third of its lifetime
     // left at now.
     static bool certificateIsFresh(const QString &domain, const QDateTime &now);
+    // Why a certificate chain the authority returned must not replace the one in use (empty: it
+    // may): its first certificate must name the domain, be valid at now and longer than
+    // oldExpiry (when valid), and carry the public key of keyPem, the key the request was made with.
+    static QString replacementProblem(const QString &domain, const QByteArray &certificatePem, const QByteArray &keyPem,
+        const QDateTime &now, const QDateTime &oldExpiry);
 
     // The default exchange: AcmeClient with the stored (or a new) account key; on success the
     // key and the certificate are written to the files. Safe on any thread.
@@ -93,5 +98,6 @@ private:
     qint64 m_nextAttemptMs = 0;
     qint64 m_backoffMs = 0;
     QString m_lastTarget; // domain and directory of the last order
-    QString m_refusedDomain; // an AcmeDomain already reported as unusable
+    QString m_refusedDomain;
+    QString m_refusedDirectory; // an AcmeDomain already reported as unusable
 };

@@ -60,6 +60,17 @@ private:
             QObject::connect(&engine->log(), &EventLogLines::lineAdded, &engine->log(),
                 [this](const QString &line) { lines << line; });
         }
+
+        // Shuts the engine down (the waiting visits are written) and reads the history.
+        QList<HistoryRow> storedAfterShutDown()
+        {
+            const QString file = engine->history()->fileName();
+            engine->shutDown();
+            HistoryQuery query(file);
+            QVector<qint64> keys;
+            query.scan({}, clock.currentDateTime().addSecs(60), {}, [&](QVector<qint64> &&chunk) { keys += chunk; });
+            return query.rows(keys);
+        }
     };
 };
 
@@ -99,12 +110,7 @@ void tst_VisitMonitor::visitEndToEnd()
     QCOMPARE(e.sound.visits.size(), 1);
 
     // Shutting down writes what still waits for the history.
-    const QString historyFile = e.engine->history()->fileName();
-    e.engine->shutDown();
-    HistoryQuery query(historyFile);
-    QVector<qint64> keys;
-    query.scan({}, e.clock.currentDateTime().addSecs(60), {}, [&](QVector<qint64> &&chunk) { keys += chunk; });
-    const QList<HistoryRow> rows = query.rows(keys);
+    const QList<HistoryRow> rows = e.storedAfterShutDown();
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows[0].address, QStringLiteral("127.0.0.1"));
     QCOMPARE(rows[0].country, QStringLiteral("Testland"));
@@ -136,12 +142,7 @@ void tst_VisitMonitor::tlsVisitMarkedInHistory()
     visitor.connectToHostEncrypted(QStringLiteral("127.0.0.1"), e.engine->listener().serverPort());
     QTRY_COMPARE_WITH_TIMEOUT(listed.size(), 1, 10000);
 
-    const QString historyFile = e.engine->history()->fileName();
-    e.engine->shutDown();
-    HistoryQuery query(historyFile);
-    QVector<qint64> keys;
-    query.scan({}, e.clock.currentDateTime().addSecs(60), {}, [&](QVector<qint64> &&chunk) { keys += chunk; });
-    const QList<HistoryRow> rows = query.rows(keys);
+    const QList<HistoryRow> rows = e.storedAfterShutDown();
     QCOMPARE(rows.size(), 1);
     QCOMPARE(rows[0].page, QStringLiteral("https://site.example/secure"));
     QVERIFY(rows[0].tls);

@@ -30,6 +30,7 @@ private slots:
     void damagedFile_data();
     void damagedFile();
     void damageFoundByTheWindow();
+    void linkInThePlaceOfTheFile();
     void retentionPrunes();
     void retentionZeroKeepsEverything();
 
@@ -93,6 +94,28 @@ QStringList tst_HistoryStore::faultLines() const
             lines << line;
     }
     return lines;
+}
+
+void tst_HistoryStore::linkInThePlaceOfTheFile()
+{
+    // history.sqlite3 links to another user's world-writable database.
+    const QString theirs = m_dir->filePath(QStringLiteral("theirs/shared.sqlite3"));
+    QVERIFY(QDir().mkpath(QFileInfo(theirs).path()));
+    QVERIFY(QFile(theirs).open(QIODevice::WriteOnly));
+    QFile::setPermissions(theirs, QFile::Permissions(0x6666));
+    QVERIFY(QDir().mkpath(QFileInfo(m_file).path()));
+    QVERIFY(QFile::link(theirs, m_file));
+    auto store = makeStore(m_file);
+    record(*store, QStringLiteral("1.2.3.4"), QStringLiteral("http://a.example/"), 0);
+    QVERIFY(store->flush());
+    QTRY_COMPARE(faultLines().size(), 1);
+    // Nothing reached their file or their folder; the link was set aside, a file of our own took
+    // its place and holds the visit.
+    QCOMPARE(QFileInfo(theirs).size(), 0);
+    QCOMPARE(QDir(QFileInfo(theirs).path()).entryList(QDir::Files), QStringList { u"shared.sqlite3"_qs });
+    QVERIFY(!QFileInfo(m_file).isSymLink());
+    QCOMPARE(stored(m_file).size(), 1);
+    QVERIFY2(faultLines().at(0).contains(u"it is a link to another file"_qs), qPrintable(faultLines().at(0)));
 }
 
 void tst_HistoryStore::visitsSurviveARestart()

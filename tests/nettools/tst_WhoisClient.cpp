@@ -43,6 +43,7 @@ private slots:
     void lineLimit_data();
     void lineLimit();
     void silentServerEndsAfterIdleTime();
+    void tricklingServerEndsAtTheDeadline();
 };
 
 void tst_WhoisClient::decoder_data()
@@ -303,6 +304,32 @@ void tst_WhoisClient::silentServerEndsAfterIdleTime()
     QVERIFY(!client.isRunning());
     QCOMPARE(finished.size(), 1);
     QCOMPARE(client.Input_Label(), u"Registrant: still writing\n"_s + WhoisClient::idleNote(30'000) + u'\n');
+    QTRY_VERIFY(server.last().closed);
+}
+
+void tst_WhoisClient::tricklingServerEndsAtTheDeadline()
+{
+    // A byte every two seconds keeps the idle limit away; the deadline still ends the exchange.
+    ManualClock clock;
+    FakeWhoisServer server;
+    WhoisClient client(clock);
+    QSignalSpy finished(&client, &WhoisClient::finished);
+    QVERIFY(client.query(server.entry(), u"example.com"_s));
+    QTRY_VERIFY(server.connectionCount() == 1 && server.last().received.endsWith("\r\n"));
+    qint64 sent = 0;
+    while (clock.monotonicMs() + 2000 < client.limits().deadlineMs) {
+        server.send("x"_ba);
+        ++sent;
+        QTRY_COMPARE(client.receivedBytes(), sent);
+        clock.advance(2000);
+        client.checkIdle();
+        QVERIFY(client.isRunning());
+    }
+    clock.advance(2000);
+    client.checkIdle();
+    QVERIFY(!client.isRunning());
+    QCOMPARE(finished.size(), 1);
+    QVERIFY(client.Input_Label().endsWith(WhoisClient::deadlineNote(30'000) + u'\n'));
     QTRY_VERIFY(server.last().closed);
 }
 

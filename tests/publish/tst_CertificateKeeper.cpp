@@ -22,7 +22,11 @@ private slots:
     void init();
     void cleanup();
     void offWithoutDomain();
+    void unusableDomainReportedOnce_data();
     void unusableDomainReportedOnce();
+    void hugeRetryAfterIsCapped();
+    void replacementChecked_data();
+    void replacementChecked();
     void backoffDoublesToADay();
     void retryAfterIsObeyed();
     void newDomainStartsAfresh();
@@ -101,15 +105,100 @@ void tst_CertificateKeeper::offWithoutDomain()
     QVERIFY(m_log.isEmpty());
 }
 
+void tst_CertificateKeeper::unusableDomainReportedOnce_data()
+{
+    QTest::addColumn<QString>("domain");
+    QTest::addColumn<QString>("directory");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("not a name") << "bad name/../x"
+                                << ""
+                                << "AcmeDomain \"bad name/../x\" is no host name: no TLS certificate is requested";
+    QTest::newRow("a bare address") << "127.0.0.1"
+                                    << ""
+                                    << "AcmeDomain \"127.0.0.1\" is no host name: no TLS certificate is requested";
+    QTest::newRow("plain http elsewhere")
+        << "visits.example.org"
+        << "http://ca.example/dir"
+        << "AcmeDirectoryURL \"http://ca.example/dir\" refused: an ACME directory needs https (plain http only on "
+           "this machine): no TLS certificate is requested";
+}
+
 void tst_CertificateKeeper::unusableDomainReportedOnce()
 {
-    m_settings->SaveSetting(u"AcmeDomain"_qs, u"bad name/../x"_qs);
+    QFETCH(QString, domain);
+    QFETCH(QString, directory);
+    QFETCH(QString, line);
+    m_settings->SaveSetting(u"AcmeDomain"_qs, domain);
+    if (!directory.isEmpty())
+        m_settings->SaveSetting(u"AcmeDirectoryURL"_qs, directory);
     QVERIFY(!tickAndWait());
     m_clock.advance(CertificateKeeper::TickIntervalMs);
     QVERIFY(!tickAndWait());
-    QCOMPARE(
-        m_log, QStringList { u"AcmeDomain \"bad name/../x\" is no host name: no TLS certificate is requested"_qs });
+    QCOMPARE(m_log, QStringList { line });
     QVERIFY(m_requests.isEmpty());
+    // A test authority on this machine may speak plain http.
+    if (!directory.isEmpty()) {
+        m_settings->SaveSetting(u"AcmeDirectoryURL"_qs, u"http://127.0.0.1:14000/dir"_qs);
+        QVERIFY(tickAndWait());
+        QCOMPARE(m_requests.size(), 1);
+        m_settings->SaveSetting(u"AcmeDirectoryURL"_qs, CertificateKeeper::DefaultDirectoryUrl);
+    }
+}
+
+void tst_CertificateKeeper::hugeRetryAfterIsCapped()
+{
+    QCOMPARE(AcmeClient::retryAfterSeconds(u"9223372036854775"_qs, QDateTime::currentDateTimeUtc()),
+        AcmeClient::MaxRetryAfterSeconds);
+    QCOMPARE(AcmeClient::retryAfterSeconds(u"Fri, 31 Dec 9999 23:59:59 GMT"_qs, QDateTime::currentDateTimeUtc()),
+        AcmeClient::MaxRetryAfterSeconds);
+    m_settings->SaveSetting(u"AcmeDomain"_qs, u"visits.example.org"_qs);
+    m_next.retryAfterSeconds = 9'223'372'036'854'775LL;
+    QVERIFY(tickAndWait());
+    QVERIFY2(m_log.last().endsWith(u"next try in 720 h"_qs), qPrintable(m_log.last()));
+    QCOMPARE(m_keeper->nextAttemptMs() - m_clock.monotonicMs(), AcmeClient::MaxRetryAfterSeconds * 1000);
+}
+
+void tst_CertificateKeeper::replacementChecked_data()
+{
+    QTest::addColumn<QString>("domain");
+    QTest::addColumn<bool>("otherKey");
+    QTest::addColumn<int>("daysOn"); // the moment checked, in days after the certificate's start
+    QTest::addColumn<int>("oldDaysLeft"); // the old certificate's end, in days after now; 0: none
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("good") << "visits.example.org" << false << 1 << 0 << "";
+    QTest::newRow("longer than the old one") << "visits.example.org" << false << 1 << 30 << "";
+    QTest::newRow("another name") << "evil.example" << false << 1 << 0 << "it is not for evil.example";
+    QTest::newRow("expired") << "visits.example.org" << false << 91 << 0 << "it is not valid now";
+    QTest::newRow("not longer") << "visits.example.org" << false << 1 << 95
+                                << "it expires no later than the one in use";
+    QTest::newRow("another key") << "visits.example.org" << true << 1 << 0
+                                 << "its public key is not the key of the request";
+}
+
+void tst_CertificateKeeper::replacementChecked()
+{
+    QFETCH(QString, domain);
+    QFETCH(bool, otherKey);
+    QFETCH(int, daysOn);
+    QFETCH(int, oldDaysLeft);
+    QFETCH(QString, problem);
+    // A 90-day certificate for visits.example.org, and a key of its own beside it.
+    storeCertificate(u"visits.example.org"_qs, 90);
+    const auto read = [](const QString &path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray certificate = read(CertificateKeeper::certificateFile());
+    QByteArray key = read(CertificateKeeper::keyFile());
+    if (otherKey) {
+        storeCertificate(u"other.example.org"_qs, 90);
+        key = read(CertificateKeeper::keyFile());
+    }
+    const QDateTime start = QSslCertificate::fromData(certificate).first().effectiveDate();
+    const QDateTime now = start.addDays(daysOn);
+    const QDateTime oldExpiry = oldDaysLeft ? now.addDays(oldDaysLeft) : QDateTime();
+    QCOMPARE(CertificateKeeper::replacementProblem(domain, certificate, key, now, oldExpiry), problem);
+    QVERIFY(!CertificateKeeper::replacementProblem(domain, "junk", key, now, {}).isEmpty());
 }
 
 void tst_CertificateKeeper::backoffDoublesToADay()
