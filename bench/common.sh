@@ -54,3 +54,11 @@ wait_counted() {
         sleep 0.25
     done
 }
+
+# A scratch folder $tmp and the list $pids of background processes the run starts; when the
+# script ends the processes are stopped and the folder is removed.
+bench_workspace() {
+    tmp=$(mktemp -d)
+    pids=()
+    trap 'for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; wait 2>/dev/null || true; rm -rf "$tmp"' EXIT
+}

@@ -2,7 +2,6 @@
 
 #include "capture/VisitorAddress.h"
 #include "core/AcmeChallenges.h"
-#include "core/Console.h"
 #include "core/FileLimits.h"
 
 #include <QHostAddress>
@@ -166,8 +165,6 @@ void Listener::acceptPending()
     if (!m_acceptNotifier)
         return;
     const int listening = int(m_server->socketDescriptor());
-    // Headless, the console lines of the visits served in this turn leave in one write.
-    const Console::LineBatch lines;
     for (int accepted = 0; accepted < MaxAcceptsPerTurn; ++accepted) {
         // The visitor's address comes with the connection: no getpeername() afterwards.
         sockaddr_storage peer {};

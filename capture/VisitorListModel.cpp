@@ -146,17 +146,16 @@ QString VisitorListModel::timeText(const QDateTime &when)
     struct Last
     {
         qint64 second = std::numeric_limits<qint64>::min();
-        Qt::TimeSpec spec = Qt::LocalTime;
         QLocale locale;
         QString text;
     };
     thread_local Last last;
-    // The second as the text shows it (its date and time of day), which needs no time-zone rules.
+    // The second as the text shows it (its date and time of day, which is all the short format
+    // shows), found without time-zone rules.
     const qint64 second = when.date().toJulianDay() * 86400 + when.time().msecsSinceStartOfDay() / 1000;
     const QLocale locale;
-    if (second != last.second || when.timeSpec() != last.spec || locale != last.locale) {
+    if (second != last.second || locale != last.locale) {
         last.second = second;
-        last.spec = when.timeSpec();
         last.locale = locale;
         last.text = locale.toString(when, QLocale::ShortFormat);
     }

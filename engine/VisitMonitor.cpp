@@ -218,24 +218,6 @@ QString VisitMonitor::getcountry(const QString &ip)
     return m_country->getcountry(ip);
 }
 
-VisitorListModel::Counted VisitMonitor::refreshcounters(const QString &VisitorIP, const QString &Page)
-{
-    return m_model->count(VisitorIP, Page);
-}
-
-void VisitMonitor::stopTimers()
-{
-    Timer1->stop();
-    Timer2->stop();
-    m_publisher->disable();
-    m_dayNote->timer()->stop();
-}
-
-void VisitMonitor::closeSocket()
-{
-    m_listener->close();
-}
-
 void VisitMonitor::shutDown()
 {
     if (m_shutDown)
@@ -243,8 +225,11 @@ void VisitMonitor::shutDown()
     m_shutDown = true;
     if (m_loaded)
         WRITEIP();
-    stopTimers();
-    closeSocket();
+    Timer1->stop();
+    Timer2->stop();
+    m_publisher->disable();
+    m_dayNote->timer()->stop();
+    m_listener->close();
     // The visits still waiting are written now.
     m_visits->setRecorder(nullptr);
     m_history.reset();

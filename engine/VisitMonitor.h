@@ -79,17 +79,13 @@ public:
     // Writes the address shown in the address label to the address file.
     void WRITEIP();
     QString getcountry(const QString &ip);
-    // Counts a loaded row (the list's counters).
-    VisitorListModel::Counted refreshcounters(const QString &VisitorIP, const QString &Page);
 
     // The address label's caption (" Current IP:" and the address, or an update's state).
     QString addressCaption() const { return m_addressCaption; }
     void setAddressCaption(const QString &text) { setAddressLabel(text); }
 
     // The shut-down's steps: write the address file, stop the timers and the publisher, close the
-    // listener, write the visits still waiting for the history.
-    void stopTimers();
-    void closeSocket();
+    // listener, write the visits still waiting for the history. Runs once.
     void shutDown();
     // Enables the remote-script publisher (tmrUpdateIP).
     void enablePublisher();

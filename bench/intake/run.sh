@@ -19,17 +19,9 @@ cmake --build "$build" --target vistelle bench_intake_client >/dev/null
 program="$build/app/vistelle"
 client="$build/bench/intake/bench_intake_client"
 
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-
 # shellcheck source=bench/common.sh
 source "$root/bench/common.sh"
+bench_workspace
 
 # --- one round of the program, one of nginx --------------------------------------------------
 run_program() {

@@ -12,16 +12,16 @@ idle_seconds=${IDLE_SECONDS:-10}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVISTELLE_BUILD_TESTS=OFF -DVISTELLE_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" --target vistelle vistelled >/dev/null
 
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
 # shellcheck source=bench/common.sh
 source "$root/bench/common.sh"
+bench_workspace
+
+# A home $1 for the program listening on port $2, its outside services pointed at a closed port.
+make_program_home() {
+    make_home "$1"
+    printf '[Settings]\nListenPort=%s\nusedyndns=0\nEchoPageURL=http://127.0.0.1:1/\nUpdateStatusURL=http://127.0.0.1:1/\nUpdateVersionURL=http://127.0.0.1:1/\n' \
+        "$2" >"$1/.config/RizidirUduzidodirer.conf"
+}
 
 # Milliseconds from the start of "$@" until it listens on $port (polling every 2 ms).
 start_ms() {
@@ -57,19 +57,15 @@ for program in "vistelle --headless" vistelled; do
     times=()
     for round in $(seq 1 "$rounds"); do
         home="$tmp/home-$round-${cmd[0]##*/}"
-        make_home "$home"
         port=$(free_port)
-        printf '[Settings]\nListenPort=%s\nusedyndns=0\nEchoPageURL=http://127.0.0.1:1/\nUpdateStatusURL=http://127.0.0.1:1/\nUpdateVersionURL=http://127.0.0.1:1/\n' \
-            "$port" >"$home/.config/RizidirUduzidodirer.conf"
+        make_program_home "$home" "$port"
         times+=("$(start_ms "$home" "$port" "${cmd[@]}")")
     done
     start=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((rounds + 1) / 2))p")
     # Idle: CPU time used over idle_seconds once started.
     home="$tmp/idle-${cmd[0]##*/}"
-    make_home "$home"
     port=$(free_port)
-    printf '[Settings]\nListenPort=%s\nusedyndns=0\nEchoPageURL=http://127.0.0.1:1/\nUpdateStatusURL=http://127.0.0.1:1/\nUpdateVersionURL=http://127.0.0.1:1/\n' \
-        "$port" >"$home/.config/RizidirUduzidodirer.conf"
+    make_program_home "$home" "$port"
     HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" XDG_RUNTIME_DIR="$home/run" \
         DISPLAY='' WAYLAND_DISPLAY='' "${cmd[@]}" >/dev/null 2>&1 &
     pid=$!

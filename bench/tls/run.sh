@@ -20,20 +20,12 @@ fi
 program="$build/app/vistelle"
 client="$build/bench/intake/bench_intake_client"
 
-tmp=$(mktemp -d)
-pids=()
+# shellcheck source=bench/common.sh
+source "$root/bench/common.sh"
+bench_workspace
 openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 2 -subj /CN=bench.example \
     -addext subjectAltName=DNS:bench.example -keyout "$tmp/key.pem" -out "$tmp/cert.pem" 2>/dev/null
 chmod 600 "$tmp/key.pem"
-cleanup() {
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-# shellcheck source=bench/common.sh
-source "$root/bench/common.sh"
 
 # --- the program -----------------------------------------------------------------------------
 port=$(free_port)
