@@ -272,6 +272,9 @@ bool VisitorListModel::saveToFile(const QString &fileName) const
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         return false;
+    // Visitor addresses are personal data: the file is its owner's alone, also when it replaces
+    // one that others could read.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QByteArray chunk = QByteArrayLiteral("\"Date\",\"IP\",\"Page\"\r\n");
     for (int i = 0; i < m_rows.size(); ++i) {
         chunk += fileField(cellText(i, TimeColumn));

@@ -245,6 +245,9 @@ QString HistoryQuery::exportCsv(
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         return file.errorString();
+    // Visitor addresses are personal data: the file is its owner's alone, also when it replaces
+    // one that others could read.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QString text = HistoryCsv::line({ QStringLiteral("Time"), QStringLiteral("IP"), QStringLiteral("Country"),
         QStringLiteral("Page"), QStringLiteral("TLS") });
     constexpr qsizetype Block = 1000;

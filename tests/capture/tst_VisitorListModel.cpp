@@ -1,6 +1,7 @@
 #include "capture/VisitorListModel.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -233,9 +234,14 @@ void tst_VisitorListModel::saveReplacesExistingFile()
     const QString path = write(QByteArray(10000, 'x'));
     VisitorListModel model;
     model.addVisit(QDateTime::currentDateTime(), u"1.1.1.1"_qs, u"p"_qs);
+    QFile::setPermissions(path, QFile::Permissions(0x6644));
     QVERIFY(model.saveToFile(path));
     QVERIFY(readAll(path).startsWith("\"Date\",\"IP\",\"Page\"\r\n"));
     QVERIFY(readAll(path).size() < 200);
+    // The replaced file was readable by all; the list is its owner's alone.
+    QCOMPARE(
+        QFileInfo(path).permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+        QFile::Permissions());
 }
 
 void tst_VisitorListModel::saveFailsOnMissingFolder()

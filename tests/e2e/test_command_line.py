@@ -8,6 +8,8 @@ import sys
 def run(*args, display=":9999"):
     env = dict(os.environ, DISPLAY=display, WAYLAND_DISPLAY="")
     env.pop("QT_QPA_PLATFORM", None)
+    # --help and --version touch no folder: without a runtime folder nothing warns.
+    env.pop("XDG_RUNTIME_DIR", None)
     return subprocess.run([os.environ["VISTELLE_BIN"], *args], env=env, capture_output=True, text=True,
                           timeout=30)
 

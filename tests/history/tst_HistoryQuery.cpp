@@ -2,6 +2,7 @@
 #include "history/HistoryWriter.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -286,6 +287,9 @@ void tst_HistoryQuery::exportWritesTheShownVisits()
     HistoryQuery query(m_file);
     const QString out = m_dir.filePath(QStringLiteral("export.csv"));
     QCOMPARE(query.exportCsv(shown, out, {}), QString());
+    QCOMPARE(
+        QFileInfo(out).permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+        QFile::Permissions());
     QFile file(out);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(file.readAll()),
