@@ -150,6 +150,15 @@ void Form2::Command3_Click()
 
 void Form2::Command2_Click()
 {
+    // A rule without a text would never play: refused as Add refuses it.
+    if (Text1->text().trimmed().isEmpty()) {
+        QPointer<Form2> self(this);
+        MessageBox::information(this, Title, QStringLiteral("No URL or string given"), [self](auto) {
+            if (self)
+                self->Text1->setFocus();
+        });
+        return;
+    }
     if (const std::optional<int> row = m_settingsWindow.selectedRow())
         m_settingsWindow.setRule(*row, { Text1->text(), Text2->text() });
 }

@@ -3,6 +3,8 @@
 #include "core/Conversions.h"
 #include "core/SettingsStore.h"
 
+#include <QRegularExpression>
+
 namespace SoundRules {
 namespace {
 bool isTrue(const SettingsStore &store, const QString &key)
@@ -27,10 +29,8 @@ NotifySettings LoadSoundRules(const SettingsStore &store)
     settings.popupAlert = isTrue(store, QStringLiteral("PopupAlert"));
     settings.soundAlert = isTrue(store, QStringLiteral("SoundAlert"));
     settings.defaultSound = store.GetSetting(QStringLiteral("DefaultSnd"), QStringLiteral("doorbell.wav"));
-    // The visit processing reads at most number 100; so does this loop, whatever the store holds.
+    // The visit processing reads numbers 0 to 100; so does this loop, whatever the store holds.
     for (int n = 0; n <= MaxRules; ++n) {
-        if (n > 0 && store.GetSetting(containsKey(n)).isEmpty())
-            break;
         const QString contains = store.GetSetting(containsKey(n));
         if (!contains.trimmed().isEmpty())
             settings.rules.append({ contains, store.GetSetting(soundKey(n)).trimmed() });
@@ -42,13 +42,16 @@ void SaveSoundRules(SettingsStore &store, const NotifySettings &settings)
 {
     // Up to 200 and more saves: the file is written once.
     const SettingsStore::Batch batch(store);
-    int n = 0;
-    do {
-        store.SaveSetting(soundKey(n), QString());
-        store.SaveSetting(containsKey(n), QString());
-        ++n;
-    } while (!store.GetSetting(soundKey(n)).trimmed().isEmpty());
-
+    // Every stored rule beyond the list goes, whatever its number's spelling or letter case.
+    static const QRegularExpression ruleKey(
+        QStringLiteral("^(?:contains|csound)(\\d+)$"), QRegularExpression::CaseInsensitiveOption);
+    for (const QString &key : store.keys()) {
+        const QRegularExpressionMatch match = ruleKey.match(key);
+        bool ok = false;
+        const qlonglong number = match.hasMatch() ? match.captured(1).toLongLong(&ok) : -1;
+        if (match.hasMatch() && (!ok || number >= settings.rules.size()))
+            store.removeSetting(key);
+    }
     for (qsizetype i = 0; i < settings.rules.size(); ++i) {
         const int number = static_cast<int>(i);
         store.SaveSetting(containsKey(number), settings.rules.at(i).contains);

@@ -24,8 +24,8 @@ struct NotifySettings
     QList<UrlSoundRule> rules;
 };
 
-// Reading and writing the rules. Rule n is stored as "Contains<n>" and "CSound<n>"; no count is
-// stored: the first empty Contains text ends the list.
+// Reading and writing the rules. Rule n is stored as "Contains<n>" and "CSound<n>", n from 0 to
+// MaxRules; no count is stored, and a number whose Contains text is empty is no rule.
 namespace SoundRules {
 
 // The window holds at most this many rules.
@@ -35,16 +35,14 @@ QString containsKey(int n);
 QString soundKey(int n);
 
 // The stored settings. The switches show what the visit processing does with them: ticked when
-// their text is a true value ("1" when absent). Rules: number 0 is always examined; a rule whose
-// Contains text is blanks only is skipped but does not end the list; the list ends before the
-// first number whose Contains text is empty. Sound files are trimmed, Contains texts kept as they
-// are.
+// their text is a true value ("1" when absent). Rules: every number from 0 to MaxRules in
+// order; one whose Contains text is empty or blanks only is skipped. Sound files are trimmed,
+// Contains texts kept as they are.
 NotifySettings LoadSoundRules(const SettingsStore &store);
 
-// Stores the working copy, in this order: clears the old rules (number 0 always, then every
-// further number while its stored sound file, trimmed, is not empty; keys are emptied, never
-// removed), writes the rules from number 0 on, then "PopupAlert" and "SoundAlert" as "0"/"1" and
-// "DefaultSnd".
+// Stores the working copy: writes exactly the rules of the list, numbered from 0, and removes
+// every stored rule key beyond them; then "PopupAlert" and "SoundAlert" as "0"/"1" and
+// "DefaultSnd". The file is written once.
 void SaveSoundRules(SettingsStore &store, const NotifySettings &settings);
 
 } // namespace SoundRules

@@ -34,12 +34,21 @@ QString VisitProcessor::soundFor(const QString &page) const
     if (!settingIsTrue(QStringLiteral("SoundAlert")))
         return {};
     QString sound = m_settings.GetSetting(QStringLiteral("DefaultSnd"), QStringLiteral("doorbell.wav"));
-    for (int n = 0; n <= MaxRuleIndex; ++n) {
-        const QString rule = m_settings.GetSetting(QStringLiteral("Contains") + QString::number(n));
-        if (rule.isEmpty())
-            break;
+    // The rules are read again only when the settings changed, not a hundred keys a visit.
+    const quint64 generation = m_settings.generation();
+    if (generation != m_rulesGeneration) {
+        m_rules.clear();
+        for (int n = 0; n <= MaxRuleIndex; ++n) {
+            const QString rule = m_settings.GetSetting(QStringLiteral("Contains") + QString::number(n));
+            // A number without a text is no rule, but the ones after it still count.
+            if (!rule.trimmed().isEmpty())
+                m_rules.push_back({ rule, m_settings.GetSetting(QStringLiteral("CSound") + QString::number(n)) });
+        }
+        m_rulesGeneration = generation;
+    }
+    for (const auto &[rule, ruleSound] : m_rules) {
         if (page.contains(rule))
-            sound = m_settings.GetSetting(QStringLiteral("CSound") + QString::number(n));
+            sound = ruleSound;
     }
     return sound;
 }

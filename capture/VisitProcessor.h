@@ -10,6 +10,7 @@
 
 #include <deque>
 #include <utility>
+#include <vector>
 
 class QTimer;
 class SettingsStore;
@@ -73,6 +74,9 @@ private:
     void forgetOldVisits(qint64 nowMs);
 
     SettingsStore &m_settings;
+    // The page rules as last read, and the settings' generation they were read at.
+    mutable std::vector<std::pair<QString, QString>> m_rules;
+    mutable quint64 m_rulesGeneration = ~quint64(0);
     IVisitList &m_list;
     IVisitEffects &m_effects;
     IVisitRecorder *m_recorder = nullptr;

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
 #include <utility>
 
 namespace {
@@ -64,12 +65,18 @@ struct SettingsStore::State
     IniText::Document document;
     QHash<QString, qsizetype> indexByLowerKey; // lower-case key -> position in document.settings
     QHash<QString, QString> lowerKeys; // key as asked -> its lower-case form
-    // Saves not yet on disk (a Batch lives, or the write failed): lower-case key -> entry. They
-    // win over what a re-read finds.
-    QHash<QString, IniText::Entry> pending;
+    // Saves not yet on disk (a Batch lives, or the write failed): lower-case key -> entry (no
+    // value: the key is removed). They win over what a re-read finds.
+    struct Change
+    {
+        QString key;
+        std::optional<QString> value;
+    };
+    QHash<QString, Change> pending;
     QList<QString> pendingOrder;
     int batchDepth = 0;
     int readScopeDepth = 0;
+    quint64 generation = 0;
     bool refreshedInScope = false;
 
     bool loaded = false;
@@ -86,6 +93,7 @@ struct SettingsStore::State
     void replaceDocument(IniText::Document newDocument);
     void applyPending();
     void set(const QString &key, const QString &value);
+    void remove(const QString &lower);
     const IniText::Entry *find(const QString &key);
     bool write();
 };
@@ -122,6 +130,7 @@ void SettingsStore::State::refresh()
 void SettingsStore::State::replaceDocument(IniText::Document newDocument)
 {
     document = std::move(newDocument);
+    ++generation;
     indexByLowerKey.clear();
     for (qsizetype i = 0; i < document.settings.size(); ++i)
         indexByLowerKey.insert(document.settings[i].key.toLower(), i);
@@ -131,13 +140,17 @@ void SettingsStore::State::replaceDocument(IniText::Document newDocument)
 void SettingsStore::State::applyPending()
 {
     for (const QString &lower : std::as_const(pendingOrder)) {
-        const IniText::Entry &entry = pending[lower];
-        set(entry.key, entry.value);
+        const Change &change = pending[lower];
+        if (change.value)
+            set(change.key, *change.value);
+        else
+            remove(lower);
     }
 }
 
 void SettingsStore::State::set(const QString &key, const QString &value)
 {
+    ++generation;
     const QString lower = key.toLower();
     const auto found = indexByLowerKey.constFind(lower);
     if (found != indexByLowerKey.cend()) {
@@ -146,6 +159,21 @@ void SettingsStore::State::set(const QString &key, const QString &value)
     }
     indexByLowerKey.insert(lower, document.settings.size());
     document.settings.append({ key, value });
+}
+
+void SettingsStore::State::remove(const QString &lower)
+{
+    const auto found = indexByLowerKey.constFind(lower);
+    if (found == indexByLowerKey.cend())
+        return;
+    ++generation;
+    const qsizetype at = *found;
+    document.settings.removeAt(at);
+    indexByLowerKey.erase(found);
+    for (auto it = indexByLowerKey.begin(); it != indexByLowerKey.end(); ++it) {
+        if (*it > at)
+            --*it;
+    }
 }
 
 const IniText::Entry *SettingsStore::State::find(const QString &key)
@@ -322,6 +350,22 @@ bool SettingsStore::contains(const QString &key) const
     return d->find(key) != nullptr;
 }
 
+QStringList SettingsStore::keys() const
+{
+    d->refresh();
+    QStringList keys;
+    keys.reserve(d->document.settings.size());
+    for (const IniText::Entry &entry : std::as_const(d->document.settings))
+        keys << entry.key;
+    return keys;
+}
+
+quint64 SettingsStore::generation() const
+{
+    d->refresh();
+    return d->generation;
+}
+
 void SettingsStore::SaveSetting(const QString &key, const QString &value)
 {
     d->refresh();
@@ -332,6 +376,20 @@ void SettingsStore::SaveSetting(const QString &key, const QString &value)
         d->pendingOrder << lower;
     d->pending.insert(lower, { spelling, value });
     d->set(spelling, value);
+    if (d->batchDepth == 0)
+        d->write();
+}
+
+void SettingsStore::removeSetting(const QString &key)
+{
+    d->refresh();
+    const QString lower = key.toLower();
+    if (!d->indexByLowerKey.contains(lower) && !d->pending.contains(lower))
+        return;
+    if (!d->pending.contains(lower))
+        d->pendingOrder << lower;
+    d->pending.insert(lower, { key, std::nullopt });
+    d->remove(lower);
     if (d->batchDepth == 0)
         d->write();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -39,10 +40,18 @@ public:
     // The stored text when the key exists, else defaultValue.
     QString GetSetting(const QString &key, const QString &defaultValue = QString()) const;
     bool contains(const QString &key) const;
+    // Every stored key, in its stored spelling.
+    QStringList keys() const;
+    // A number that changes whenever a value read from this store may have changed (a save, a
+    // removal, the file read again): what is worked out from the settings can be kept until then.
+    quint64 generation() const;
     // Creates or overwrites the value and writes the file (at the end of the outermost Batch
     // while one lives); a key that exists under another letter case keeps its stored spelling,
     // so one value remains.
     void SaveSetting(const QString &key, const QString &value);
+    // Removes the key (in any letter case) and writes the file as SaveSetting does; a key that
+    // is not there changes nothing.
+    void removeSetting(const QString &key);
     // Writes saves that are still pending (in a Batch that lives, after a write that failed) now.
     void sync();
 

@@ -38,7 +38,7 @@ private slots:
     void addChecks_data();
     void addChecks();
     void hundredFirstAddIsRefused();
-    void modifyAcceptsEmptyFields();
+    void modifyRefusesAnEmptyText();
     void deleteDisablesButtonsWithTheLastRule();
     void closingWithoutOkDiscards();
     void playCurrent();
@@ -229,7 +229,7 @@ void tst_NotifyWindows::hundredFirstAddIsRefused()
     QCOMPARE(window->ruleCount(), 100);
 }
 
-void tst_NotifyWindows::modifyAcceptsEmptyFields()
+void tst_NotifyWindows::modifyRefusesAnEmptyText()
 {
     storeRules(3);
     {
@@ -241,19 +241,30 @@ void tst_NotifyWindows::modifyAcceptsEmptyFields()
         QCOMPARE(child<QLineEdit>(form, "Text1")->text(), QStringLiteral("page0"));
         QCOMPARE(child<QLineEdit>(form, "Text2")->text(), QStringLiteral("s0.wav"));
         QVERIFY(child<QPushButton>(form, "Command2")->isEnabled());
-        child<QLineEdit>(form, "Text1")->clear();
+        child<QLineEdit>(form, "Text1")->setText(QStringLiteral("  "));
+        MessageBox::setNextAnswer(QMessageBox::Ok);
+        child<QPushButton>(form, "Command2")->click();
+        expectMessage(QStringLiteral("No URL or string given"));
+        QCOMPARE(form->focusWidget(), child<QLineEdit>(form, "Text1"));
+        QCOMPARE(window->rule(0), (UrlSoundRule { QStringLiteral("page0"), QStringLiteral("s0.wav") }));
+        // A text with an empty sound is a rule that plays nothing.
+        child<QLineEdit>(form, "Text1")->setText(QStringLiteral("new"));
         child<QLineEdit>(form, "Text2")->clear();
         child<QPushButton>(form, "Command2")->click();
-        QCOMPARE(window->rule(0), UrlSoundRule());
+        QCOMPARE(window->rule(0), (UrlSoundRule { QStringLiteral("new"), QString() }));
         child<QPushButton>(form, "Command4")->click();
+        // Deleting the other two and OK leaves exactly the one rule in the file.
+        for (int i = 0; i < 2; ++i) {
+            list->setCurrentItem(list->topLevelItem(1));
+            child<QPushButton>(window.get(), "Image5")->click();
+        }
         child<QPushButton>(window.get(), "cmdNext")->click();
     }
-    QCOMPARE(
-        SettingsStore(m_store->fileName()).GetSetting(QStringLiteral("Contains0"), QStringLiteral("-")), QString());
-    // Stored empty at number 0: skipped at loading, the rules after it still load.
-    auto window = openWindow();
-    QCOMPARE(window->ruleCount(), 2);
-    QCOMPARE(window->rule(0).contains, QStringLiteral("page1"));
+    const SettingsStore stored(m_store->fileName());
+    QCOMPARE(stored.GetSetting(QStringLiteral("Contains0")), QStringLiteral("new"));
+    for (const char *key : { "Contains1", "CSound1", "Contains2", "CSound2" })
+        QVERIFY2(!stored.contains(QString::fromLatin1(key)), key);
+    QCOMPARE(openWindow()->ruleCount(), 1);
 }
 
 void tst_NotifyWindows::deleteDisablesButtonsWithTheLastRule()

@@ -69,10 +69,11 @@ void tst_SoundRules::load_data()
                QStringLiteral("CSound2=3.wav") }
         << QStringList { QStringLiteral("[a]->[1.wav]"), QStringLiteral("[c]->[3.wav]") } << true << true
         << QStringLiteral("doorbell.wav");
-    QTest::newRow("empty text above 0 ends the list")
+    QTest::newRow("empty text above 0 is skipped too")
         << QStringList { QStringLiteral("Contains0=a"), QStringLiteral("CSound0=1.wav"), QStringLiteral("Contains1="),
-               QStringLiteral("CSound1=2.wav"), QStringLiteral("Contains2=c"), QStringLiteral("CSound2=3.wav") }
-        << QStringList { QStringLiteral("[a]->[1.wav]") } << true << true << QStringLiteral("doorbell.wav");
+               QStringLiteral("CSound1=2.wav"), QStringLiteral("Contains7=c"), QStringLiteral("CSound7=3.wav") }
+        << QStringList { QStringLiteral("[a]->[1.wav]"), QStringLiteral("[c]->[3.wav]") } << true << true
+        << QStringLiteral("doorbell.wav");
     QTest::newRow("empty text at 0 is skipped, the rest loads")
         << QStringList { QStringLiteral("Contains0="), QStringLiteral("CSound0=1.wav"), QStringLiteral("Contains1=b"),
                QStringLiteral("CSound1=2.wav") }
@@ -101,27 +102,22 @@ void tst_SoundRules::save_data()
     QTest::addColumn<QStringList>("expected"); // "key=value" after saving; "key" alone: absent
     QTest::addColumn<QStringList>("reloaded"); // the rules the next loading shows
 
-    QTest::newRow("empty list clears rule 0 and the chain")
-        << QStringList { QStringLiteral("Contains0=a"), QStringLiteral("CSound0=1"), QStringLiteral("Contains1=b"),
-               QStringLiteral("CSound1=2") }
+    // Deleting every rule leaves none behind, whatever gaps and empty sounds the store had.
+    QTest::newRow("empty list removes every rule")
+        << QStringList { QStringLiteral("Contains0=x"), QStringLiteral("CSound0=1"), QStringLiteral("Contains1=y"),
+               QStringLiteral("CSound1="), QStringLiteral("Contains2=z"), QStringLiteral("CSound2=3"),
+               QStringLiteral("contains40=w"), QStringLiteral("Other=kept") }
         << 0
-        << QStringList { QStringLiteral("Contains0="), QStringLiteral("CSound0="), QStringLiteral("Contains1="),
-               QStringLiteral("CSound1="), QStringLiteral("Contains2") }
+        << QStringList { QStringLiteral("Contains0"), QStringLiteral("CSound0"), QStringLiteral("Contains1"),
+               QStringLiteral("CSound1"), QStringLiteral("Contains2"), QStringLiteral("CSound2"),
+               QStringLiteral("Contains40"), QStringLiteral("Other=kept") }
         << QStringList();
-    QTest::newRow("clearing stops at the first empty stored sound")
+    QTest::newRow("fewer rules than stored: the rest is removed")
         << QStringList { QStringLiteral("Contains0=a"), QStringLiteral("CSound0=1"), QStringLiteral("Contains1=b"),
                QStringLiteral("CSound1= "), QStringLiteral("Contains2=c"), QStringLiteral("CSound2=3") }
-        << 0
-        << QStringList { QStringLiteral("Contains0="), QStringLiteral("CSound0="), QStringLiteral("Contains1=b"),
-               QStringLiteral("CSound1= "), QStringLiteral("Contains2=c"), QStringLiteral("CSound2=3") }
-        // Number 0 is empty now, so the rules behind the gap come back.
-        << QStringList { QStringLiteral("[b]->[]"), QStringLiteral("[c]->[3]") };
-    QTest::newRow("fewer rules than stored: the rest is emptied")
-        << QStringList { QStringLiteral("Contains0=a"), QStringLiteral("CSound0=1"), QStringLiteral("Contains1=b"),
-               QStringLiteral("CSound1=2"), QStringLiteral("Contains2=c"), QStringLiteral("CSound2=3") }
         << 1
-        << QStringList { QStringLiteral("Contains0=r0"), QStringLiteral("CSound0=s0"), QStringLiteral("Contains1="),
-               QStringLiteral("CSound1="), QStringLiteral("Contains2="), QStringLiteral("CSound2=") }
+        << QStringList { QStringLiteral("Contains0=r0"), QStringLiteral("CSound0=s0"), QStringLiteral("Contains1"),
+               QStringLiteral("CSound1"), QStringLiteral("Contains2"), QStringLiteral("CSound2") }
         << QStringList { QStringLiteral("[r0]->[s0]") };
     QTest::newRow("switches and default written")
         << QStringList() << 2

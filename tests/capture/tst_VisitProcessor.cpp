@@ -309,10 +309,10 @@ void tst_VisitProcessor::soundRules_data()
         u"Contains1=shop/cart"_qs, u"CSound1=b.wav"_qs }
                                      << "http://s.example/shop/list.htm"
                                      << "a.wav";
-    QTest::newRow("empty rule 0 ends the list")
-        << QStringList { u"Contains0="_qs, u"Contains1=shop"_qs, u"CSound1=b.wav"_qs, u"DefaultSnd=d.wav"_qs }
-        << "http://s.example/shop/"
-        << "d.wav";
+    QTest::newRow("empty rules are skipped, later ones apply") << QStringList { u"Contains0="_qs, u"Contains1=shop"_qs,
+        u"CSound1=b.wav"_qs, u"Contains2= "_qs, u"CSound2=c.wav"_qs, u"DefaultSnd=d.wav"_qs }
+                                                               << "http://s.example/shop/"
+                                                               << "b.wav";
     QTest::newRow("case-sensitive") << QStringList { u"Contains0=Shop"_qs, u"CSound0=a.wav"_qs }
                                     << "http://s.example/shop/"
                                     << "doorbell.wav";
