@@ -74,6 +74,21 @@ std::optional<IMixer::Range> AlsaMixer::playbackVolumeRange(const QString &eleme
     return range;
 }
 
+std::optional<long> AlsaMixer::playbackVolume(const QString &element)
+{
+    snd_mixer_elem_t *found = findElement(m_handle, element);
+    if (!found)
+        return std::nullopt;
+    for (int channel = 0; channel <= SND_MIXER_SCHN_LAST; ++channel) {
+        const auto id = static_cast<snd_mixer_selem_channel_id_t>(channel);
+        long value = 0;
+        if (snd_mixer_selem_has_playback_channel(found, id)
+            && snd_mixer_selem_get_playback_volume(found, id, &value) >= 0)
+            return value;
+    }
+    return std::nullopt;
+}
+
 bool AlsaMixer::setPlaybackVolume(const QString &element, long value)
 {
     snd_mixer_elem_t *found = findElement(m_handle, element);

@@ -18,6 +18,7 @@ public:
     void close() override;
     bool isOpen() const override { return m_handle != nullptr; }
     std::optional<Range> playbackVolumeRange(const QString &element) override;
+    std::optional<long> playbackVolume(const QString &element) override;
     bool setPlaybackVolume(const QString &element, long value) override;
 
 private:

@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -40,7 +41,7 @@ Form1::Form1(std::unique_ptr<IMixer> mixer, SoundOutput *sound, std::function<QS
     Slider1->setRange(0, 65535);
     Slider1->setAccessibleName(QStringLiteral("Master volume"));
     auto *valueLabel = new QLabel(QStringLiteral("Volume:"), this);
-    Text1 = new QLineEdit(QStringLiteral("0"), this);
+    Text1 = new QLineEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
     Text1->setMaxLength(64);
     valueLabel->setBuddy(Text1);
@@ -127,6 +128,9 @@ void Form1::showMixer(bool opened, const Module1::VolumeControl &control)
     const int span = Slider1->maximum() - Slider1->minimum();
     Slider1->setSingleStep(std::max(1, span / 100));
     Slider1->setPageStep(std::max(1, span / 10));
+    // The window opens on the volume in force, not on a value of its own.
+    Slider1->setValue(toInt(m_control.current));
+    Text1->setText(QString::number(m_control.current));
     emit loaded();
 }
 
@@ -134,7 +138,24 @@ void Form1::Command1_Click()
 {
     if (!m_control.isValid())
         return;
-    m_mixer->setVolume(m_control, Module1::volumeFromText(Text1->text(), m_control.range));
+    const std::optional<long> value = Module1::volumeFromText(Text1->text(), m_control.range);
+    if (!value) {
+        // Nothing is set from a text that is no volume: a typing slip must not mute the desktop.
+        QPointer<Form1> self(this);
+        MessageBox::information(this, windowTitle(),
+            QStringLiteral("Enter a whole number from %1.").arg(Module1::rangeText(m_control.range)), [self](auto) {
+                if (self) {
+                    self->Text1->setFocus();
+                    self->Text1->selectAll();
+                }
+            });
+        return;
+    }
+    {
+        const QSignalBlocker blocker(Slider1);
+        Slider1->setValue(static_cast<int>(std::clamp<long>(*value, INT_MIN, INT_MAX)));
+    }
+    m_mixer->setVolume(m_control, *value);
 }
 
 void Form1::Slider1_Change(int value)

@@ -25,6 +25,8 @@ public:
     // The playback volume range of an element; no value when the element does not exist or has
     // no playback volume.
     virtual std::optional<Range> playbackVolumeRange(const QString &element) = 0;
+    // The element's playback volume now (its first channel); no value when it cannot be read.
+    virtual std::optional<long> playbackVolume(const QString &element) = 0;
     // Sets every playback channel of the element to value. False when the mixer refused.
     virtual bool setPlaybackVolume(const QString &element, long value) = 0;
 };

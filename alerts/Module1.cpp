@@ -1,9 +1,8 @@
 #include "alerts/Module1.h"
 
-#include "core/Conversions.h"
+#include <QRegularExpression>
 
 #include <algorithm>
-#include <cmath>
 
 namespace Module1 {
 
@@ -16,6 +15,8 @@ bool GetVolumeControl(IMixer &mixer, VolumeControl &control)
         if (range && range->minimum <= range->maximum) {
             control.element = element;
             control.range = *range;
+            const std::optional<long> now = mixer.playbackVolume(element);
+            control.current = std::clamp(now.value_or(range->minimum), range->minimum, range->maximum);
             return true;
         }
     }
@@ -29,14 +30,17 @@ bool SetVolumeControl(IMixer &mixer, const VolumeControl &control, long value)
     return mixer.setPlaybackVolume(control.element, std::clamp(value, control.range.minimum, control.range.maximum));
 }
 
-long volumeFromText(const QString &text, const IMixer::Range &range)
+std::optional<long> volumeFromText(const QString &text, const IMixer::Range &range)
 {
-    const double number = Conversions::leadingNumber(text);
-    if (std::isnan(number))
-        return range.minimum;
-    const double clamped = std::clamp(number, static_cast<double>(range.minimum), static_cast<double>(range.maximum));
-    // The default rounding mode sends halves to the even neighbour.
-    return std::clamp(static_cast<long>(std::nearbyint(clamped)), range.minimum, range.maximum);
+    static const QRegularExpression wholeNumber(QStringLiteral("^\\s*([+-]?\\d{1,18})\\s*$"));
+    const QRegularExpressionMatch match = wholeNumber.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    bool ok = false;
+    const long value = match.captured(1).toLong(&ok);
+    if (!ok || value < range.minimum || value > range.maximum)
+        return std::nullopt;
+    return value;
 }
 
 QString rangeText(const IMixer::Range &range)

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // The master volume's mixer work: which element is the master output volume, its range, and
 // setting it.
 namespace Module1 {
@@ -20,6 +22,8 @@ struct VolumeControl
 {
     QString element;
     IMixer::Range range;
+    // The volume when the control was found (inside the range; its minimum when unreadable).
+    long current = 0;
     bool isValid() const { return !element.isEmpty(); }
 };
 
@@ -31,9 +35,9 @@ bool GetVolumeControl(IMixer &mixer, VolumeControl &control);
 // not valid or the mixer refused.
 bool SetVolumeControl(IMixer &mixer, const VolumeControl &control, long value);
 
-// The whole number a text stands for under the leading-number rule (halves to the even
-// neighbour), clamped into range.
-long volumeFromText(const QString &text, const IMixer::Range &range);
+// The volume a text gives: a whole number inside the range, blanks around it allowed; no value
+// for anything else (an empty text, a fraction, a number outside the range, words).
+std::optional<long> volumeFromText(const QString &text, const IMixer::Range &range);
 
 // "min to max".
 QString rangeText(const IMixer::Range &range);

@@ -57,20 +57,32 @@ void tst_MasterVolumeOnPulse::initTestCase()
 
 void tst_MasterVolumeOnPulse::rangeSetAndSlider()
 {
+    // The window opens on the volume the desktop has now.
+    QCOMPARE(QProcess::execute(QStringLiteral("pactl"),
+                 { QStringLiteral("set-sink-volume"), QStringLiteral("vnull"), QStringLiteral("20000") }),
+        0);
+    QTRY_COMPARE(sinkVolume(), QList<long>({ 20000, 20000 }));
     auto form = openForm();
     QCOMPARE(form->volumeControl().element, QStringLiteral("Master"));
     QCOMPARE(form->findChild<QLabel *>(QStringLiteral("Label1"))->text(), QStringLiteral("0 to 65536"));
     auto *slider = form->findChild<QSlider *>(QStringLiteral("Slider1"));
     QCOMPARE(slider->maximum(), 65536);
+    QCOMPARE(slider->value(), 20000);
 
     auto *text = form->findChild<QLineEdit *>(QStringLiteral("Text1"));
     auto *set = form->findChild<QPushButton *>(QStringLiteral("Command1"));
     text->setText(QStringLiteral("32768"));
     set->click();
     QTRY_COMPARE(sinkVolume(), QList<long>({ 32768, 32768 }));
-    text->setText(QStringLiteral("70000")); // clamped into the range
+    text->setText(QStringLiteral("65536"));
     set->click();
     QTRY_COMPARE(sinkVolume(), QList<long>({ 65536, 65536 }));
+    // Outside the range: refused, the volume stays.
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    text->setText(QStringLiteral("70000"));
+    set->click();
+    QCOMPARE(MessageBox::lastText(), QStringLiteral("Enter a whole number from 0 to 65536."));
+    QCOMPARE(sinkVolume(), QList<long>({ 65536, 65536 }));
 
     slider->setValue(16384);
     QTRY_COMPARE(sinkVolume(), QList<long>({ 16384, 16384 }));

@@ -448,40 +448,59 @@ void tst_NotifyWindows::volumeWindowFindsTheMasterVolume()
 void tst_NotifyWindows::volumeSetAndSlider_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<long>("value");
+    QTest::addColumn<long>("value"); // -1: refused, nothing set
     QTest::newRow("inside") << QStringLiteral("40000") << 40000L;
-    QTest::newRow("leading number") << QStringLiteral(" 1200 Vol") << 1200L;
-    QTest::newRow("half to even") << QStringLiteral("12.5") << 12L;
-    QTest::newRow("above") << QStringLiteral("99999") << 65536L;
-    QTest::newRow("below") << QStringLiteral("-3") << 0L;
-    QTest::newRow("not a number") << QStringLiteral("loud") << 0L;
-    QTest::newRow("huge") << QStringLiteral("1e400") << 65536L;
+    QTest::newRow("blanks around") << QStringLiteral(" 1200 ") << 1200L;
+    QTest::newRow("the ends") << QStringLiteral("65536") << 65536L;
+    QTest::newRow("empty") << QString() << -1L;
+    QTest::newRow("words after") << QStringLiteral("1200 Vol") << -1L;
+    QTest::newRow("fraction") << QStringLiteral("12.5") << -1L;
+    QTest::newRow("above") << QStringLiteral("65537") << -1L;
+    QTest::newRow("below") << QStringLiteral("-3") << -1L;
+    QTest::newRow("not a number") << QStringLiteral("loud") << -1L;
+    QTest::newRow("huge") << QStringLiteral("1e400") << -1L;
 }
 
 void tst_NotifyWindows::volumeSetAndSlider()
 {
     QFETCH(long, value);
+    m_mixer->volumes.insert(QStringLiteral("Master"), 31000);
     Form1 form(std::make_unique<FakeMixer>(m_mixer), &m_sound, {});
     form.show();
     QSignalSpy loaded(&form, &Form1::loaded);
     form.load();
     QVERIFY(loaded.wait(5000));
     auto *slider = child<QSlider>(&form, "Slider1");
+    auto *box = child<QLineEdit>(&form, "Text1");
     QCOMPARE(slider->minimum(), 0);
     QCOMPARE(slider->maximum(), 65536);
-    QVERIFY(m_mixer->sets.isEmpty()); // placing the slider sets nothing
+    // Opened on the volume in force; placing the slider sets nothing.
+    QCOMPARE(slider->value(), 31000);
+    QCOMPARE(box->text(), QStringLiteral("31000"));
+    QVERIFY(m_mixer->sets.isEmpty());
     QFETCH(QString, text);
-    child<QLineEdit>(&form, "Text1")->setText(text);
+    box->setText(text);
     QSignalSpy set(&form, &Form1::volumeSet);
+    MessageBox::setNextAnswer(QMessageBox::Ok);
+    MessageBox::show(nullptr, QMessageBox::NoIcon, QString(), QStringLiteral("none yet"));
     child<QPushButton>(&form, "Command1")->click();
+    if (value < 0) {
+        expectMessage(QStringLiteral("Enter a whole number from 0 to 65536."));
+        QCoreApplication::processEvents();
+        QCOMPARE(m_mixer->setCount(), 0);
+        QCOMPARE(slider->value(), 31000);
+        return;
+    }
     QVERIFY(set.wait(5000));
+    expectMessage(QStringLiteral("none yet"));
     QCOMPARE(m_mixer->sets.size(), 1);
     QCOMPARE(m_mixer->sets.last(), std::make_pair(QStringLiteral("Master"), value));
+    QCOMPARE(slider->value(), int(value));
     // Moving the slider sets at once, without "Set"; of a drag's values still waiting, the
     // newest is set.
     slider->setValue(20000);
     slider->setValue(30000);
-    QCOMPARE(child<QLineEdit>(&form, "Text1")->text(), QStringLiteral("30000"));
+    QCOMPARE(box->text(), QStringLiteral("30000"));
     QTRY_COMPARE(m_mixer->lastSet(), std::make_pair(QStringLiteral("Master"), 30000L));
     QVERIFY(m_mixer->setCount() <= 3);
 }

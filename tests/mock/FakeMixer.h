@@ -22,6 +22,7 @@ public:
         bool openable = true;
         std::atomic<bool> hanging = false; // open() waits while set: a sound server that does not answer
         QHash<QString, Range> elements; // name -> playback volume range
+        QHash<QString, long> volumes; // name -> volume now; absent: cannot be read
         QStringList openedCards;
         std::atomic<int> closes = 0;
         QList<std::pair<QString, long>> sets; // (element, value) in order
@@ -63,6 +64,12 @@ public:
         if (!m_open || !m_state->elements.contains(element))
             return std::nullopt;
         return m_state->elements.value(element);
+    }
+    std::optional<long> playbackVolume(const QString &element) override
+    {
+        if (!m_open || !m_state->volumes.contains(element))
+            return std::nullopt;
+        return m_state->volumes.value(element);
     }
     bool setPlaybackVolume(const QString &element, long value) override
     {
