@@ -1,5 +1,8 @@
 #include "publish/HostManager.h"
 
+#include "core/Conversions.h"
+#include "core/SettingsStore.h"
+
 #include "publish/clsDyndns.h"
 #include "publish/modXMLHTTP.h"
 
@@ -54,6 +57,21 @@ QString caption(const QString &providerName)
 QString successMessage(const QString &hostName, const QString &address)
 {
     return QStringLiteral("The IP address of ") + hostName + QStringLiteral(" was successfully updated to: ") + address;
+}
+
+bool keptByUpdater(const SettingsStore &settings, const QString &hostName)
+{
+    if (Conversions::trimmedEquals(settings.GetSetting(QStringLiteral("usedyndns")), QStringLiteral("0")))
+        return false;
+    const QString configured = settings.GetSetting(QStringLiteral("dyname")).trimmed();
+    return !configured.isEmpty() && configured.compare(hostName.trimmed(), Qt::CaseInsensitive) == 0;
+}
+
+QString keptByUpdaterWarning(const QString &hostName)
+{
+    return QStringLiteral("Vistelle keeps ") + hostName
+        + QStringLiteral(" pointing at this PC and will set it back within a minute. Turn off Use DynDNS in "
+                         "Settings to keep the address you enter.");
 }
 
 } // namespace HostManager

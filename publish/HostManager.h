@@ -6,6 +6,7 @@
 #include <QString>
 
 class ConnectionState;
+class SettingsStore;
 class clsDyndns;
 
 // The work behind the host manager window (frmMain2): its two web exchanges, each blocking for
@@ -41,6 +42,12 @@ QString currentAddressText(const OrderedDictionary &hosts, const QString &hostTe
 QString loginPrompt(const QString &providerName); // "Please login to " + name + "."
 QString caption(const QString &providerName); // name + " Update System"
 QString successMessage(const QString &hostName, const QString &address);
+
+// Whether the program's own updater keeps hostName pointing at this PC (dynamic DNS on, and the
+// host is the configured one), so that a manual update of it is undone within a minute.
+bool keptByUpdater(const SettingsStore &settings, const QString &hostName);
+// What the window says before such an update.
+QString keptByUpdaterWarning(const QString &hostName);
 
 extern const QString NoHostSelected; // "(select host to view current IP)"
 extern const QString LoginFailed;

@@ -15,29 +15,19 @@ QString boxText(const std::optional<bool> &checked)
 ServerSettings ServerSettings::load(const SettingsStore &store)
 {
     ServerSettings s;
-    const QString blank = QStringLiteral(" ");
-    s.user = store.GetSetting(QStringLiteral("dyuser"), blank);
-    s.password = store.GetSetting(QStringLiteral("dypass"), blank);
-    s.hostName = store.GetSetting(QStringLiteral("dyname"), blank);
+    s.user = store.GetSetting(QStringLiteral("dyuser"));
+    s.password = store.GetSetting(QStringLiteral("dypass"));
+    s.hostName = store.GetSetting(QStringLiteral("dyname"));
     s.port = store.GetSetting(QStringLiteral("ListenPort"), QStringLiteral("80"));
-    // The ASP box takes the leading number of the text (0 when missing).
-    const double asp = Conversions::leadingNumber(store.GetSetting(QStringLiteral("useasp"), QStringLiteral("0")));
-    if (asp == 1.0)
-        s.useAsp = true;
-    else if (asp == 0.0)
-        s.useAsp = false;
+    // The boxes show what the program does with the stored texts, so that OK keeps it: the
+    // address script runs for any leading number but 0 (none when missing), dynamic DNS is on
+    // unless the text is "0" (on when missing).
+    s.useAsp = Conversions::leadingNumber(store.GetSetting(QStringLiteral("useasp"), QStringLiteral("0"))) != 0.0;
+    s.useDynDns = !Conversions::trimmedEquals(store.GetSetting(QStringLiteral("usedyndns")), QStringLiteral("0"));
     if (s.port.isEmpty())
         s.port = QStringLiteral("80");
     s.remoteHost = store.GetSetting(QStringLiteral("RemoteHost"), QStringLiteral("localhost"));
     s.remotePath = store.GetSetting(QStringLiteral("RemotePath"), QStringLiteral("/sendip.asp"));
-    // The provider box takes a whole number only; a missing or other value leaves it alone.
-    if (store.contains(QStringLiteral("usedyndns"))) {
-        const std::optional<qint16> value = Conversions::toInt16(store.GetSetting(QStringLiteral("usedyndns")));
-        if (value == 1)
-            s.useDynDns = true;
-        else if (value == 0)
-            s.useDynDns = false;
-    }
     return s;
 }
 
@@ -49,9 +39,10 @@ void ServerSettings::store(SettingsStore &store) const
     store.SaveSetting(QStringLiteral("RemotePath"), remotePath);
     store.SaveSetting(QStringLiteral("MainSettings"), QStringLiteral("OK"));
     store.SaveSetting(QStringLiteral("usedyndns"), boxText(useDynDns));
-    store.SaveSetting(QStringLiteral("dyuser"), user);
+    // Blanks around a user or host name are typing slips the provider would refuse.
+    store.SaveSetting(QStringLiteral("dyuser"), user.trimmed());
     store.SaveSetting(QStringLiteral("dypass"), password);
-    store.SaveSetting(QStringLiteral("dyname"), hostName);
+    store.SaveSetting(QStringLiteral("dyname"), hostName.trimmed());
     store.SaveSetting(QStringLiteral("useasp"), boxText(useAsp));
     store.sync();
 }

@@ -12,14 +12,15 @@ class SettingsStore;
 struct ServerSettings
 {
     QString port; // ListenPort; an empty or missing text shows "80"
-    QString user; // dyuser (" " when missing)
-    QString password; // dypass (" "), kept in plain text
-    QString hostName; // dyname (" ")
+    QString user; // dyuser (empty when missing), stored trimmed
+    QString password; // dypass (empty when missing), kept as typed
+    QString hostName; // dyname (empty when missing), stored trimmed
     QString remoteHost; // RemoteHost ("localhost")
     QString remotePath; // RemotePath ("/sendip.asp")
-    // The check boxes: nullopt leaves the box as designed (unchecked, no click effect).
-    std::optional<bool> useAsp; // useasp: its leading number, 1 checks the box
-    std::optional<bool> useDynDns; // usedyndns: a whole number, 1 checks the box
+    // The check boxes, as the program acts on the stored texts; nullopt leaves the box as designed
+    // (unchecked, no click effect).
+    std::optional<bool> useAsp; // useasp: any leading number but 0 (missing: off)
+    std::optional<bool> useDynDns; // usedyndns: anything but "0" (missing: on)
 
     // What the window shows on opening.
     static ServerSettings load(const SettingsStore &store);

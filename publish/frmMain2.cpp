@@ -150,8 +150,10 @@ void frmMain2::buildWindow()
 void frmMain2::load()
 {
     tdTitleBar->setCaption(windowTitle());
-    txtUsername->setText(m_settings->GetSetting(QStringLiteral("dyuser"), QStringLiteral(" ")));
-    txtPassword->setText(m_settings->GetSetting(QStringLiteral("dypass"), QStringLiteral(" ")));
+    txtUsername->setText(m_settings->GetSetting(QStringLiteral("dyuser")));
+    txtPassword->setText(m_settings->GetSetting(QStringLiteral("dypass")));
+    // Enter logs in until the update frame shows.
+    m_defaultButton = cmdLogin;
     // The message box is loaded now, so the first message shows without delay.
     (void)msgBox();
     // In the middle of the screen.
@@ -217,7 +219,7 @@ void frmMain2::cmdLogin_Click()
     myDNS().setEndpoints({ addresses.accountSiteUrl, addresses.updateHostUrl, addresses.echoPageUrl, options });
     auto client = m_dns;
     auto connection = m_connection;
-    const QString user = txtUsername->text();
+    const QString user = txtUsername->text().trimmed();
     const QString password = txtPassword->text();
     const QString echo = addresses.echoPageUrl;
     runInBackground<HostManager::LoginResult>(
@@ -278,6 +280,26 @@ void frmMain2::cmdUpdate_Click()
         ShowMessage(HostManager::SelectHost, true);
         return;
     }
+    if (!HostManager::keptByUpdater(*m_settings, hostName)) {
+        sendUpdate(hostName);
+        return;
+    }
+    // The updater would undo it: the user decides with that known.
+    QString ok = QStringLiteral("OK");
+    QString cancel = QStringLiteral("Cancel");
+    QString title;
+    QPointer<frmMain2> self(this);
+    msgBox().cMsgBox(
+        HostManager::keptByUpdaterWarning(hostName), ok, cancel, title, false, [self, hostName](qint16 result) {
+            if (self && result == 1)
+                self->sendUpdate(hostName);
+        });
+}
+
+void frmMain2::sendUpdate(const QString &hostName)
+{
+    if (m_busy)
+        return;
     DisplayWorking();
     setBusy(true);
     const OutsideAddresses addresses = OutsideAddresses::read(*m_settings);

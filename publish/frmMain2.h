@@ -86,6 +86,7 @@ protected:
 private:
     void buildWindow();
     void cmdLogin_Click();
+    void sendUpdate(const QString &hostName);
     void cmdUpdate_Click();
     void ShowUpdatePanel(const QString &publicAddress);
     void FillHostList(const OrderedDictionary &hosts);

@@ -124,7 +124,7 @@ private slots:
 
     void loginShowsTheHosts()
     {
-        login();
+        login(LoginBy::EnterInThePassword);
         QVERIFY(!m_window->fraLogin->isVisible());
         QVERIFY(m_window->fraUpdate->isVisible());
         QCOMPARE(m_window->height(), frmMain2::UpdateHeight);
@@ -241,6 +241,37 @@ private slots:
         QCOMPARE(m_host.labels, QStringList { QStringLiteral(" Current IP:203.0.113.7") });
     }
 
+    // The configured host is kept at this PC by the updater: the window says so first.
+    void updatingTheConfiguredHostWarnsFirst()
+    {
+        m_settings->SaveSetting(QStringLiteral("dyname"), QStringLiteral("Good.test"));
+        login();
+        m_fake->clearRequests();
+        m_window->lstHostNames->setCurrentText(QStringLiteral("good.test"));
+        m_window->txtIP->setText(QStringLiteral("198.51.100.23"));
+        const QString warning = QStringLiteral("Vistelle keeps good.test pointing at this PC and will set it back "
+                                               "within a minute. Turn off Use DynDNS in Settings to keep the "
+                                               "address you enter.");
+        for (int button : { 1, 0 }) { // Cancel sends nothing, OK sends
+            QTest::mouseClick(m_window->cmdUpdate, Qt::LeftButton);
+            QVERIFY(m_box->isVisible());
+            QCOMPARE(m_box->lblPrompt->text(), warning);
+            QCOMPARE(m_box->cmd[1]->Caption(), QStringLiteral("Cancel"));
+            QTest::mouseClick(m_box->cmd[button]->picBut(), Qt::LeftButton);
+            QCOMPARE(m_window->isBusy(), button == 0);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(m_box->isVisible(), ExchangeMs);
+        QVERIFY(m_box->lblPrompt->text().startsWith(QStringLiteral("The IP address of good.test was successfully")));
+        QCOMPARE(m_fake->paths().filter(QStringLiteral("/nic/update?")).size(), 1);
+        QTest::mouseClick(m_box->cmd[0]->picBut(), Qt::LeftButton);
+        // With dynamic DNS off nothing keeps it, and nothing is asked.
+        m_settings->SaveSetting(QStringLiteral("usedyndns"), QStringLiteral("0"));
+        QTest::mouseClick(m_window->cmdUpdate, Qt::LeftButton);
+        QVERIFY(m_window->isBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->isBusy(), ExchangeMs);
+        QCOMPARE(m_fake->paths().filter(QStringLiteral("/nic/update?")).size(), 2);
+    }
+
     void closingWhileBusyIsSafe()
     {
         m_window->txtUsername->setText(QStringLiteral("alice"));
@@ -255,10 +286,14 @@ private slots:
     }
 
 private:
-    void login()
+    enum class LoginBy { Button, EnterInThePassword };
+    void login(LoginBy how = LoginBy::Button)
     {
         QSignalSpy finished(m_window, &frmMain2::exchangeFinished);
-        QTest::mouseClick(m_window->cmdLogin, Qt::LeftButton);
+        if (how == LoginBy::Button)
+            QTest::mouseClick(m_window->cmdLogin, Qt::LeftButton);
+        else
+            QTest::keyClick(m_window->txtPassword, Qt::Key_Return);
         QVERIFY(finished.wait(ExchangeMs));
         QVERIFY(m_window->fraUpdate->isVisible());
     }

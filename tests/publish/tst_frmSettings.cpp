@@ -71,11 +71,11 @@ private slots:
         QCOMPARE(w->txtHostName->text(), QStringLiteral("localhost"));
         QCOMPARE(w->txtRemotePath->text(), QStringLiteral("/sendip.asp"));
         for (QLineEdit *box : { w->dyusername, w->dypassword, w->dyname }) {
-            QCOMPARE(box->text(), QStringLiteral(" "));
+            QCOMPARE(box->text(), QString());
             QVERIFY(box->isEnabled());
         }
         QVERIFY(!w->Check1->isChecked());
-        QVERIFY(!w->Check2->isChecked());
+        QVERIFY(w->Check2->isChecked()); // dynamic DNS is on until turned off
         QVERIFY(!w->txtHostName->isEnabled());
         QVERIFY(!w->txtRemotePath->isEnabled());
         QCOMPARE(w->dypassword->echoMode(), QLineEdit::Password);
@@ -104,6 +104,43 @@ private slots:
         QCOMPARE(f.window->txtHostName->text(), QStringLiteral("www.example.com"));
     }
 
+    // The boxes show what the program does with the stored text, and OK with no change keeps it.
+    void boxesShowTheValueInForce_data()
+    {
+        QTest::addColumn<QString>("usedyndns"); // "<absent>": no key
+        QTest::addColumn<QString>("useasp");
+        QTest::addColumn<bool>("dynDnsOn");
+        QTest::addColumn<bool>("aspOn");
+        QTest::newRow("absent") << "<absent>"
+                                << "<absent>" << true << false;
+        QTest::newRow("0 and 0") << "0"
+                                 << " 0 " << false << false;
+        QTest::newRow("0 with blanks, 1") << " 0 "
+                                          << "1" << false << true;
+        QTest::newRow("other numbers") << "2"
+                                       << "2" << true << true;
+        QTest::newRow("words") << "yes"
+                               << "yes" << true << false;
+    }
+    void boxesShowTheValueInForce()
+    {
+        QFETCH(QString, usedyndns);
+        QFETCH(QString, useasp);
+        Fixture f;
+        if (usedyndns != u"<absent>")
+            f.settings.SaveSetting(QStringLiteral("usedyndns"), usedyndns);
+        if (useasp != u"<absent>")
+            f.settings.SaveSetting(QStringLiteral("useasp"), useasp);
+        frmSettings *w = f.open();
+        QFETCH(bool, dynDnsOn);
+        QCOMPARE(w->Check2->isChecked(), dynDnsOn);
+        QFETCH(bool, aspOn);
+        QCOMPARE(w->Check1->isChecked(), aspOn);
+        QTest::mouseClick(w->cmdNext, Qt::LeftButton);
+        QCOMPARE(f.settings.GetSetting(QStringLiteral("usedyndns")), QLatin1String(dynDnsOn ? "1" : "0"));
+        QCOMPARE(f.settings.GetSetting(QStringLiteral("useasp")), QLatin1String(aspOn ? "1" : "0"));
+    }
+
     void checkBoxEffects()
     {
         Fixture f;
@@ -127,10 +164,10 @@ private slots:
         Fixture f;
         frmSettings *w = f.open();
         w->txtPort->setText(QStringLiteral("8081"));
-        w->Check2->click();
-        w->dyusername->setText(QStringLiteral("alice"));
-        w->dypassword->setText(QStringLiteral("s3cret"));
-        w->dyname->setText(QStringLiteral("home.example.org"));
+        // User and host name are kept without the blanks around them; the password as typed.
+        w->dyusername->setText(QStringLiteral(" alice "));
+        w->dypassword->setText(QStringLiteral(" s3cret"));
+        w->dyname->setText(QStringLiteral("home.example.org "));
         w->Check1->click();
         w->txtHostName->setText(QStringLiteral("www.example.com"));
         w->txtRemotePath->setText(QStringLiteral("/ip/sendip.asp"));
@@ -143,7 +180,7 @@ private slots:
             { QStringLiteral("MainSettings"), QStringLiteral("OK") },
             { QStringLiteral("usedyndns"), QStringLiteral("1") },
             { QStringLiteral("dyuser"), QStringLiteral("alice") },
-            { QStringLiteral("dypass"), QStringLiteral("s3cret") },
+            { QStringLiteral("dypass"), QStringLiteral(" s3cret") },
             { QStringLiteral("dyname"), QStringLiteral("home.example.org") },
             { QStringLiteral("useasp"), QStringLiteral("1") },
         };
