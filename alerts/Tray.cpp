@@ -1,9 +1,11 @@
 #include "alerts/Tray.h"
 
+#include <QApplication>
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
 #include <QTextDocument>
+#include <QWidget>
 
 #include <algorithm>
 
@@ -51,12 +53,24 @@ void Tray::Show(bool UpDateData)
         if (Qt::mightBeRichText(tip))
             tip = QStringLiteral("<p style='white-space:pre'>") + tip.toHtmlEscaped() + QStringLiteral("</p>");
         m_icon->setToolTip(tip);
-        if (!m_visible)
+        if (!m_visible) {
             m_icon->show();
+            nameIconWindow();
+        }
         m_visible = true;
     } else if (m_visible) {
         m_icon->hide();
         m_visible = false;
+    }
+}
+
+void Tray::nameIconWindow()
+{
+    // On an X11 tray the icon is a window of its own, which would otherwise take the lower-case
+    // application name; panels and screen readers list it by that name.
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window->objectName() == u"QSystemTrayIconSys" && window->windowTitle().isEmpty())
+            window->setWindowTitle(QStringLiteral("Vistelle"));
     }
 }
 

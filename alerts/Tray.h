@@ -70,6 +70,7 @@ signals:
     void MouseClick(int Button);
 
 private:
+    void nameIconWindow();
     const Clock &m_clock;
     QSystemTrayIcon *m_icon;
     QIcon m_image;

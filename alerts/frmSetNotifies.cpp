@@ -17,9 +17,11 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -128,7 +130,8 @@ void frmSetNotifies::buildWindow()
     cmdNext->setObjectName(QStringLiteral("cmdNext"));
     cmdNext->setDefault(true);
 
-    connect(Check1, &QCheckBox::clicked, this, &frmSetNotifies::Check1_Click);
+    // Toggled, not clicked: a screen reader's toggle action changes the box without a click.
+    connect(Check1, &QCheckBox::toggled, this, &frmSetNotifies::Check1_Click);
     connect(Command1, &QPushButton::clicked, this, &frmSetNotifies::Command1_Click);
     connect(Image4, &QPushButton::clicked, this, &frmSetNotifies::Image4_Click);
     connect(Image5, &QPushButton::clicked, this, &frmSetNotifies::Image5_Click);
@@ -177,9 +180,13 @@ void frmSetNotifies::LoadSoundRules()
     ListView1->clear();
     if (!StartupEntry::read().isEmpty()) {
         // Ticking the box here counts as a click: the entry is written again with the current path.
-        Check1->setChecked(true);
+        {
+            const QSignalBlocker blocker(Check1);
+            Check1->setChecked(true);
+        }
         Check1_Click();
     } else {
+        const QSignalBlocker blocker(Check1);
         Check1->setChecked(false);
     }
     move(0, 0);
@@ -292,6 +299,7 @@ void frmSetNotifies::Check1_Click()
 {
     // Applied at once. The box shows whether there is an entry: one that could not be written
     // (or removed) puts the box back.
+    const QSignalBlocker blocker(Check1);
     if (Check1->isChecked()) {
         if (!StartupEntry::write(m_services.programPath))
             Check1->setChecked(false);
@@ -350,4 +358,13 @@ void frmSetNotifies::Image3_Click()
         m_services.mixer(), m_services.sound, [this] { return selectedSoundFile(); }, this);
     m_form1->open();
     m_form1->load();
+}
+
+void frmSetNotifies::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }

@@ -70,6 +70,8 @@ signals:
 protected:
     void changeEvent(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    // Esc closes the window as its close button does: the working copy is dropped.
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void buildWindow();

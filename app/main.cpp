@@ -37,7 +37,7 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vistelle"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Vistelle"));
+    // No display name: the window manager would show it after every window's title.
     QApplication::setApplicationVersion(QStringLiteral(VISTELLE_VERSION));
     // The desktop entry's name, which is also the AppStream id.
     QApplication::setDesktopFileName(QStringLiteral("io.sourceforge.vistelle.Vistelle"));

@@ -57,6 +57,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    // Esc closes the window as its close button does: nothing is stored.
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void buildWindow();

@@ -8,6 +8,7 @@
 #include "tests/mock/FakeMixer.h"
 #include "tests/mock/RecordingSoundOutput.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -294,7 +295,8 @@ void tst_NotifyWindows::closingWithoutOkDiscards()
         list->setCurrentItem(list->topLevelItem(0));
         child<QPushButton>(window.get(), "Image5")->click();
         QCOMPARE(window->ruleCount(), 1);
-        window->close();
+        QTest::keyClick(list, Qt::Key_Escape); // Esc closes as the close button does
+        QVERIFY(!window->isVisible());
     }
     auto window = openWindow();
     QCOMPARE(window->ruleCount(), 1);
@@ -375,6 +377,14 @@ void tst_NotifyWindows::runOnStartup()
         QTest::mouseClick(check, Qt::LeftButton);
         QVERIFY(!QFile::exists(StartupEntry::fileName()));
         QTest::mouseClick(check, Qt::LeftButton);
+        // A screen reader's toggle action (what AT-SPI carries out) counts as well.
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(check);
+        QVERIFY(accessible && accessible->actionInterface());
+        accessible->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QVERIFY(!check->isChecked());
+        QVERIFY(!QFile::exists(StartupEntry::fileName()));
+        accessible->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QCOMPARE(StartupEntry::read(), StartupEntry::execValue(m_programPath));
         window->close(); // applied at once: closing without OK keeps it
     }
     QCOMPARE(StartupEntry::read(), StartupEntry::execValue(m_programPath));

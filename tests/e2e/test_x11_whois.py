@@ -168,6 +168,8 @@ def run(x, a11y, program, server, port, work):
     assert server.queries[-1] == b"example.net\r\n", server.queries
 
     whois = next(w for w in windows() if w.name and w.name.startswith("Whois") and x.viewable(w.id))
+    # The title the window manager shows is the window's own, nothing appended.
+    assert whois.name == "Whois", whois.name
     frame = x.frame_of(whois.id)
     shot = x.screenshot(os.path.join(work, "whois-window.png"), crop=(frame.x, frame.y, frame.width, frame.height))
     copy_out(shot, "whois-window.png")

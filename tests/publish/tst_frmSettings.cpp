@@ -235,12 +235,22 @@ private slots:
     }
 
     // Closing other than by OK stores nothing and brings the main window back.
+    void closeWithoutOk_data()
+    {
+        QTest::addColumn<bool>("byEscape");
+        QTest::newRow("closed") << false;
+        QTest::newRow("Esc in a box") << true;
+    }
     void closeWithoutOk()
     {
+        QFETCH(bool, byEscape);
         Fixture f;
         frmSettings *w = f.open();
         w->txtPort->setText(QStringLiteral("9999"));
-        w->close();
+        if (byEscape)
+            QTest::keyClick(w->txtPort, Qt::Key_Escape);
+        else
+            w->close();
         QCOMPARE(f.host.calls, QStringList { QStringLiteral("showMainWindow") });
         QVERIFY(!f.settings.contains(QStringLiteral("ListenPort")));
         QTRY_VERIFY(!f.window);
