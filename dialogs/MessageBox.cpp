@@ -2,12 +2,58 @@
 
 #include "core/Console.h"
 
+#include <QEvent>
+#include <QPointer>
+#include <QTimer>
+
 #include <optional>
 
 namespace MessageBox {
 namespace {
 std::optional<QMessageBox::StandardButton> g_nextAnswer;
 QString g_lastText;
+
+// Shows the box above and centred on its window. A window that is still being filled (a box
+// asked for by its loading) is waited for: a box shown first would end up behind it.
+class ShowOverWindow final : public QObject
+{
+public:
+    ShowOverWindow(QMessageBox *box, QWidget *window)
+        : QObject(box)
+        , m_box(box)
+        , m_window(window)
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_window && event->type() == QEvent::Show) {
+            m_window->removeEventFilter(this);
+            // After the window's own showing has run, so the box is mapped above it.
+            QTimer::singleShot(0, m_box, [box = m_box] { showCentred(box); });
+            deleteLater();
+        }
+        return false;
+    }
+
+public:
+    static void showCentred(QMessageBox *box)
+    {
+        box->show();
+        if (const QWidget *window = box->parentWidget() ? box->parentWidget()->window() : nullptr) {
+            if (window->isVisible())
+                box->move(window->frameGeometry().center() - box->rect().center());
+        }
+        box->raise();
+        box->activateWindow();
+    }
+
+private:
+    QMessageBox *m_box;
+    QPointer<QWidget> m_window;
+};
 } // namespace
 
 void show(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
@@ -37,7 +83,11 @@ void show(QWidget *parent, QMessageBox::Icon icon, const QString &title, const Q
         if (onAnswer)
             onAnswer(answer);
     });
-    box->show();
+    QWidget *window = parent ? parent->window() : nullptr;
+    if (window && !window->isVisible() && !window->testAttribute(Qt::WA_WState_ExplicitShowHide))
+        new ShowOverWindow(box, window);
+    else
+        ShowOverWindow::showCentred(box);
 }
 
 void setNextAnswer(QMessageBox::StandardButton answer)

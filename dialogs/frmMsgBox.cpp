@@ -193,9 +193,10 @@ void frmMsgBox::showRequest()
     show();
     raise();
     activateWindow();
+    // The focus first, then the drawing: the left button shows the focus it has.
+    cmd[0]->setFocus(Qt::ActiveWindowFocusReason);
     for (VeilixButton *b : cmd)
         b->Redraw();
-    cmd[0]->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void frmMsgBox::cmd_Click(int index)

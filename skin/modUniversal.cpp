@@ -351,8 +351,14 @@ bool PaintCaption(DrawSurface *surface, const QString &caption, bool hasFocus, b
     }
     surface->Print(x, y, caption);
     if (hasFocus && showFocusRect) {
+        // The edge, and a ring in the desktop's highlight colour just inside it: a skin's own
+        // border would otherwise hide the edge, and the focused button would look like the rest.
         surface->setForeColor(OleColor::DarkShadow3D);
         surface->DrawBox(0, 0, int(W) - 1, int(H) - 1);
+        if (W > 6 && H > 6) {
+            surface->setForeColor(OleColor::Highlight);
+            surface->DrawBox(2, 2, int(W) - 3, int(H) - 3);
+        }
     }
     Yield();
     return true;

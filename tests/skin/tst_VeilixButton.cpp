@@ -255,10 +255,16 @@ private slots:
         QCOMPARE(img.pixel(59, 29), shadow);
         QCOMPARE(img.pixel(59, 0), shadow);
         QVERIFY(img.pixel(1, 1) != shadow);
+        // The ring inside the edge, in the highlight colour, shows through a skin's border.
+        const QRgb highlight = b.palette().color(QPalette::Highlight).rgb();
+        QCOMPARE(img.pixel(2, 2), highlight);
+        QCOMPARE(img.pixel(57, 27), highlight);
+        QVERIFY(img.pixel(3, 3) != highlight);
 
         b.setShowFocusRect(false);
         b.Redraw();
         QVERIFY(b.Image().pixel(0, 0) != shadow);
+        QVERIFY(b.Image().pixel(2, 2) != highlight);
 
         b.setShowFocusRect(true);
         b.setCaption(QStringLiteral("   ")); // blank: neither text nor focus rectangle

@@ -12,6 +12,7 @@
 class VEILIXCONTROL_EXPORT OleColor final
 {
 public:
+    static constexpr qint32 Highlight = qint32(0x8000000D); // system colour 13
     static constexpr qint32 ButtonFace = qint32(0x8000000F); // system colour 15
     static constexpr qint32 ButtonShadow = qint32(0x80000010); // system colour 16
     static constexpr qint32 GrayText = qint32(0x80000011); // system colour 17
