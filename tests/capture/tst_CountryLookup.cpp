@@ -326,7 +326,11 @@ void tst_CountryLookup::shippedFileFromDataFolder()
     QCOMPARE(lookup.getcountry(QStringLiteral("1.0.0.0")), QStringLiteral("Australia"));
     QCOMPARE(lookup.getcountry(QStringLiteral("1.0.1.255")), QStringLiteral("China"));
     QVERIFY(lookup.lineCount() > 300000);
-    QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.1")), QString());
+    QCOMPARE(lookup.getcountry(QStringLiteral("81.2.69.160")), QStringLiteral("United Kingdom"));
+    // Special-purpose addresses have no country.
+    for (const char *address : { "0.0.0.1", "10.1.2.3", "100.64.0.1", "127.0.0.1", "169.254.1.1", "172.16.0.1",
+             "192.0.2.5", "192.168.1.1", "198.51.100.7", "203.0.113.9", "224.0.0.1", "255.255.255.255" })
+        QVERIFY2(lookup.getcountry(QString::fromLatin1(address)).isEmpty(), address);
 }
 
 void tst_CountryLookup::shippedFileMatchesLinearScan()
@@ -482,10 +486,10 @@ void tst_CountryLookup::ipv6ShippedFile_data()
     QTest::addColumn<QString>("ip");
     QTest::addColumn<QString>("country");
     QTest::newRow("the German range of the report") << QStringLiteral("2a02:8108::5") << QStringLiteral("Germany");
-    QTest::newRow("first range") << QStringLiteral("2001:200::1") << QStringLiteral("Australia");
-    // Published inside a wider Japanese range, listed after it: the narrower range holds.
-    QTest::newRow("nested range") << QStringLiteral("2001:420:4000::1") << QStringLiteral("United Kingdom");
-    QTest::newRow("outside the nested ones") << QStringLiteral("2001:420:6000::1") << QStringLiteral("United States");
+    // Where the networks are used, not the registry's default for their region.
+    QTest::newRow("WIDE") << QStringLiteral("2001:200::1") << QStringLiteral("Japan");
+    QTest::newRow("CERNET") << QStringLiteral("2001:da8:8000::1") << QStringLiteral("China");
+    QTest::newRow("documentation") << QStringLiteral("2001:db8::1") << QString();
     QTest::newRow("loopback") << QStringLiteral("::1") << QString();
     QTest::newRow("link-local") << QStringLiteral("fe80::1") << QString();
     QTest::newRow("unique local") << QStringLiteral("fd00::1") << QString();
@@ -588,7 +592,7 @@ void tst_CountryLookup::ipv6UserFileWins()
     QCOMPARE(lookup.getcountry(QStringLiteral("2001:200::1")), QString());
     QVERIFY(QFile::remove(userFile));
     clock.advance(1000);
-    QCOMPARE(lookup.getcountry(QStringLiteral("2001:200::1")), QStringLiteral("Australia"));
+    QCOMPARE(lookup.getcountry(QStringLiteral("2001:200::1")), QStringLiteral("Japan"));
 }
 
 void tst_CountryLookup::refusedOverRangeBound()
