@@ -5,7 +5,10 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <libpsl.h>
+
 #include <algorithm>
+#include <memory>
 
 namespace {
 // What the socket reads ahead of us; the answer's own limit is checked as it is taken.
@@ -44,6 +47,13 @@ WhoisClient::~WhoisClient()
 
 QString WhoisClient::registeredDomain(const QString &hostName)
 {
+    // The system's list (the publicsuffix package), else the one built into libpsl.
+    static const std::unique_ptr<psl_ctx_t, void (*)(psl_ctx_t *)> list(psl_latest(nullptr), psl_free);
+    const QByteArray lower = hostName.trimmed().toLower().toUtf8();
+    if (list && !lower.isEmpty() && !lower.contains('\0') && !lower.contains(' ')) {
+        if (const char *domain = psl_registrable_domain(list.get(), lower.constData()))
+            return QString::fromUtf8(domain);
+    }
     int dots = 0;
     for (qsizetype i = hostName.size() - 1; i >= 0; --i) {
         if (hostName.at(i) == u'.' && ++dots == 2)

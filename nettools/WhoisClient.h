@@ -34,8 +34,10 @@ public:
     explicit WhoisClient(const Clock &clock = Clock::system(), WhoisLimits limits = {}, QObject *parent = nullptr);
     ~WhoisClient() override;
 
-    // The part of a host name that is registered: everything right of its second "." from the
-    // end ("a.b.example.com" gives "example.com"); a text with one "." or none stays whole.
+    // The part of a host name that is registered: the registrable domain by the Public Suffix
+    // List ("www.example.co.uk" gives "example.co.uk"), or, when the list has no answer (a name
+    // under an unknown or a bare suffix, a text that is no host name), everything right of its
+    // second "." from the end; a text with one "." or none stays whole.
     static QString registeredDomain(const QString &hostName);
 
     // Ends the running exchange, empties the receive buffer and connects to the server (an entry

@@ -101,6 +101,14 @@ void tst_WhoisClient::registeredDomain_data()
                                  << "example.net";
     QTest::newRow("three labels") << "www.example.com"
                                   << "example.com";
+    QTest::newRow("country suffix of two labels") << "www.example.co.uk"
+                                                  << "example.co.uk";
+    QTest::newRow("deeper under a two-label suffix") << "a.b.shop.example.com.au"
+                                                     << "example.com.au";
+    QTest::newRow("letter case and blanks") << " WWW.Example.ORG "
+                                            << "example.org";
+    QTest::newRow("unknown suffix: the last two labels") << "a.b.example.invalidtld"
+                                                         << "example.invalidtld";
     QTest::newRow("two labels") << "example.com"
                                 << "example.com";
     QTest::newRow("one label") << "localhost"
