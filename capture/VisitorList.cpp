@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QFutureWatcher>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -15,6 +16,8 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
 
 namespace {
 
@@ -108,6 +111,17 @@ VisitorList::VisitorList(const Widgets &widgets, Services services, VisitorListM
         columns->resizeSection(VisitorListModel::IpColumn, 90);
         columns->resizeSection(VisitorListModel::UrlColumn, 490);
         connect(view->selectionModel(), &QItemSelectionModel::currentChanged, this, &VisitorList::onCurrentChanged);
+        connect(m_model, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &, int first, int last) { fitAddressColumn(first, last); });
+        connect(
+            m_model, &QAbstractItemModel::modelReset, this, [this] { fitAddressColumn(0, m_model->rowCount() - 1); });
+        // The country is added to a row after it was listed.
+        connect(m_model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex &topLeft, const QModelIndex &bottomRight) {
+                if (topLeft.column() <= VisitorListModel::IpColumn
+                    && bottomRight.column() >= VisitorListModel::IpColumn)
+                    fitAddressColumn(topLeft.row(), bottomRight.row());
+            });
     }
     if (m_widgets.Image3)
         connect(m_widgets.Image3, &QToolButton::clicked, this, &VisitorList::saveList);
@@ -123,6 +137,27 @@ VisitorList::~VisitorList()
         if (QWidget *w = window())
             w->unsetCursor();
     }
+}
+
+void VisitorList::fitAddressColumn(int firstRow, int lastRow)
+{
+    QTableView *view = m_widgets.iGrid1;
+    if (!view)
+        return;
+    QHeaderView *columns = view->horizontalHeader();
+    const int current = columns->sectionSize(VisitorListModel::IpColumn);
+    const int most = std::max(current, view->viewport()->width() / 2);
+    const QFontMetrics metrics(view->font());
+    // An IPv4 address and a country name fit already: only longer texts are measured.
+    const qsizetype fitsAlready = current / std::max(1, metrics.maxWidth());
+    int needed = current;
+    for (int row = std::max(0, firstRow); row <= lastRow && needed < most; ++row) {
+        const QString text = m_model->index(row, VisitorListModel::IpColumn).data().toString();
+        if (text.size() > fitsAlready)
+            needed = std::max(needed, metrics.horizontalAdvance(text) + 16);
+    }
+    if (needed > current)
+        columns->resizeSection(VisitorListModel::IpColumn, std::min(needed, most));
 }
 
 QWidget *VisitorList::window() const

@@ -120,6 +120,9 @@ private:
     void showCounted(const VisitorListModel::Counted &counted, bool visit);
     void setPanels(const QString &one, const QString &two, const QString &three);
     void onCurrentChanged();
+    // Widens the address column for rows whose address and country do not fit (long IPv6
+    // addresses), up to half the list's width.
+    void fitAddressColumn(int firstRow, int lastRow);
     void startLookup(const QString &address);
     void finishLookup(const QString &name);
     QWidget *window() const;

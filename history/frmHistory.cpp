@@ -108,6 +108,8 @@ void frmHistory::buildWindow()
         edit->setCalendarPopup(true);
         edit->setDisplayFormat(QLocale().dateFormat(QLocale::ShortFormat));
     }
+    // "Everything" puts From at its earliest date, which then reads as what it means.
+    dtpFrom->setSpecialValueText(FirstVisitText);
     txtFilter = new QLineEdit(this);
     txtFilter->setObjectName(QStringLiteral("txtFilter"));
     txtFilter->setPlaceholderText(QStringLiteral("page, address or country contains"));
@@ -221,7 +223,12 @@ HistoryFilter frmHistory::currentFilter() const
 void frmHistory::presetChosen()
 {
     const Preset preset = Presets[qBound(0, cboRange->currentIndex(), int(std::size(Presets)) - 1)];
-    if (preset != Preset::Everything && preset != Preset::Dates) {
+    if (preset == Preset::Everything) {
+        m_settingDates = true;
+        dtpFrom->setDate(dtpFrom->minimumDate());
+        dtpTo->setDate(m_clock.currentDateTime().date());
+        m_settingDates = false;
+    } else if (preset != Preset::Dates) {
         const HistoryRange range = HistoryRange::forPreset(preset, m_clock.currentDateTime());
         m_settingDates = true;
         dtpFrom->setDate(QDateTime::fromMSecsSinceEpoch(range.fromMs).date());
@@ -331,8 +338,11 @@ void frmHistory::showChart()
         chart->addSeries(series);
         auto *axisX = new QBarCategoryAxis;
         axisX->append(labels);
-        if (!buckets.hourly && labels.size() > 10)
+        // Many labels side by side would each be cut to "…": they stand upright, whole.
+        if (labels.size() > 10) {
             axisX->setLabelsAngle(-90);
+            axisX->setTruncateLabels(false);
+        }
         chart->addAxis(axisX, Qt::AlignBottom);
         series->attachAxis(axisX);
         chart->addAxis(axisY, Qt::AlignLeft);

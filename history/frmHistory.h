@@ -27,6 +27,8 @@ class frmHistory final : public QWidget
     Q_OBJECT
 public:
     static constexpr int FilterDelayMs = 300;
+    // What From shows while "Everything" is chosen.
+    static inline const QString FirstVisitText = QStringLiteral("first visit");
 
     explicit frmHistory(const QString &fileName, const Clock &clock = Clock::system(), QWidget *parent = nullptr);
     ~frmHistory() override;

@@ -117,11 +117,7 @@ void WhoisDecoder::append(QString &out, char32_t c)
     ++m_lineLength;
     if (c == u'\t')
         out += u'\t';
-    else if (c < 0x20)
-        out += QChar(char16_t(0x2400 + c));
-    else if (c == 0x7F)
-        out += QChar(char16_t(0x2421));
-    else if (c >= 0x80 && c <= 0x9F)
+    else if (c < 0x20 || (c >= 0x7F && c <= 0x9F))
         out += QChar(QChar::ReplacementCharacter);
     else if (QChar::requiresSurrogates(c))
         out += QChar::fromUcs4(c);

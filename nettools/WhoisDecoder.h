@@ -9,8 +9,8 @@
 // Each character is taken as UTF-8 where the bytes form a valid UTF-8 sequence, else the byte
 // stands for its Latin-1 character; a UTF-8 sequence cut off at the end of one read is held back
 // and finished by the next. Line ends (CR LF, CR or LF, also when CR and LF arrive in different
-// reads) become LF. Other control characters are made visible: C0 controls and DEL as their
-// Unicode control pictures (U+2400...), C1 controls as U+FFFD. Tabs stay. Bidirectional
+// reads) become LF. Other control characters (C0, DEL, C1) are made visible as U+FFFD, the
+// replacement character every default font draws. Tabs stay. Bidirectional
 // embedding, override and isolate controls are dropped, so an answer cannot reorder the text
 // around it. A line longer than MaxLineLength characters is broken there: text views lay out a
 // line as a whole, and a megabyte without a line end would hold the window for minutes.

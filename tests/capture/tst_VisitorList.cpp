@@ -204,6 +204,12 @@ void tst_VisitorList::visitCountersAndPanels()
     QCOMPARE(m_list->model().cellText(2, 1), u"10.0.0.3 Germany"_qs);
     m_list->appendCountry(0, QString());
     QCOMPARE(m_list->model().cellText(0, 1), u"10.0.0.1 "_qs);
+
+    // A long IPv6 address and its country are not cut off: the column grows to hold them.
+    m_list->addVisit(when, u"2001:db8:1234:5678:9abc:def0:1234:5678"_qs, u"http://d/"_qs);
+    m_list->appendCountry(3, u"United Kingdom"_qs);
+    const QString longest = m_list->model().cellText(3, 1);
+    QVERIFY(m_w.iGrid1->horizontalHeader()->sectionSize(1) >= m_w.iGrid1->fontMetrics().horizontalAdvance(longest));
 }
 
 void tst_VisitorList::newestRowBecomesCurrent()

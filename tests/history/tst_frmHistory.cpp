@@ -134,6 +134,15 @@ void tst_frmHistory::datesChooseTheirRange()
     QTRY_COMPARE_WITH_TIMEOUT(window.model().rowCount(), 17, 5000);
     QVERIFY(waitScan(window));
     QVERIFY(window.summary().buckets.hourly);
+
+    // "Everything": the boxes say so instead of keeping the last range.
+    auto *range = window.findChild<QComboBox *>(QStringLiteral("cboRange"));
+    const int everything = range->findText(QStringLiteral("Everything"));
+    range->setCurrentIndex(everything);
+    emit range->activated(everything); // as a choice in the list does
+    QCOMPARE(from->text(), frmHistory::FirstVisitText);
+    QCOMPARE(to->date(), m_clock.currentDateTime().date());
+    QTRY_COMPARE_WITH_TIMEOUT(window.model().rowCount(), 30, 5000);
 }
 
 void tst_frmHistory::exportQuotesCommasAndQuotes()
