@@ -143,6 +143,10 @@ for f in /usr/bin/vistelle "$libdir/libVeilixControl.so.1" "$libdir/libVeilixCon
     [[ -e "$root$f" ]] || fail "not installed: $f"
 done
 [[ $(file -b "$root/usr/bin/vistelle") == *", stripped"* ]] || fail "/usr/bin/vistelle is not stripped"
+# The documentation the manual page points to.
+for doc in README.md docs/architecture.md docs/history-window.png; do
+    [[ -f "$root/usr/share/doc/vistelle/$doc" ]] || fail "no /usr/share/doc/vistelle/$doc"
+done
 # man finds the page in the root's manual folders.
 [[ $(MANPATH="$root/usr/share/man" man -w vistelle) == "$root/usr/share/man/man1/vistelle.1.gz" ]] ||
     fail "man -w vistelle does not find the installed page"
