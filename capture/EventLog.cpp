@@ -70,7 +70,7 @@ void EventLog::scheduleFlush()
 
 void EventLog::flush(qsizetype maxLines)
 {
-    std::deque<EventLogLines::Line> &pending = m_lines.waiting();
+    const std::deque<EventLogLines::Line> &pending = m_lines.waiting();
     if (pending.empty())
         return;
     QScrollBar *bar = m_view->verticalScrollBar();
@@ -83,7 +83,7 @@ void EventLog::flush(qsizetype maxLines)
     cursor.beginEditBlock();
     QTextCharFormat format;
     for (qsizetype i = 0; i < count; ++i) {
-        const EventLogLines::Line &entry = pending.front();
+        const EventLogLines::Line entry = m_lines.takeFirst();
         if (entry.format.colour)
             format.setForeground(QColor::fromRgb(*entry.format.colour));
         else
@@ -93,9 +93,31 @@ void EventLog::flush(qsizetype maxLines)
             cursor.insertBlock();
         cursor.insertText(entry.text, format);
         ++m_inDocument;
-        pending.pop_front();
+        // The text and its block's end.
+        m_blockChars.push_back(entry.text.size() + 1);
+        m_documentChars += entry.text.size() + 1;
     }
     cursor.endEditBlock();
+    // The document drops its first blocks itself beyond its block count; beyond the text bound
+    // they go here, a hundredth of the bound at a time, so not every line costs a removal.
+    while (qsizetype(m_blockChars.size()) > m_view->maximumBlockCount()) {
+        m_documentChars -= m_blockChars.front();
+        m_blockChars.pop_front();
+    }
+    if (m_documentChars > EventLogLines::MaxChars && m_blockChars.size() > 1) {
+        int blocks = 0;
+        while (m_documentChars > EventLogLines::MaxChars - EventLogLines::MaxChars / 100
+            && qsizetype(m_blockChars.size()) > 1) {
+            m_documentChars -= m_blockChars.front();
+            m_blockChars.pop_front();
+            ++blocks;
+        }
+        QTextCursor top(m_view->document());
+        top.movePosition(QTextCursor::Start);
+        top.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, blocks);
+        top.removeSelectedText();
+        m_inDocument -= blocks;
+    }
     // Follow the newest line unless the user has scrolled back to read.
     if (atBottom)
         bar->setValue(bar->maximum());
@@ -105,4 +127,6 @@ void EventLog::onCleared()
 {
     m_view->clear();
     m_inDocument = 0;
+    m_blockChars.clear();
+    m_documentChars = 0;
 }

@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+#include <deque>
 #include <memory>
 
 class QPlainTextEdit;
@@ -53,5 +54,7 @@ private:
     EventLogLines &m_lines;
     QPlainTextEdit *m_view;
     qsizetype m_inDocument = 0; // lines already in the document
+    std::deque<qsizetype> m_blockChars; // the length of each line in the document, oldest first
+    qsizetype m_documentChars = 0;
     bool m_flushPending = false;
 };

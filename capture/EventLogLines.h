@@ -9,13 +9,16 @@
 
 // The event log's lines, without a view: PutLog time-stamps an entry, chooses its colour and
 // weight by its words and keeps the line (made plain) until a view takes it. Like a terminal's
-// scroll-back, at most maxLines lines wait; older ones drop off the top. A run without a view
+// scroll-back, at most maxLines lines and MaxChars characters wait; older ones drop off the top. A run without a view
 // (headless) keeps none: every line is only announced by lineAdded.
 class EventLogLines final : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int DefaultMaxLines = 100'000;
+    // The text a log keeps at most (waiting here, and in a view's document): 16 MiB, so visits
+    // with long pages cannot fill the memory through the log.
+    static constexpr qsizetype MaxChars = 8 * 1024 * 1024;
 
     struct Line
     {
@@ -34,8 +37,9 @@ public:
     void setKeepLines(bool keep);
     bool keepsLines() const { return m_keep; }
 
-    // The lines waiting for the view, oldest first; the view pops those it has shown.
-    std::deque<Line> &waiting() { return m_waiting; }
+    // The lines waiting for the view, oldest first; the view takes those it shows.
+    const std::deque<Line> &waiting() const { return m_waiting; }
+    Line takeFirst();
 
     // Lines logged since the last clear (also those that dropped off the top).
     int lineCount() const { return m_lines; }
@@ -54,4 +58,5 @@ private:
     int m_lines = 0;
     bool m_keep = true;
     std::deque<Line> m_waiting;
+    qsizetype m_waitingChars = 0;
 };

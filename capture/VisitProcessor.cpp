@@ -8,6 +8,7 @@
 #include "core/TextSearch.h"
 
 #include <QLocale>
+#include <QRandomGenerator>
 #include <QTimer>
 
 VisitProcessor::VisitProcessor(
@@ -18,6 +19,7 @@ VisitProcessor::VisitProcessor(
     , m_effects(effects)
     , m_clock(clock)
     , m_trayTimer(new QTimer(this))
+    , m_hashSeed(size_t(QRandomGenerator::system()->generate64()))
 {
     m_trayTimer->setSingleShot(true);
     connect(m_trayTimer, &QTimer::timeout, this, &VisitProcessor::restoreTrayIfDue);
@@ -87,16 +89,18 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
     forgetOldVisits(now);
 
     const QString referer = PlainText::page(RequestParsing::GetHeaderFromRequest(request, QStringLiteral("referer")));
+    const QStringView trimmedReferer = QStringView(referer).trimmed();
+    const RecentVisit visit { now, qHash(trimmedReferer, m_hashSeed), trimmedReferer.size() };
     const auto previous = m_recent.constFind(visitorIP);
-    if (previous != m_recent.constEnd() && !referer.trimmed().isEmpty()
-        && Conversions::trimmedEquals(previous->referer, referer)) {
+    if (previous != m_recent.constEnd() && !trimmedReferer.isEmpty() && previous->refererHash == visit.refererHash
+        && previous->refererLength == visit.refererLength) {
         const double secondsLeft = (RepeatWindowMs - (now - previous->atMs)) / 1000.0;
         m_effects.setStopRepeat(true,
             QStringLiteral("Stopped Repeat Request: ") + QLocale().toString(secondsLeft, 'g', 7)
                 + QStringLiteral(" sec."));
         return;
     }
-    m_recent.insert(visitorIP, { now, referer });
+    m_recent.insert(visitorIP, visit);
     m_recentOrder.emplace_back(now, visitorIP);
 
     // The program's own address-script call reaching its own listener.

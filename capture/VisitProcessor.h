@@ -65,10 +65,13 @@ public:
     bool trayAlertShown() const { return m_trayAlert; }
 
 private:
+    // A visitor's last visit. Its referer is kept as a seeded hash of its trimmed text: the
+    // visits of the last 2 s never hold on to their pages (up to 4,096 characters each).
     struct RecentVisit
     {
         qint64 atMs = 0;
-        QString referer;
+        size_t refererHash = 0;
+        qsizetype refererLength = 0;
     };
     bool settingIsTrue(const QString &key) const;
     void forgetOldVisits(qint64 nowMs);
@@ -83,6 +86,7 @@ private:
     const Clock &m_clock;
     QTimer *m_trayTimer;
 
+    const size_t m_hashSeed;
     QHash<QString, RecentVisit> m_recent; // visitor address: last visit within the repeat window
     std::deque<std::pair<qint64, QString>> m_recentOrder; // (time, address) of visits, oldest first
     qint64 m_lastAlertMs = 0;

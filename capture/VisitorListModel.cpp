@@ -181,7 +181,8 @@ VisitorListModel::Counted VisitorListModel::addVisit(const QDateTime &when, cons
 {
     const int at = int(m_rows.size());
     beginInsertRows(QModelIndex(), at, at);
-    m_rows.append(Row { when, QString(), cellValue(ip), cellValue(page) });
+    m_rows.append(Row { when, QString(), cellValue(ip), sharedPage(cellValue(page)) });
+    m_chars += charsOf(m_rows.constLast());
     endInsertRows();
     ++m_requests;
     const Counted counted = count(m_rows.constLast().ip, m_rows.constLast().page);
@@ -189,12 +190,37 @@ VisitorListModel::Counted VisitorListModel::addVisit(const QDateTime &when, cons
     return counted;
 }
 
+QString VisitorListModel::sharedPage(const QString &page)
+{
+    // Long pages are rarely seen twice; keeping them here would hold their text after their rows.
+    if (page.size() > MaxSharedPageChars)
+        return page;
+    const auto found = m_recentPages.constFind(page);
+    if (found != m_recentPages.cend())
+        return *found;
+    if (m_recentPages.size() >= MaxSharedPages)
+        m_recentPages.clear();
+    m_recentPages.insert(page);
+    return page;
+}
+
 void VisitorListModel::dropOldest(qsizetype slack)
 {
-    const qsizetype excess = m_rows.size() - MaxRows;
+    qsizetype excess = m_rows.size() - MaxRows;
     if (excess <= slack)
+        excess = 0;
+    if (m_chars > MaxChars) {
+        qsizetype chars = m_chars;
+        qsizetype oldest = 0;
+        while (oldest < m_rows.size() - 1 && chars > MaxChars - MaxChars / 100)
+            chars -= charsOf(m_rows.at(oldest++));
+        excess = qMax(excess, oldest);
+    }
+    if (excess <= 0)
         return;
     beginRemoveRows(QModelIndex(), 0, int(excess) - 1);
+    for (qsizetype i = 0; i < excess; ++i)
+        m_chars -= charsOf(m_rows.at(i));
     m_rows.remove(0, excess);
     endRemoveRows();
 }
@@ -219,7 +245,8 @@ void VisitorListModel::appendRows(const QList<Row> &rows, qsizetype from, qsizet
     beginInsertRows(QModelIndex(), first, first + int(count) - 1);
     for (qsizetype i = from; i < from + count; ++i) {
         const Row &r = rows.at(i);
-        m_rows.append(Row { r.time, cellValue(r.timeText), cellValue(r.ip), cellValue(r.page) });
+        m_rows.append(Row { r.time, cellValue(r.timeText), cellValue(r.ip), sharedPage(cellValue(r.page)) });
+        m_chars += charsOf(m_rows.constLast());
     }
     endInsertRows();
     m_requests += count;
@@ -252,7 +279,9 @@ void VisitorListModel::setAddressText(int row, const QString &text)
 {
     if (row < 0 || row >= m_rows.size())
         return;
+    m_chars -= m_rows.at(row).ip.size();
     m_rows[row].ip = cellValue(text);
+    m_chars += m_rows.at(row).ip.size();
     const QModelIndex cell = index(row, IpColumn);
     emit dataChanged(cell, cell, { Qt::DisplayRole });
 }
@@ -261,6 +290,8 @@ void VisitorListModel::clear()
 {
     beginResetModel();
     m_rows.clear();
+    m_chars = 0;
+    m_recentPages.clear();
     endResetModel();
     m_requests = 0;
     m_list1.clear();

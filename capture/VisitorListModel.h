@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QDateTime>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 // Bounds for reading a visitor list file, which may come from anywhere.
@@ -20,8 +21,10 @@ struct VisitorListLimits
 // (List2), compared exactly. QtCore/QtGui only; the view and the status panels belong to
 // VisitorList.
 //
-// Memory stays bounded however long the program runs: the list keeps the newest MaxRows rows
-// (older ones leave it; the history keeps every visit), and the distinct addresses and pages are
+// Memory stays bounded however long the program runs and whatever visitors send: the list keeps
+// the newest MaxRows rows holding at most MaxChars characters of text (older ones leave it; the
+// history keeps every visit), a page that comes again shares the text of its earlier rows, and
+// the distinct addresses and pages are
 // remembered as 64-bit hashes (UniqueTexts), not as texts. The counters stay exact over the whole
 // run.
 //
@@ -65,6 +68,9 @@ public:
     // repositions all its rows when the first ones leave, so doing it for every visit would cost a
     // burst thousands of such passes. The list holds at most MaxRows + TrimStep - 1 rows.
     static constexpr int TrimStep = 1'000;
+    // 32 MiB of text: 100,000 rows of ordinary visits stay far below it; rows with pages of
+    // thousands of characters leave earlier.
+    static constexpr qsizetype MaxChars = 16 * 1024 * 1024;
 
     explicit VisitorListModel(QObject *parent = nullptr);
 
@@ -130,10 +136,18 @@ public:
     static QString timeText(const QDateTime &when);
 
 private:
-    // The oldest rows leave, down to MaxRows, when there are more than MaxRows + slack.
+    // The oldest rows leave, down to MaxRows, when there are more than MaxRows + slack; and down
+    // to 99 % of MaxChars when the rows' text is over it.
     void dropOldest(qsizetype slack = 0);
+    static qsizetype charsOf(const Row &row) { return row.timeText.size() + row.ip.size() + row.page.size(); }
+    // The earlier copy of a page when there is one, so that its rows share one text.
+    QString sharedPage(const QString &page);
 
     QList<Row> m_rows;
+    qsizetype m_chars = 0; // of all rows
+    QSet<QString> m_recentPages; // the pages of recent rows (at most MaxSharedPages)
+    static constexpr qsizetype MaxSharedPages = 4096;
+    static constexpr qsizetype MaxSharedPageChars = 1024;
     qint64 m_requests = 0;
     UniqueTexts m_list1;
     UniqueTexts m_list2;

@@ -29,6 +29,11 @@ HistoryStore::HistoryStore(const QString &fileName, SettingsStore &settings, con
     m_thread = std::thread([this] { run(); });
 }
 
+qsizetype HistoryStore::charsOf(const HistoryVisit &visit)
+{
+    return visit.address.size() + visit.country.size() + visit.page.size();
+}
+
 HistoryStore::~HistoryStore()
 {
     {
@@ -51,10 +56,13 @@ void HistoryStore::recordVisit(const RecordedVisit &visit)
         const std::lock_guard lock(m_mutex);
         if (m_waiting.empty())
             m_firstWaitingAt = SteadyClock::now();
-        if (m_waiting.size() >= MaxWaiting) {
+        const qsizetype chars = charsOf(entry);
+        while (!m_waiting.empty() && (m_waiting.size() >= MaxWaiting || m_waitingChars + chars > MaxWaitingChars)) {
+            m_waitingChars -= charsOf(m_waiting.front());
             m_waiting.pop_front();
             ++m_dropped;
         }
+        m_waitingChars += chars;
         m_waiting.push_back(std::move(entry));
         m_today = visit.time.date();
         // The thread wakes by its own deadline; a full batch wakes it at once.
@@ -179,8 +187,10 @@ bool HistoryStore::writeWaiting(std::unique_lock<std::mutex> &lock)
     const std::size_t count = std::min(m_waiting.size(), MaxBatch);
     std::vector<HistoryVisit> visits;
     visits.reserve(count);
-    for (std::size_t i = 0; i < count; ++i)
+    for (std::size_t i = 0; i < count; ++i) {
+        m_waitingChars -= charsOf(m_waiting[i]);
         visits.push_back(std::move(m_waiting[i]));
+    }
     m_waiting.erase(m_waiting.begin(), m_waiting.begin() + qsizetype(count));
     m_inFlight = count;
     const QDate today = m_today;
@@ -195,10 +205,12 @@ bool HistoryStore::writeWaiting(std::unique_lock<std::mutex> &lock)
     } else {
         // Back to the front, in their order, within the bound.
         for (auto it = visits.rbegin(); it != visits.rend(); ++it) {
-            if (m_waiting.size() >= MaxWaiting) {
+            const qsizetype chars = charsOf(*it);
+            if (m_waiting.size() >= MaxWaiting || m_waitingChars + chars > MaxWaitingChars) {
                 ++m_dropped;
                 continue;
             }
+            m_waitingChars += chars;
             m_waiting.push_front(std::move(*it));
         }
         ++m_failures;

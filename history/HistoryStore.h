@@ -22,7 +22,8 @@ class SettingsStore;
 // commit per batch rather than one per visit.
 //
 // Faults never reach the visits: when the file cannot be written (read-only folder, full disk)
-// the visits wait in memory (at most MaxWaiting, the oldest go first) and the store tries again
+// the visits wait in memory (at most MaxWaiting of them and MaxWaitingChars characters of text,
+// the oldest go first) and the store tries again
 // every RetryMs; the log says "History not saved: " and the reason once, and again only after a
 // write has succeeded in between. A damaged file is moved aside and a new one started.
 //
@@ -38,6 +39,8 @@ public:
     static constexpr int FlushDelayMs = 200;
     static constexpr int RetryMs = 30'000;
     static constexpr std::size_t MaxWaiting = 200'000;
+    // 32 MiB of text: visits with long pages cannot fill the memory while the disk is full.
+    static constexpr qsizetype MaxWaitingChars = 16 * 1024 * 1024;
     static constexpr std::size_t MaxBatch = 5'000;
     static constexpr int PruneSlice = 5'000;
     static constexpr qint64 PruneIntervalMs = 24LL * 3600 * 1000;
@@ -106,6 +109,8 @@ private:
     std::condition_variable m_wake;
     std::condition_variable m_idle;
     std::deque<HistoryVisit> m_waiting;
+    qsizetype m_waitingChars = 0; // of the waiting visits' texts
+    static qsizetype charsOf(const HistoryVisit &visit);
     std::optional<PruneRequest> m_prune;
     QDate m_today;
     SteadyClock::time_point m_firstWaitingAt; // when the oldest waiting visit arrived

@@ -13,7 +13,10 @@
 #include <unistd.h>
 
 namespace {
+// The texts a dictionary remembers the ids of: a site's pages and recent visitors, but never more
+// than 4 MiB of text, whatever pages visitors send.
 constexpr qsizetype MaxCachedTexts = 20000;
+constexpr qsizetype MaxCachedChars = 2 * 1024 * 1024;
 
 QString systemError(int error)
 {
@@ -97,7 +100,9 @@ void HistoryWriter::close()
 void HistoryWriter::forgetCaches()
 {
     m_pages.cache.clear();
+    m_pages.cacheChars = 0;
     m_addresses.cache.clear();
+    m_addresses.cacheChars = 0;
     m_countries.clear();
 }
 
@@ -264,8 +269,11 @@ qint64 HistoryWriter::idFor(Dictionary &d, const QString &text, qint64 timeMs)
             entry.last = timeMs;
         }
     }
-    if (d.cache.size() >= MaxCachedTexts)
+    if (d.cache.size() >= MaxCachedTexts || d.cacheChars + text.size() > MaxCachedChars) {
         d.cache.clear();
+        d.cacheChars = 0;
+    }
+    d.cacheChars += text.size(); // not cached yet: the lookup above missed it
     d.cache.insert(text, entry);
     return entry.id;
 }

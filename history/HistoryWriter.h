@@ -67,6 +67,7 @@ private:
         const char *table;
         SqliteStatement find, insert, touch;
         QHash<QString, Entry> cache;
+        qsizetype cacheChars = 0; // of the cached texts
     };
 
     // Runs `work` in a transaction; a damaged file is moved aside and `work` runs once more on a

@@ -7,6 +7,10 @@
 //
 //   bench_intake_client PORT [REQUESTS=10000] [CLIENTS=50] [TAG=run] [tls]
 //
+// The environment may shape the referers: BENCH_PAGES=N cycles through N pages instead of a new
+// one per request (a site's ordinary visits); BENCH_PAGE_CHARS=N pads each referer to N
+// characters (visitors sending the longest pages).
+//
 // Plain POSIX sockets, OpenSSL and threads; no Qt, so the client costs the same against every
 // server.
 
@@ -34,6 +38,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+int g_pages = 0; // BENCH_PAGES
+std::size_t g_pageChars = 0; // BENCH_PAGE_CHARS
 
 struct Totals
 {
@@ -112,8 +119,12 @@ void client(int port, int total, const std::string &tag, SSL_CTX *tls, Totals &t
             ::close(fd);
             continue;
         }
-        const std::string request = "GET /pixel.gif HTTP/1.1\r\nHost: 127.0.0.1\r\nReferer: http://bench.example/" + tag
-            + "/page-" + std::to_string(id) + ".htm\r\nUser-Agent: vistelle-bench\r\nConnection: close\r\n\r\n";
+        std::string referer
+            = "http://bench.example/" + tag + "/page-" + std::to_string(g_pages > 0 ? id % g_pages : id);
+        if (referer.size() < g_pageChars)
+            referer.append(g_pageChars - referer.size(), 'x');
+        const std::string request = "GET /pixel.gif HTTP/1.1\r\nHost: 127.0.0.1\r\nReferer: " + referer
+            + "\r\nUser-Agent: vistelle-bench\r\nConnection: close\r\n\r\n";
         const auto start = Clock::now();
         bool good = tls ? tlsRequest(tls, fd, request) : sendAll(fd, request.data(), request.size());
         while (good && !tls) {
@@ -150,6 +161,10 @@ int main(int argc, char *argv[])
     const int total = argc > 2 ? std::atoi(argv[2]) : 10000;
     const int clients = argc > 3 ? std::atoi(argv[3]) : 50;
     const std::string tag = argc > 4 ? argv[4] : "run";
+    if (const char *pages = std::getenv("BENCH_PAGES"))
+        g_pages = std::max(0, std::atoi(pages));
+    if (const char *chars = std::getenv("BENCH_PAGE_CHARS"))
+        g_pageChars = std::size_t(std::max(0, std::atoi(chars)));
     SSL_CTX *tls = nullptr;
     if (argc > 5 && std::string(argv[5]) == "tls") {
         tls = SSL_CTX_new(TLS_client_method());

@@ -28,6 +28,8 @@ private slots:
     void burstArrivesInOrder();
     void keepsNewestLines_data();
     void keepsNewestLines();
+    void longLinesAreBoundedInText_data();
+    void longLinesAreBoundedInText();
 };
 
 void tst_EventLog::format_data()
@@ -201,6 +203,35 @@ void tst_EventLog::keepsNewestLines()
     QCOMPARE(view.document()->blockCount(), 5);
     QVERIFY(view.document()->firstBlock().text().endsWith(u"] 7"_qs));
     QCOMPARE(log.lineCount(), 12);
+}
+
+void tst_EventLog::longLinesAreBoundedInText_data()
+{
+    keepsNewestLines_data();
+}
+
+// Lines of 4,096 characters (a visitor's longest page): the log keeps their newest text up to its
+// bound, waiting for a hidden view and in a shown one.
+void tst_EventLog::longLinesAreBoundedInText()
+{
+    QFETCH(bool, shown);
+    QPlainTextEdit view;
+    if (shown)
+        view.show();
+    EventLog log(&view);
+    const QString page(4096, u'p');
+    const int count = int(EventLogLines::MaxChars / page.size()) + 300;
+    for (int i = 0; i < count; ++i) {
+        log.PutLog(QString::number(i) + u' ' + page);
+        if (shown && i % 1000 == 0)
+            QCoreApplication::processEvents();
+    }
+    if (!shown)
+        view.show();
+    QTRY_VERIFY(view.document()->lastBlock().text().contains(QString::number(count - 1) + u' '));
+    QVERIFY(view.document()->characterCount() <= EventLogLines::MaxChars);
+    QVERIFY(view.document()->blockCount() > count - 400);
+    QCOMPARE(log.lineCount(), count);
 }
 
 QTEST_MAIN(tst_EventLog)

@@ -1,4 +1,5 @@
 #include "capture/VisitorListModel.h"
+#include "core/PlainText.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -20,6 +21,7 @@ private slots:
     void distinctLists();
     void countIsIndependentOfRows();
     void newestRowsStayCountersExact();
+    void longPagesAreBoundedInText();
     void cellsArePlain_data();
     void cellsArePlain();
     void timeCellUsesShortLocaleFormat();
@@ -168,6 +170,26 @@ void tst_VisitorListModel::newestRowsStayCountersExact()
     QCOMPARE(model.rowCount(), VisitorListModel::MaxRows);
     QCOMPARE(model.cellText(0, VisitorListModel::TimeColumn), u"10"_qs);
     QCOMPARE(model.requestCount(), 2 * VisitorListModel::MaxRows + Extra + 11);
+}
+
+// Visits with the longest pages a visitor can send: the list keeps their newest rows up to its
+// text bound, while a page that comes again shares its text with its earlier rows.
+void tst_VisitorListModel::longPagesAreBoundedInText()
+{
+    VisitorListModel model;
+    const QDateTime when(QDate(2026, 12, 7), QTime(0, 0));
+    model.addVisit(when, u"192.0.2.1"_qs, u"http://site/"_qs);
+    model.addVisit(when, u"192.0.2.2"_qs, QStringLiteral("http://%1/").arg(u"site"_qs));
+    QCOMPARE(model.row(1).page.constData(), model.row(0).page.constData());
+
+    const QString filler(PlainText::MaxPageChars - 16, u'x');
+    const int count = int(VisitorListModel::MaxChars / PlainText::MaxPageChars) + 500;
+    for (int i = 0; i < count; ++i)
+        model.addVisit(when.addSecs(i), u"198.51.100.7"_qs, QString::number(i).rightJustified(16, u'0') + filler);
+    QVERIFY(model.rowCount() < int(VisitorListModel::MaxChars / PlainText::MaxPageChars));
+    QVERIFY(model.rowCount() > count - 1000);
+    QCOMPARE(model.row(model.rowCount() - 1).time, when.addSecs(count - 1));
+    QCOMPARE(model.requestCount(), count + 2);
 }
 
 void tst_VisitorListModel::cellsArePlain_data()
