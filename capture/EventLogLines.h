@@ -15,7 +15,8 @@ class EventLogLines final : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int DefaultMaxLines = 100'000;
+    // A terminal's scroll-back: the history keeps every visit; the log's lines cost memory.
+    static constexpr int DefaultMaxLines = 25'000;
     // The text a log keeps at most (waiting here, and in a view's document): 16 MiB, so visits
     // with long pages cannot fill the memory through the log.
     static constexpr qsizetype MaxChars = 8 * 1024 * 1024;

@@ -10,6 +10,7 @@
 #include "core/Conversions.h"
 #include "core/FileLimits.h"
 #include "core/LogSink.h"
+#include "core/ProcessMemory.h"
 #include "core/SettingsStore.h"
 #include "history/HistoryStore.h"
 #include "nettools/Class1.h"
@@ -115,6 +116,13 @@ VisitMonitor::VisitMonitor(Services services, QObject *parent)
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(ConnectionMonitor::IntervalMs);
     connect(Timer1, &QTimer::timeout, m_monitor, &ConnectionMonitor::Timer1_Timer);
+    // Once visits have come for a while, the memory their oldest list rows and log lines left
+    // behind goes back to the system.
+    m_memoryTimer = new QTimer(this);
+    m_memoryTimer->setSingleShot(true);
+    m_memoryTimer->setInterval(MemoryReturnMs);
+    connect(m_memoryTimer, &QTimer::timeout, this, [] { ProcessMemory::returnFreed(); });
+
     Timer2 = new QTimer(this);
     Timer2->setObjectName(QStringLiteral("Timer2"));
     Timer2->setInterval(AddressUpdater::IntervalMs);
@@ -243,6 +251,8 @@ void VisitMonitor::enablePublisher()
 void VisitMonitor::onRequestFinished(const QByteArray &request, const QString &remoteAddress, bool tls)
 {
     const Console::LineBatch lines; // the visit's lines leave in one write
+    if (!m_memoryTimer->isActive())
+        m_memoryTimer->start();
     const qint64 requests = m_model->requestCount();
     m_visits->WS_Close(QString::fromUtf8(request), remoteAddress, tls);
     if (!Console::isHeadless() || m_model->requestCount() == requests || m_model->rowCount() == 0)

@@ -185,4 +185,6 @@ private:
     DayChangeNote *m_dayNote = nullptr;
     QTimer *Timer1 = nullptr;
     QTimer *Timer2 = nullptr;
+    QTimer *m_memoryTimer = nullptr;
+    static constexpr int MemoryReturnMs = 30'000;
 };

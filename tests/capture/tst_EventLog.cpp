@@ -191,7 +191,7 @@ void tst_EventLog::keepsNewestLines()
 {
     QFETCH(bool, shown);
     QPlainTextEdit view;
-    QCOMPARE(EventLog(&view).maxLines(), 100'000);
+    QCOMPARE(EventLog(&view).maxLines(), 25'000);
     if (shown)
         view.show();
     EventLog log(&view, Clock::system(), nullptr, 5);
