@@ -214,17 +214,21 @@ void Listener::onAccepted(int fd, const sockaddr_storage &peer)
     const QHostAddress address = peerAddress(peer, &addressText);
     QByteArray source = sourceKey(address);
     const auto own = m_sources.find(source);
-    if (own != m_sources.end() && int(own->second.size()) >= m_limits.maxPerSource)
+    if (own != m_sources.end() && int(own->second.size()) >= m_limits.maxPerSource) {
         finish(own->second.front(), true); // the source's own connection idle the longest
-    else if (int(m_connections.size()) >= m_cap)
-        closeForRoom();
+    } else if (int(m_connections.size()) >= m_cap && !closeForRoom()) {
+        ::close(fd); // every open connection is a visitor's in the middle of its request
+        return;
+    }
     Connection connection;
     connection.fd = fd;
     connection.remoteAddress = addressText;
     connection.source = std::move(source);
     connection.lastActivityMs = m_clock.monotonicMs();
+    connection.acceptedMs = connection.lastActivityMs;
     m_connections.push_back(std::move(connection));
     const ConnectionList::iterator it = std::prev(m_connections.end());
+    it->inAge = m_byAge.insert(m_byAge.end(), &*it);
     SourceList &sourceList = m_sources[it->source];
     it->inSource = sourceList.insert(sourceList.end(), &*it);
     m_byDescriptor.insert(fd, it);
@@ -301,6 +305,8 @@ void Listener::afterRead(ConnectionList::iterator it, qsizetype before, bool clo
     if (connection.buffer.size() > before) {
         m_receivedBytes += connection.buffer.size() - before;
         connection.lastActivityMs = m_clock.monotonicMs();
+        if (connection.headerStartedMs < 0)
+            connection.headerStartedMs = connection.lastActivityMs;
         // Now the most recently active, of all and of its source.
         m_connections.splice(m_connections.end(), m_connections, it);
         SourceList &sourceList = m_sources[connection.source];
@@ -432,6 +438,7 @@ void Listener::finish(ConnectionList::iterator it, bool report)
             m_sources.erase(source);
     }
     m_byDescriptor.remove(fd);
+    m_byAge.erase(it->inAge);
     m_connections.erase(it);
 
     if (notifier) {
@@ -462,16 +469,46 @@ void Listener::finish(const Connection *connection, bool report)
 
 bool Listener::closeForRoom()
 {
-    auto busiest = m_sources.end();
-    for (auto it = m_sources.begin(); it != m_sources.end(); ++it) {
-        if (busiest == m_sources.end() || it->second.size() > busiest->second.size()
-            || (it->second.size() == busiest->second.size()
-                && it->second.front()->lastActivityMs < busiest->second.front()->lastActivityMs))
-            busiest = it;
+    const qint64 now = m_clock.monotonicMs();
+    const auto mayClose
+        = [now](const Connection *c) { return !c->inHandshake() && now - c->acceptedMs >= MinAgeForRoomMs; };
+
+    // A header trickling in for longer than a browser takes: the oldest such connection goes.
+    // Only connections older than SlowHeaderMs can be one, and they are at the front.
+    for (const Connection *c : m_byAge) {
+        if (now - c->acceptedMs < SlowHeaderMs)
+            break;
+        if (c->headerStartedMs >= 0 && now - c->headerStartedMs >= SlowHeaderMs && mayClose(c)) {
+            finish(c, true);
+            return true;
+        }
     }
-    if (busiest == m_sources.end())
+
+    // Else the connection idle the longest, of the source holding the most, that may be closed.
+    // A source's list is looked at from its front (idle the longest) for a few entries: one whose
+    // front ones are all young or in their handshake has no better candidate further on.
+    constexpr int LookAhead = 8;
+    const Connection *chosen = nullptr;
+    std::size_t chosenSourceSize = 0;
+    for (const auto &[key, list] : m_sources) {
+        if (list.size() < chosenSourceSize)
+            continue;
+        int looked = 0;
+        for (const Connection *c : list) {
+            if (++looked > LookAhead)
+                break;
+            if (!mayClose(c))
+                continue;
+            if (!chosen || list.size() > chosenSourceSize || c->lastActivityMs < chosen->lastActivityMs) {
+                chosen = c;
+                chosenSourceSize = list.size();
+            }
+            break;
+        }
+    }
+    if (!chosen)
         return false;
-    finish(busiest->second.front(), true);
+    finish(chosen, true);
     return true;
 }
 

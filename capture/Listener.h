@@ -61,14 +61,20 @@ struct ListenerLimits
 // Room: a source (one visitor address; for IPv6 one /64, which one machine usually owns whole)
 // keeps at most maxPerSource connections open, and a new one from it closes its own connection
 // idle the longest. When the listener as a whole is full, or accept() finds no free descriptor,
-// the connection idle the longest of the source holding the most is closed, so a flood from one
-// source cannot push other visitors out. A connection closed to make room is reported like one
-// the visitor closed. Out of descriptors with nothing to close, accepting rests for
-// acceptRetryMs instead of trying again at once.
+// a connection whose header has been trickling in for longer than SlowHeaderMs goes first, else
+// the connection idle the longest of the source holding the most, so a flood from one source
+// cannot push other visitors out. A connection in its TLS handshake or younger than
+// MinAgeForRoomMs is never the one closed (a visitor's request follows its connect by a
+// handshake's round trips): with none other to close, the new connection is closed instead. A
+// connection closed to make room is reported like one the visitor closed. Out of descriptors with
+// nothing to close, accepting rests for acceptRetryMs instead of trying again at once.
 class Listener final : public QObject
 {
     Q_OBJECT
 public:
+    static constexpr qint64 SlowHeaderMs = 2'000;
+    static constexpr qint64 MinAgeForRoomMs = 1'000;
+
     explicit Listener(const Clock &clock = Clock::system(), ListenerLimits limits = {}, QObject *parent = nullptr);
     ~Listener() override;
 
@@ -138,8 +144,12 @@ private:
         QByteArray source;
         SourceList::iterator inSource;
         qint64 lastActivityMs = 0;
+        qint64 acceptedMs = 0;
+        qint64 headerStartedMs = -1; // when its first request byte came; -1: none yet
+        std::list<Connection *>::iterator inAge;
         QSslSocket *tls = nullptr; // serves the connection once it turned out to be TLS
         bool encrypted = false; // the handshake is done
+        bool inHandshake() const { return tls && !encrypted; }
     };
     using ConnectionList = std::list<Connection>;
 
@@ -159,7 +169,11 @@ private:
     // Checks the end of the header after new bytes; finishes the connection when it is done.
     void afterRead(ConnectionList::iterator it, qsizetype before, bool closed);
     void noteHandshakeFailure(const QString &reason);
-    // Closes the connection idle the longest of the source holding the most; false when none is open.
+    // Makes room for a new connection: closes the oldest one whose header has been coming for
+    // longer than a browser takes (SlowHeaderMs), else the connection idle the longest of the
+    // source holding the most. Never one in its TLS handshake or younger than MinAgeForRoomMs: a
+    // real visitor's request follows its connect by the round trips of a handshake. False when
+    // no connection may be closed.
     bool closeForRoom();
     // accept() found no descriptor: makes room, or rests. True when accepting may go on at once.
     bool onDescriptorShortage();
@@ -172,6 +186,7 @@ private:
     QTimer *m_acceptRetryTimer = nullptr;
     int m_cap = 0;
     ConnectionList m_connections; // least recently active first
+    std::list<Connection *> m_byAge; // the open connections, oldest first
     std::map<QByteArray, SourceList> m_sources;
     qint64 m_receivedBytes = 0;
     qint64 m_failedAccepts = 0;

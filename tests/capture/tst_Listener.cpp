@@ -89,6 +89,7 @@ private slots:
     void idleConnectionClosed();
     void oldestIdleMakesRoom();
     void floodFromOneSourceKeepsOthers();
+    void slowHeadersGoFirstYoungConnectionsStay();
     void sourceKey_data();
     void sourceKey();
     void connectionCap_data();
@@ -286,10 +287,11 @@ void tst_Listener::oldestIdleMakesRoom()
 
 void tst_Listener::floodFromOneSourceKeepsOthers()
 {
+    ManualClock clock;
     ListenerLimits limits;
     limits.maxConnections = 6;
     limits.maxPerSource = 3;
-    Listener listener(Clock::system(), limits);
+    Listener listener(clock, limits);
     Recorder rec(listener);
     QVERIFY(listener.listen(0, nullptr));
     std::vector<std::unique_ptr<QTcpSocket>> clients;
@@ -308,6 +310,7 @@ void tst_Listener::floodFromOneSourceKeepsOthers()
     QTRY_COMPARE_WITH_TIMEOUT(listener.openConnections(), 1, 5000);
     open("127.0.0.1", 10);
     QTRY_COMPARE_WITH_TIMEOUT(listener.openConnections(), 4, 5000);
+    clock.advance(Listener::MinAgeForRoomMs);
     // Full: a new source's connection closes one of the busiest source's, not the visitor's.
     open("127.0.0.3", 2);
     open("127.0.0.4", 1);
@@ -321,6 +324,52 @@ void tst_Listener::floodFromOneSourceKeepsOthers()
     QTRY_COMPARE_WITH_TIMEOUT(rec.finished.size(), size_t(1), 5000);
     QCOMPARE(rec.finished[0].address, QStringLiteral("127.0.0.2"));
     QCOMPARE(rec.finished[0].request, Request);
+}
+
+// Room is made from a header that trickles in for longer than a browser takes before the
+// connection idle the longest; a connection younger than a second is never closed for room.
+void tst_Listener::slowHeadersGoFirstYoungConnectionsStay()
+{
+    ManualClock clock;
+    ListenerLimits limits;
+    limits.maxConnections = 3;
+    Listener listener(clock, limits);
+    Recorder rec(listener);
+    QVERIFY(listener.listen(0, nullptr));
+    const quint16 port = listener.serverPort();
+    auto trickler = connectTo(port, QHostAddress::LocalHost, QHostAddress(u"127.0.0.2"_qs));
+    auto idle = connectTo(port, QHostAddress::LocalHost, QHostAddress(u"127.0.0.3"_qs));
+    QVERIFY(trickler && idle);
+    trickler->write("GET /t.gif HTTP/1.1\r\n");
+    QTRY_COMPARE_WITH_TIMEOUT(listener.openConnections(), 2, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(listener.receivedBytes() > 0, 5000);
+    clock.advance(Listener::SlowHeaderMs);
+    trickler->write("H"); // a byte now and then: the most recently active
+    QTRY_VERIFY_WITH_TIMEOUT(listener.receivedBytes() > 21, 5000);
+    auto young = connectTo(port, QHostAddress::LocalHost, QHostAddress(u"127.0.0.4"_qs));
+    QVERIFY(young);
+    QTRY_COMPARE_WITH_TIMEOUT(listener.openConnections(), 3, 5000);
+
+    // Full: the trickler goes, not the connection idle the longest.
+    auto visitor = connectTo(port, QHostAddress::LocalHost, QHostAddress(u"127.0.0.5"_qs));
+    QVERIFY(visitor);
+    QTRY_COMPARE_WITH_TIMEOUT(trickler->state(), QAbstractSocket::UnconnectedState, 5000);
+    QCOMPARE(idle->state(), QAbstractSocket::ConnectedState);
+    QTRY_COMPARE_WITH_TIMEOUT(listener.openConnections(), 3, 5000);
+
+    // Full again, with the young connections a second old at most: the idle one (older) goes for
+    // the next, and then none may go: a further connection is closed at once.
+    auto next = connectTo(port, QHostAddress::LocalHost, QHostAddress(u"127.0.0.6"_qs));
+    QVERIFY(next);
+    QTRY_COMPARE_WITH_TIMEOUT(idle->state(), QAbstractSocket::UnconnectedState, 5000);
+    auto refused = connectTo(port, QHostAddress::LocalHost, QHostAddress(u"127.0.0.7"_qs));
+    QVERIFY(refused);
+    QTRY_COMPARE_WITH_TIMEOUT(refused->state(), QAbstractSocket::UnconnectedState, 5000);
+    for (QTcpSocket *stays : { young.get(), visitor.get(), next.get() })
+        QCOMPARE(stays->state(), QAbstractSocket::ConnectedState);
+    visitor->write(Request);
+    QTRY_COMPARE_WITH_TIMEOUT(rec.finished.size(), size_t(2), 5000);
+    QCOMPARE(rec.finished.back().request, Request);
 }
 
 void tst_Listener::sourceKey_data()
