@@ -7,7 +7,12 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -15,8 +20,22 @@ constexpr qint64 MaxPemBytes = 1 << 20;
 
 QByteArray readPem(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Opened without waiting and read only when it is a regular file: a FIFO or a device named
+    // here would otherwise hold the thread that serves the visitors.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+        return {};
+    }
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        *error = QStringLiteral("not a regular file");
+        return {};
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         *error = file.errorString();
         return {};
     }

@@ -434,6 +434,16 @@ void tst_ListenerTls::unusableFilesReported()
     clock.advance(1000);
     QVERIFY(credentials.configuration());
     QVERIFY(log.last().endsWith(u" holds no usable private key"_qs));
+    // A FIFO named as the certificate (no writer: opening it for reading would wait forever) is
+    // refused at once, as is a folder.
+    const QString fifo = m_dir.filePath(u"cert.fifo"_qs);
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    for (const QString &notAFile : { fifo, m_dir.path() }) {
+        files = { notAFile, key };
+        clock.advance(1000);
+        QVERIFY(!credentials.configuration());
+        QCOMPARE(log.last(), u"TLS certificate "_qs + notAFile + u" not used: not a regular file"_qs);
+    }
     // No files at all: no TLS, nothing logged.
     files = {};
     const qsizetype lines = log.size();
