@@ -120,12 +120,22 @@ bool Shell::RunStartup()
     modMain::PrepareControls();
     if (!m_locked) {
         if (!m_instance->tryLock()) {
-            MessageBox::show(nullptr, QMessageBox::Information, QStringLiteral("Vistelle"),
-                QStringLiteral("Already running, exiting."), QMessageBox::Ok, QMessageBox::Ok,
-                [this](QMessageBox::StandardButton) { emit finished(0); });
+            // The user started it again because no window is in sight: the running one shows its
+            // window, and this one leaves quietly. Only when it does not answer is the user told.
+            m_instance->askRunningToShow([this](bool shown) {
+                if (shown) {
+                    emit finished(0);
+                    return;
+                }
+                MessageBox::show(nullptr, QMessageBox::Information, QStringLiteral("Vistelle"),
+                    QStringLiteral("Already running, exiting."), QMessageBox::Ok, QMessageBox::Ok,
+                    [this](QMessageBox::StandardButton) { emit finished(0); });
+            });
             return false;
         }
         m_locked = true;
+        m_instance->listenForOthers();
+        connect(m_instance.get(), &SingleInstance::showRequested, this, &Shell::showRequestedWindow);
     }
     ++m_startup.runCounter;
     const ConnectionState::Result state = m_connection->query();
@@ -153,10 +163,10 @@ bool Shell::RunStartup()
     // Into the tray. Where minimising would hide the window anyway it is hidden at once: asking
     // the window manager to iconify a window that is withdrawn a moment later let its late answer
     // minimise the window again when the tray brought it back, and at times left it iconified.
+    // Without a tray it stays an ordinary window: minimised, it could only be found through the
+    // desktop's overview.
     if (m_container->hidesWhenMinimized())
         m_container->hide();
-    else
-        m_container->showMinimized();
 
     m_popup->lblCaption->setText(QStringLiteral("Vistelle"));
     m_popup->lblSubcaption->setText(QStringLiteral("Current IP: ") + Class1().NameToAddress(QString()));
@@ -309,6 +319,19 @@ void Shell::showWhois(const QString &hostName)
 void Shell::restoreWindow()
 {
     m_container->restoreFromTray();
+}
+
+void Shell::showRequestedWindow()
+{
+    if (m_shutDown || !m_container)
+        return;
+    // A settings window open in the main window's place is what the user gets to see.
+    if (m_settingsWindow && m_settingsWindow->isVisible()) {
+        m_settingsWindow->raise();
+        m_settingsWindow->activateWindow();
+        return;
+    }
+    restoreWindow();
 }
 
 frmSettings *Shell::settingsWindow() const

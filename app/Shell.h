@@ -103,6 +103,8 @@ private:
     void setTrayAlert(bool alert);
     void setTrayBusy(bool busy, const QString &toolTip);
     void restoreWindow();
+    // A second start asked for the window.
+    void showRequestedWindow();
     // ISettingsWindowHost
     void showMainWindow() override;
     void listenOnPort(qint16 port) override;

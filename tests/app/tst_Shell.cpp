@@ -15,6 +15,7 @@
 #include "core/SettingsStore.h"
 #include "dialogs/MessageBox.h"
 #include "dialogs/frmMsgBox.h"
+#include "engine/SingleInstance.h"
 #include "engine/VisitMonitor.h"
 #include "nettools/Class1.h"
 #include "nettools/WhoIs_Form.h"
@@ -244,7 +245,9 @@ void tst_Shell::onlineStart()
     QCOMPARE(Fixture::countContaining(log, ListeningLine + QString::number(f.port)), 1);
     QCOMPARE(Fixture::countContaining(log, QStringLiteral("Internet connection detected via  test-lan")), 1);
     QCOMPARE(Fixture::countContaining(log, QStringLiteral("No connection detected")), 0);
-    QVERIFY(shell.container()->isMinimized());
+    // Into the tray where there is one; without one, an ordinary window.
+    QCOMPARE(shell.container()->isVisible(), !shell.container()->hidesWhenMinimized());
+    QVERIFY(!shell.container()->isMinimized());
     QVERIFY(shell.tray()->IsVisible());
     QCOMPARE(shell.popup()->lblCaption->text(), QStringLiteral("Vistelle"));
     QCOMPARE(shell.popup()->lblSubcaption->text(), QStringLiteral("Current IP: ") + Class1().NameToAddress(QString()));
@@ -345,7 +348,7 @@ void tst_Shell::reconnection()
         if (onlineSteps.at(i) > 0) {
             QVERIFY(f.main->engine().listener().isListening());
             QVERIFY(f.main->engine().publisher().isEnabled());
-            QVERIFY(shell.container()->isMinimized());
+            QCOMPARE(shell.container()->isVisible(), !shell.container()->hidesWhenMinimized());
         }
     }
 }
@@ -594,14 +597,28 @@ void tst_Shell::secondInstance()
     f.start(true);
     Shell &first = f.shell();
     QSignalSpy firstFinished(&first, &Shell::finished);
+    first.container()->hide(); // in the tray, out of sight
 
+    // A second start asks the first to show its window, and ends quietly.
+    MessageBox::information(nullptr, QString(), QStringLiteral("marker"));
+    {
+        Shell second(f.services());
+        QSignalSpy secondFinished(&second, &Shell::finished);
+        QVERIFY(!second.RunStartup());
+        QVERIFY(secondFinished.wait(5000));
+        QCOMPARE(secondFinished.at(0).at(0).toInt(), 0);
+        QVERIFY(!second.container());
+        QCOMPARE(second.startup().runCounter, 0);
+    }
+    QTRY_VERIFY(first.container()->isVisible());
+    QCOMPARE(MessageBox::lastText(), QStringLiteral("marker"));
+
+    // A running instance that does not answer (its socket gone): the user is told.
+    QVERIFY(QFile::remove(SingleInstance(f.services().lockDir).socketName()));
     Shell second(f.services());
     QSignalSpy secondFinished(&second, &Shell::finished);
     QVERIFY(!second.RunStartup());
-    QCOMPARE(MessageBox::lastText(), QStringLiteral("Already running, exiting."));
-    QVERIFY(!second.container());
-    QCOMPARE(second.startup().runCounter, 0);
-
+    QTRY_COMPARE(MessageBox::lastText(), QStringLiteral("Already running, exiting."));
     // The box waits for its answer; the program ends once it is given.
     QMessageBox *box = nullptr;
     for (QWidget *w : QApplication::topLevelWidgets()) {
