@@ -49,6 +49,8 @@ void Tray::Show(bool UpDateData)
     if (UpDateData) {
         m_icon->setIcon(m_image);
         QString tip = tipText(m_toolTip);
+        if (!m_stateLine.isEmpty())
+            tip += u'\n' + m_stateLine;
         // The tray shows a tip that looks like markup as rich text; keep it literal.
         if (Qt::mightBeRichText(tip))
             tip = QStringLiteral("<p style='white-space:pre'>") + tip.toHtmlEscaped() + QStringLiteral("</p>");
@@ -62,6 +64,11 @@ void Tray::Show(bool UpDateData)
         m_icon->hide();
         m_visible = false;
     }
+}
+
+void Tray::setStateLine(const QString &text)
+{
+    m_stateLine = text.left(StateLineLength);
 }
 
 void Tray::nameIconWindow()

@@ -37,6 +37,12 @@ public:
     QString TrayToolTip() const { return m_toolTip; }
     void setTrayToolTip(const QString &text);
 
+    // A second line under the tip: the program's state ("Listening on port 8080 · 12 visits
+    // today", or what is wrong), at most StateLineLength characters; empty: none.
+    QString stateLine() const { return m_stateLine; }
+    void setStateLine(const QString &text);
+    static constexpr int StateLineLength = 200;
+
     // 0: LeftClick / RightClick; 1: MouseClick(button). Other values are clamped to 0 or 1.
     int EventMode() const { return m_eventMode; }
     void setEventMode(int mode);
@@ -72,6 +78,7 @@ signals:
 private:
     void nameIconWindow();
     const Clock &m_clock;
+    QString m_stateLine;
     QSystemTrayIcon *m_icon;
     QIcon m_image;
     QString m_toolTip = QStringLiteral(" Tray Icon ");

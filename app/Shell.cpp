@@ -26,6 +26,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QThreadPool>
+#include <QTimer>
 
 namespace {
 Shell *g_shell = nullptr;
@@ -98,6 +99,16 @@ frmMain *Shell::mainWindow()
         connect(engine, &VisitMonitor::startupRequested, this, &Shell::RunStartup);
         connect(engine, &VisitMonitor::restoreWindowRequested, this, &Shell::restoreWindow);
         connect(engine, &VisitMonitor::openDocumentRequested, this, &Shell::OpenDocument);
+        connect(engine, &VisitMonitor::listenProblemChanged, this, &Shell::showListenProblem);
+        // The tray's state line follows the visits, at most once a second.
+        m_stateTimer = new QTimer(this);
+        m_stateTimer->setSingleShot(true);
+        m_stateTimer->setInterval(1000);
+        connect(m_stateTimer, &QTimer::timeout, this, &Shell::refreshTrayState);
+        connect(engine, &VisitMonitor::visitListed, m_stateTimer, [this] {
+            if (!m_stateTimer->isActive())
+                m_stateTimer->start();
+        });
     }
     m_main = new frmMain(*m_engine);
     m_container->host(m_main);
@@ -159,6 +170,7 @@ bool Shell::RunStartup()
     m_container->show();
     frmMain *main = mainWindow();
     main->listenOnConfiguredPort();
+    refreshTrayState();
     main->show();
     // Into the tray. Where minimising would hide the window anyway it is hidden at once: asking
     // the window manager to iconify a window that is withdrawn a moment later let its late answer
@@ -282,12 +294,38 @@ void Shell::OpenDocument(const QString &path)
             QStringLiteral("File Not Found on path ") + path);
 }
 
+QIcon Shell::restingTrayImage() const
+{
+    return m_engine && !m_engine->listenProblem().isEmpty() ? m_container->picIconWarning : m_container->picIcon;
+}
+
 void Shell::setTrayAlert(bool alert)
 {
     if (!m_tray || !m_container)
         return;
-    m_tray->setTrayImage(alert ? m_container->picIconAlert : m_container->picIcon);
+    m_tray->setTrayImage(alert ? m_container->picIconAlert : restingTrayImage());
     m_tray->Show(true);
+}
+
+void Shell::refreshTrayState()
+{
+    if (!m_tray || !m_container || !m_engine)
+        return;
+    m_tray->setStateLine(m_engine->stateLine());
+    m_tray->Show(true);
+}
+
+void Shell::showListenProblem(const QString &problem)
+{
+    if (!m_tray || !m_container)
+        return;
+    m_tray->setTrayImage(restingTrayImage());
+    refreshTrayState();
+    // Where the user looks: the main window comes up with the error line, once per start.
+    if (!problem.isEmpty() && !m_listenProblemShown) {
+        m_listenProblemShown = true;
+        restoreWindow();
+    }
 }
 
 void Shell::setTrayBusy(bool busy, const QString &toolTip)
@@ -295,7 +333,7 @@ void Shell::setTrayBusy(bool busy, const QString &toolTip)
     if (!m_tray || !m_container)
         return;
     m_tray->setTrayToolTip(toolTip);
-    m_tray->setTrayImage(busy ? m_container->Picture1 : m_container->picIcon);
+    m_tray->setTrayImage(busy ? m_container->Picture1 : restingTrayImage());
     m_tray->Show(true);
 }
 

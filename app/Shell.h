@@ -8,6 +8,7 @@
 #include "publish/HostManagerHost.h"
 #include "publish/SettingsWindowHost.h"
 
+#include <QIcon>
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
@@ -15,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+class QTimer;
 class SettingsStore;
 class SingleInstance;
 class SoundOutput;
@@ -105,6 +107,10 @@ private:
     void restoreWindow();
     // A second start asked for the window.
     void showRequestedWindow();
+    // Listening failed (or works again): the tray's picture and state, the window once a start.
+    void showListenProblem(const QString &problem);
+    void refreshTrayState();
+    QIcon restingTrayImage() const;
     // ISettingsWindowHost
     void showMainWindow() override;
     void listenOnPort(qint16 port) override;
@@ -133,4 +139,6 @@ private:
     QPointer<frmMain2> m_hostManager;
     bool m_shutDown = false;
     bool m_locked = false;
+    bool m_listenProblemShown = false;
+    QTimer *m_stateTimer = nullptr;
 };

@@ -4,6 +4,7 @@
 #include "alerts/Tray.h"
 #include "core/Console.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QEvent>
 #include <QStyle>
@@ -17,6 +18,8 @@ frmContainer::frmContainer(Tray *tray, QWidget *parent)
     , picIcon(AlertIcons::normalTrayIcon())
     , picIconAlert(AlertIcons::alertTrayIcon())
     , Picture1(QIcon::fromTheme(QStringLiteral("view-refresh"), AlertIcons::alertTrayIcon()))
+    , picIconWarning(QIcon::fromTheme(
+          QStringLiteral("dialog-warning"), QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning)))
     , m_tray(tray)
 {
     setObjectName(QStringLiteral("frmContainer"));

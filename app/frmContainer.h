@@ -24,6 +24,7 @@ public:
     QIcon picIcon;
     QIcon picIconAlert;
     QIcon Picture1;
+    QIcon picIconWarning; // visits cannot arrive (the port cannot be used)
 
     // Tray left click: normal size, shown, in front.
     void restoreFromTray();

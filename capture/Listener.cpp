@@ -149,6 +149,11 @@ bool Listener::listen(qint16 port, QString *error)
     return true;
 }
 
+QAbstractSocket::SocketError Listener::lastListenError() const
+{
+    return m_server->serverError();
+}
+
 void Listener::close()
 {
     if (m_acceptNotifier) {

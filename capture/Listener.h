@@ -2,6 +2,7 @@
 
 #include "core/Clock.h"
 
+#include <QAbstractSocket>
 #include <QByteArray>
 #include <QHash>
 #include <QObject>
@@ -81,6 +82,8 @@ public:
     // Stops listening (open connections stay), then listens on port (0: any free port).
     // On failure returns false with the platform's description in *error.
     bool listen(qint16 port, QString *error);
+    // Why the last listen() failed.
+    QAbstractSocket::SocketError lastListenError() const;
     // Stops listening; open connections are closed without being reported.
     void close();
 

@@ -23,6 +23,7 @@
 #include "publish/UpdateCheck.h"
 #include "publish/modXMLHTTP.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QLocale>
 #include <QTimer>
@@ -190,13 +191,48 @@ void VisitMonitor::ListenOnPort(qint16 PortNum)
     QString error;
     if (!m_listener->listen(PortNum, &error)) {
         PutLog(QStringLiteral("Bind error: ") + error);
+        m_listeningPort = -1;
+        m_listenProblem = listenProblemText(PortNum, m_listener->lastListenError(), error);
+        PutLog(m_listenProblem);
+        emit listenProblemChanged(m_listenProblem);
         return;
+    }
+    m_listeningPort = PortNum;
+    if (!m_listenProblem.isEmpty()) {
+        m_listenProblem.clear();
+        emit listenProblemChanged(QString());
     }
     // Certificates are ordered once the listener can answer the CA's challenges.
     if (!m_keeperStarted) {
         m_keeperStarted = true;
         m_keeper->start();
     }
+}
+
+QString VisitMonitor::listenProblemText(qint16 port, QAbstractSocket::SocketError error, const QString &description)
+{
+    const QString number = QString::number(port);
+    if (error == QAbstractSocket::SocketAccessError && port > 0 && port < 1024)
+        return QStringLiteral("Port %1 needs the permission to use ports below 1024: choose a port from 1024 in "
+                              "Settings, or run: sudo setcap cap_net_bind_service=+ep %2")
+            .arg(number, QCoreApplication::applicationFilePath());
+    if (error == QAbstractSocket::AddressInUseError)
+        return QStringLiteral("Port %1 is used by another program: choose another port in Settings, or end that "
+                              "program")
+            .arg(number);
+    return QStringLiteral("Vistelle cannot listen on port %1 (%2): choose another port in Settings")
+        .arg(number, description);
+}
+
+QString VisitMonitor::stateLine() const
+{
+    if (!m_listenProblem.isEmpty())
+        return m_listenProblem;
+    if (m_listeningPort < 0)
+        return QStringLiteral("Not listening");
+    const QString visits
+        = m_visitDay == m_clock->currentDateTime().date() ? QString::number(m_visitsToday) : QStringLiteral("0");
+    return QStringLiteral("Listening on port %1 \u00b7 %2 visits today").arg(m_listeningPort).arg(visits);
 }
 
 void VisitMonitor::listenOnConfiguredPort()
@@ -279,6 +315,11 @@ bool VisitMonitor::dynamicDnsOff() const
 int VisitMonitor::addVisit(const QDateTime &time, const QString &address, const QString &page)
 {
     const VisitorListModel::Counted counted = m_model->addVisit(time, address, page);
+    if (time.date() != m_visitDay) {
+        m_visitDay = time.date();
+        m_visitsToday = 0;
+    }
+    ++m_visitsToday;
     emit visitListed(counted.newAddress, counted.newPage);
     return m_model->rowCount() - 1;
 }

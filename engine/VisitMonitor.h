@@ -9,6 +9,8 @@
 #include "publish/AddressUpdater.h"
 #include "publish/ConnectionMonitor.h"
 
+#include <QAbstractSocket>
+#include <QDate>
 #include <QObject>
 
 #include <memory>
@@ -92,6 +94,13 @@ public:
     // The "Listen on port" icon: listens again when online.
     void listenIfOnline();
 
+    // What keeps visits away, for the user (empty while listening): set when listening fails.
+    QString listenProblem() const { return m_listenProblem; }
+    // The text for a failed listen on port: what failed and what to do.
+    static QString listenProblemText(qint16 port, QAbstractSocket::SocketError error, const QString &description);
+    // The state in a line: "Listening on port 8080 · 12 visits today", or the problem.
+    QString stateLine() const;
+
     Listener &listener() { return *m_listener; }
     EventLogLines &log() { return *m_log; }
     VisitorListModel &visitorModel() { return *m_model; }
@@ -129,6 +138,8 @@ signals:
     void restoreWindowRequested();
     // The update check asks for a page to be opened with the desktop's handler.
     void openDocumentRequested(const QString &pathOrUrl);
+    // Listening failed (problem: what failed and what to do) or works again (problem empty).
+    void listenProblemChanged(const QString &problem);
 
 private:
     void onRequestFinished(const QByteArray &request, const QString &remoteAddress, bool tls);
@@ -186,5 +197,9 @@ private:
     QTimer *Timer1 = nullptr;
     QTimer *Timer2 = nullptr;
     QTimer *m_memoryTimer = nullptr;
+    QString m_listenProblem;
+    qint16 m_listeningPort = -1;
+    QDate m_visitDay; // the day m_visitsToday counts
+    int m_visitsToday = 0;
     static constexpr int MemoryReturnMs = 30'000;
 };

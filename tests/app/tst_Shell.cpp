@@ -210,6 +210,7 @@ private slots:
     void reconnection();
     void listenPort_data();
     void listenPort();
+    void failedBindIsVisible();
     void shutDown();
     void notificationOptions();
     void writeIp_data();
@@ -405,6 +406,34 @@ void tst_Shell::listenPort()
         QCOMPARE(Fixture::countContaining(log, bindError), 1);
         QVERIFY(!f.main->engine().listener().isListening());
     }
+}
+
+// A port that cannot be used shows where the user looks: the window comes up with the error line
+// and what to do, and the tray shows a warning picture and says the same.
+void tst_Shell::failedBindIsVisible()
+{
+    Fixture f;
+    QTcpServer other;
+    QVERIFY(other.listen(QHostAddress::Any, f.port));
+    f.start(true);
+    Shell &shell = f.shell();
+    const QString problem = QStringLiteral("Port %1 is used by another program: choose another port in Settings, or "
+                                           "end that program")
+                                .arg(f.port);
+    QCOMPARE(Fixture::countContaining(f.log(), problem), 1);
+    QVERIFY(shell.container()->isVisible() && !shell.container()->isMinimized());
+    QCOMPARE(shell.tray()->TrayImage().cacheKey(), shell.container()->picIconWarning.cacheKey());
+    QCOMPARE(shell.tray()->stateLine(), problem);
+
+    // Free again: listening clears the warning.
+    other.close();
+    f.main->ListenOnPort(qint16(f.port));
+    QVERIFY(f.main->engine().listener().isListening());
+    QCOMPARE(shell.tray()->TrayImage().cacheKey(), shell.container()->picIcon.cacheKey());
+    QCOMPARE(shell.tray()->stateLine(), QStringLiteral("Listening on port %1 \u00b7 0 visits today").arg(f.port));
+    QVERIFY(VisitMonitor::listenProblemText(80, QAbstractSocket::SocketAccessError, QStringLiteral("denied"))
+                .startsWith(QStringLiteral("Port 80 needs the permission to use ports below 1024: choose a port from "
+                                           "1024 in Settings, or run: sudo setcap cap_net_bind_service=+ep ")));
 }
 
 void tst_Shell::shutDown()
