@@ -7,7 +7,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6opengl6-dev libqt6svg6
           libcurl4-openssl-dev libssl-dev libasound2-dev libsndfile1-dev libgl-dev libsqlite3-dev qt6-charts-dev
-          libpsl-dev publicsuffix
+          libpsl-dev publicsuffix libcap2-bin
           sound-theme-freedesktop alsa-utils ca-certificates)
 fuzz_packages=(clang-14 libfuzzer-14-dev llvm-14)
 if [[ "${1:-}" == "--test" ]]; then

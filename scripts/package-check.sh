@@ -115,11 +115,13 @@ root=$work/root
 mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/triggers"
 touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
 # The root holds only these packages, so the system libraries they depend on come from outside.
-# The root has no shell for vistelle-headless's maintainer scripts (they enable and start the
-# service): that package is unpacked, not configured.
+# The root has no shell: maintainer scripts run outside it (chrootless, DPKG_ROOT set), as at the
+# purge below. vistelle-headless's (they enable and start the service) are not run at all: that
+# package is unpacked, not configured.
 headless_deb=${debs[1]}
 others=("${debs[@]:0:1}" "${debs[@]:2}")
-dpkg --root="$root" --force-depends --log=/dev/null -i "${others[@]}" >"$work/dpkg.log" 2>&1 &&
+DPKG_ROOT=$root dpkg --root="$root" --force-depends --force-script-chrootless --log=/dev/null -i "${others[@]}" \
+    >"$work/dpkg.log" 2>&1 &&
     dpkg --root="$root" --force-depends --log=/dev/null --unpack "$headless_deb" >>"$work/dpkg.log" 2>&1 || {
     cat "$work/dpkg.log"
     fail "dpkg -i into $root"
@@ -143,6 +145,9 @@ for f in /usr/bin/vistelle "$libdir/libVeilixControl.so.1" "$libdir/libVeilixCon
     [[ -e "$root$f" ]] || fail "not installed: $f"
 done
 [[ $(file -b "$root/usr/bin/vistelle") == *", stripped"* ]] || fail "/usr/bin/vistelle is not stripped"
+# The postinst let the program listen on port 80: the one capability, nothing else.
+caps=$(getcap "$root/usr/bin/vistelle")
+[[ "$caps" == "$root/usr/bin/vistelle cap_net_bind_service=ep" ]] || fail "capability of /usr/bin/vistelle: '$caps'"
 # The documentation the manual page points to.
 for doc in README.md docs/architecture.md docs/history-window.png; do
     [[ -f "$root/usr/share/doc/vistelle/$doc" ]] || fail "no /usr/share/doc/vistelle/$doc"
