@@ -165,7 +165,7 @@ run_installed "$root/usr/bin/vistelle" "$root/usr/share/vistelle" LD_LIBRARY_PAT
 # The server program: no Qt Gui, no Qt Widgets, and it works the same.
 linked=$(ldd "$root/usr/bin/vistelled")
 ! grep -qE "libQt6(Gui|Widgets)" <<<"$linked" || fail "vistelled links Qt Gui or Qt Widgets"
-[[ $(XDG_RUNTIME_DIR="$work/run" "$root/usr/bin/vistelled" --version) == "vistelled $version" ]] ||
+[[ $(XDG_RUNTIME_DIR="$work/run" "$root/usr/bin/vistelled" --version | head -n 1) == "vistelled $version" ]] ||
     fail "vistelled --version from the root"
 run_installed "$root/usr/bin/vistelled" "$root/usr/share/vistelle"
 DPKG_ROOT=$root dpkg --root="$root" --log=/dev/null --force-script-chrootless --purge vistelle-headless vistelle libveilixcontrol-dev \
