@@ -21,9 +21,11 @@
 #include "publish/frmMain2.h"
 #include "publish/frmSettings.h"
 
+#include <QAction>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QLabel>
+#include <QMenu>
 #include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
@@ -57,6 +59,9 @@ Shell::~Shell()
     m_engine.reset();
     delete m_container;
     delete m_popup;
+    if (m_tray && m_tray->trayIcon())
+        m_tray->trayIcon()->setContextMenu(nullptr);
+    m_trayMenu.reset();
     delete m_tray;
     if (g_shell == this)
         g_shell = nullptr;
@@ -75,6 +80,70 @@ void Shell::ensureContainer()
     m_container = new frmContainer(m_tray);
     connect(m_container, &frmContainer::closeRequested, this, &Shell::ShutDown);
     m_popup = new frmTrayNotification(*m_services.clock);
+    buildTrayMenu();
+}
+
+void Shell::buildTrayMenu()
+{
+    // The right button's menu (the left one keeps restoring the window). Qt shows it on X11 trays
+    // and hands it to StatusNotifierItem hosts.
+    m_trayMenu = std::make_unique<QMenu>();
+    m_trayMenu->setObjectName(QStringLiteral("trayMenu"));
+    QAction *showHide = m_trayMenu->addAction(QStringLiteral("Show"));
+    showHide->setObjectName(QStringLiteral("trayShowHide"));
+    connect(showHide, &QAction::triggered, this, [this] {
+        if (!m_container)
+            return;
+        if (m_container->isVisible() && !m_container->isMinimized())
+            m_container->hide();
+        else
+            restoreWindow();
+    });
+    QMenu *pause = m_trayMenu->addMenu(QStringLiteral("Pause Alerts"));
+    pause->setObjectName(QStringLiteral("trayPause"));
+    QAction *hour = pause->addAction(QStringLiteral("For One Hour"));
+    hour->setObjectName(QStringLiteral("trayPauseHour"));
+    connect(hour, &QAction::triggered, this, [this] {
+        if (m_engine)
+            m_engine->pauseAlerts(VisitMonitor::PauseHourMs);
+    });
+    QAction *untilResumed = pause->addAction(QStringLiteral("Until Resumed"));
+    untilResumed->setObjectName(QStringLiteral("trayPauseUntilResumed"));
+    connect(untilResumed, &QAction::triggered, this, [this] {
+        if (m_engine)
+            m_engine->pauseAlerts(-1);
+    });
+    QAction *resume = m_trayMenu->addAction(QStringLiteral("Resume Alerts"));
+    resume->setObjectName(QStringLiteral("trayResume"));
+    connect(resume, &QAction::triggered, this, [this] {
+        if (m_engine)
+            m_engine->resumeAlerts();
+    });
+    m_trayMenu->addSeparator();
+    connect(m_trayMenu->addAction(QStringLiteral("History...")), &QAction::triggered, this, &Shell::showHistory);
+    connect(
+        m_trayMenu->addAction(QStringLiteral("Settings...")), &QAction::triggered, this, &Shell::showServerSettings);
+    connect(m_trayMenu->addAction(QStringLiteral("Notification Options...")), &QAction::triggered, this,
+        &Shell::showNotifySettings);
+    m_trayMenu->addSeparator();
+    QAction *quit = m_trayMenu->addAction(QStringLiteral("Quit"));
+    quit->setObjectName(QStringLiteral("trayQuit"));
+    connect(quit, &QAction::triggered, this, &Shell::ShutDown);
+    connect(m_trayMenu.get(), &QMenu::aboutToShow, this, &Shell::updateTrayMenu);
+    updateTrayMenu();
+    m_tray->trayIcon()->setContextMenu(m_trayMenu.get());
+}
+
+void Shell::updateTrayMenu()
+{
+    if (!m_trayMenu)
+        return;
+    const bool shown = m_container && m_container->isVisible() && !m_container->isMinimized();
+    m_trayMenu->findChild<QAction *>(QStringLiteral("trayShowHide"))
+        ->setText(shown ? QStringLiteral("Hide") : QStringLiteral("Show"));
+    const bool paused = m_engine && m_engine->alertsPaused();
+    m_trayMenu->findChild<QMenu *>(QStringLiteral("trayPause"))->menuAction()->setVisible(!paused);
+    m_trayMenu->findChild<QAction *>(QStringLiteral("trayResume"))->setVisible(paused);
 }
 
 frmMain *Shell::mainWindow()

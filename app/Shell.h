@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+class QMenu;
 class QTimer;
 class SettingsStore;
 class SingleInstance;
@@ -111,6 +112,8 @@ private:
     void showListenProblem(const QString &problem);
     void refreshTrayState();
     QIcon restingTrayImage() const;
+    void buildTrayMenu();
+    void updateTrayMenu();
     // ISettingsWindowHost
     void showMainWindow() override;
     void listenOnPort(qint16 port) override;
@@ -130,6 +133,7 @@ private:
     std::unique_ptr<VisitMonitor> m_engine;
     frmHistory *m_historyWindow = nullptr;
     Tray *m_tray = nullptr;
+    std::unique_ptr<QMenu> m_trayMenu;
     frmContainer *m_container = nullptr;
     frmMain *m_main = nullptr;
     frmTrayNotification *m_popup = nullptr;

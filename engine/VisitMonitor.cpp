@@ -28,6 +28,8 @@
 #include <QLocale>
 #include <QTimer>
 
+#include <limits>
+
 namespace {
 const QString CurrentIp = QStringLiteral(" Current IP:");
 } // namespace
@@ -333,13 +335,42 @@ void VisitMonitor::appendCountry(int row, const QString &country)
 
 void VisitMonitor::playSound(const QString &fileName)
 {
-    if (m_sound)
+    if (m_sound && !alertsPaused())
         m_sound->playAsync(fileName);
 }
 
 void VisitMonitor::showPopup(const QString &caption, const QString &subcaption)
 {
-    emit popupRequested(caption, subcaption);
+    if (!alertsPaused())
+        emit popupRequested(caption, subcaption);
+}
+
+void VisitMonitor::pauseAlerts(qint64 forMs)
+{
+    m_pausedUntilMs = forMs < 0 ? std::numeric_limits<qint64>::max() : m_clock->monotonicMs() + forMs;
+    PutLog(forMs < 0 ? QStringLiteral("Alerts paused until resumed")
+                     : QStringLiteral("Alerts paused for %1 minutes").arg(forMs / 60'000));
+    emit alertsPausedChanged(true);
+}
+
+void VisitMonitor::resumeAlerts()
+{
+    if (m_pausedUntilMs < 0)
+        return;
+    m_pausedUntilMs = -1;
+    PutLog(QStringLiteral("Alerts resumed"));
+    emit alertsPausedChanged(false);
+}
+
+bool VisitMonitor::alertsPaused() const
+{
+    if (m_pausedUntilMs < 0)
+        return false;
+    if (m_clock->monotonicMs() < m_pausedUntilMs)
+        return true;
+    // The pause ran out.
+    const_cast<VisitMonitor *>(this)->resumeAlerts();
+    return false;
 }
 
 std::optional<QString> VisitMonitor::country(const QString &address)

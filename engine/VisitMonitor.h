@@ -94,6 +94,13 @@ public:
     // The "Listen on port" icon: listens again when online.
     void listenIfOnline();
 
+    // Pausing alerts: visits give no popup and no sound (they are still logged, listed, counted
+    // and stored) for forMs milliseconds, or until resumed when forMs is negative.
+    void pauseAlerts(qint64 forMs);
+    void resumeAlerts();
+    bool alertsPaused() const;
+    static constexpr qint64 PauseHourMs = 3600 * 1000;
+
     // What keeps visits away, for the user (empty while listening): set when listening fails.
     QString listenProblem() const { return m_listenProblem; }
     // The text for a failed listen on port: what failed and what to do.
@@ -138,6 +145,8 @@ signals:
     void restoreWindowRequested();
     // The update check asks for a page to be opened with the desktop's handler.
     void openDocumentRequested(const QString &pathOrUrl);
+    // Alerts were paused or resumed (also when a pause ran out, noticed at the next visit).
+    void alertsPausedChanged(bool paused);
     // Listening failed (problem: what failed and what to do) or works again (problem empty).
     void listenProblemChanged(const QString &problem);
 
@@ -198,6 +207,7 @@ private:
     QTimer *Timer2 = nullptr;
     QTimer *m_memoryTimer = nullptr;
     QString m_listenProblem;
+    qint64 m_pausedUntilMs = -1; // monotonic; -1: not paused; max: until resumed
     qint16 m_listeningPort = -1;
     QDate m_visitDay; // the day m_visitsToday counts
     int m_visitsToday = 0;

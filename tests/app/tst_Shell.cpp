@@ -17,6 +17,7 @@
 #include "dialogs/frmMsgBox.h"
 #include "engine/SingleInstance.h"
 #include "engine/VisitMonitor.h"
+#include "history/frmHistory.h"
 #include "nettools/Class1.h"
 #include "nettools/WhoIs_Form.h"
 #include "publish/ConnectionMonitor.h"
@@ -29,12 +30,14 @@
 #include "tests/nettools/FakeWhoisServer.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -211,6 +214,7 @@ private slots:
     void listenPort_data();
     void listenPort();
     void failedBindIsVisible();
+    void trayMenu();
     void shutDown();
     void notificationOptions();
     void writeIp_data();
@@ -434,6 +438,57 @@ void tst_Shell::failedBindIsVisible()
     QVERIFY(VisitMonitor::listenProblemText(80, QAbstractSocket::SocketAccessError, QStringLiteral("denied"))
                 .startsWith(QStringLiteral("Port 80 needs the permission to use ports below 1024: choose a port from "
                                            "1024 in Settings, or run: sudo setcap cap_net_bind_service=+ep ")));
+}
+
+// The tray's right-button menu: each item does what it says.
+void tst_Shell::trayMenu()
+{
+    Fixture f;
+    f.start(true);
+    Shell &shell = f.shell();
+    QMenu *menu = shell.tray()->trayIcon()->contextMenu();
+    QVERIFY(menu);
+    const auto texts = [menu] {
+        emit menu->aboutToShow();
+        QStringList visible;
+        for (QAction *action : menu->actions()) {
+            if (action->isVisible() && !action->isSeparator())
+                visible << action->text();
+        }
+        return visible;
+    };
+    const auto action = [menu](const char *name) { return menu->findChild<QAction *>(QString::fromLatin1(name)); };
+    shell.container()->show();
+    QCOMPARE(texts(),
+        (QStringList { QStringLiteral("Hide"), QStringLiteral("Pause Alerts"), QStringLiteral("History..."),
+            QStringLiteral("Settings..."), QStringLiteral("Notification Options..."), QStringLiteral("Quit") }));
+
+    action("trayPauseHour")->trigger();
+    QVERIFY(f.main->engine().alertsPaused());
+    QCOMPARE(texts().at(1), QStringLiteral("Resume Alerts"));
+    action("trayResume")->trigger();
+    QVERIFY(!f.main->engine().alertsPaused());
+    action("trayPauseUntilResumed")->trigger();
+    f.clock.advance(VisitMonitor::PauseHourMs * 24);
+    QVERIFY(f.main->engine().alertsPaused());
+    action("trayResume")->trigger();
+
+    action("trayShowHide")->trigger();
+    QVERIFY(!shell.container()->isVisible());
+    QCOMPARE(texts().first(), QStringLiteral("Show"));
+    action("trayShowHide")->trigger();
+    QVERIFY(shell.container()->isVisible());
+
+    for (const QString &item : { QStringLiteral("History..."), QStringLiteral("Notification Options...") }) {
+        for (QAction *a : menu->actions()) {
+            if (a->text() == item)
+                a->trigger();
+        }
+    }
+    QTRY_VERIFY(shell.historyWindow() && shell.historyWindow()->isVisible());
+    QSignalSpy finished(&shell, &Shell::finished);
+    action("trayQuit")->trigger();
+    QTRY_COMPARE(finished.size(), 1);
 }
 
 void tst_Shell::shutDown()

@@ -109,9 +109,34 @@ void tst_VisitMonitor::visitEndToEnd()
     QCOMPARE(popups.at(0).at(0).toString(), QStringLiteral("Testland"));
     QCOMPARE(e.sound.visits.size(), 1);
 
+    // Alerts paused for an hour: the next visit is listed and stored without popup or sound;
+    // after the hour they come back.
+    const auto visit = [&](const char *page) {
+        QTcpSocket next;
+        next.connectToHost(QHostAddress::LocalHost, e.engine->listener().serverPort());
+        QVERIFY(next.waitForConnected(5000));
+        next.write("GET /t.gif HTTP/1.1\r\nHost: pc.example\r\nReferer: https://site.example/");
+        next.write(page);
+        next.write("\r\n\r\n");
+        const qsizetype before = listed.size();
+        QTRY_COMPARE_WITH_TIMEOUT(listed.size(), before + 1, 10000);
+    };
+    e.engine->pauseAlerts(VisitMonitor::PauseHourMs);
+    visit("paused");
+    QCOMPARE(popups.size(), 1);
+    QCOMPARE(e.sound.visits.size(), 1);
+    e.clock.advance(VisitMonitor::PauseHourMs);
+    visit("again");
+    QCOMPARE(popups.size(), 2);
+    QCOMPARE(e.sound.visits.size(), 2);
+    QVERIFY(!e.engine->alertsPaused());
+
     // Shutting down writes what still waits for the history.
-    const QList<HistoryRow> rows = e.storedAfterShutDown();
-    QCOMPARE(rows.size(), 1);
+    QList<HistoryRow> rows = e.storedAfterShutDown();
+    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows[1].page, QStringLiteral("https://site.example/paused"));
+    rows.removeFirst(); // newest first: the first visit is the last row
+    rows.removeFirst();
     QCOMPARE(rows[0].address, QStringLiteral("127.0.0.1"));
     QCOMPARE(rows[0].country, QStringLiteral("Testland"));
     QCOMPARE(rows[0].page, QStringLiteral("https://site.example/pricing"));
@@ -171,7 +196,10 @@ void tst_VisitMonitor::takenPortLogsBindError()
     QVERIFY(other.listen(QHostAddress::Any, TestUtil::freePort16()));
     Engine e;
     e.engine->ListenOnPort(qint16(other.serverPort()));
-    QCOMPARE(e.lines.size(), 2);
+    QCOMPARE(e.lines.size(), 3);
+    QVERIFY(e.lines[2].endsWith(QStringLiteral("Port %1 is used by another program: choose another port in Settings, "
+                                               "or end that program")
+                                    .arg(other.serverPort())));
     QVERIFY(e.lines[0].endsWith(
         QStringLiteral("] Listening for connections on port: ") + QString::number(other.serverPort())));
     QVERIFY2(e.lines[1].contains(QStringLiteral("] Bind error: ")), qPrintable(e.lines[1]));
