@@ -169,6 +169,15 @@ frmMain *Shell::mainWindow()
         connect(engine, &VisitMonitor::restoreWindowRequested, this, &Shell::restoreWindow);
         connect(engine, &VisitMonitor::openDocumentRequested, this, &Shell::OpenDocument);
         connect(engine, &VisitMonitor::listenProblemChanged, this, &Shell::showListenProblem);
+        connect(engine, &VisitMonitor::certificateTroubleChanged, this, [this](const QString &trouble) {
+            if (!m_tray || !m_container)
+                return;
+            m_tray->setTrayImage(restingTrayImage());
+            refreshTrayState();
+            // One popup for each new trouble; the tray keeps the warning until it is resolved.
+            if (!trouble.isEmpty())
+                showPopup(QStringLiteral("TLS certificate"), trouble);
+        });
         // The tray's state line follows the visits, at most once a second.
         m_stateTimer = new QTimer(this);
         m_stateTimer->setSingleShot(true);
@@ -365,7 +374,9 @@ void Shell::OpenDocument(const QString &path)
 
 QIcon Shell::restingTrayImage() const
 {
-    return m_engine && !m_engine->listenProblem().isEmpty() ? m_container->picIconWarning : m_container->picIcon;
+    const bool trouble
+        = m_engine && (!m_engine->listenProblem().isEmpty() || !m_engine->certificateTrouble().isEmpty());
+    return trouble ? m_container->picIconWarning : m_container->picIcon;
 }
 
 void Shell::setTrayAlert(bool alert)

@@ -63,8 +63,15 @@ VisitMonitor::VisitMonitor(Services services, QObject *parent)
                               "to serve new visitors")
                    .arg(FileLimits::current()));
     });
-    connect(m_listener, &Listener::tlsHandshakeFailed, this,
-        [this](const QString &reason) { PutLog(QStringLiteral("TLS handshake failed: ") + reason); });
+    connect(m_listener, &Listener::tlsHandshakeFailed, this, [this](const QString &reason) {
+        PutLog(QStringLiteral("TLS handshake failed: ") + reason);
+        // The first of a run is told where the user looks; a TLS visit later resolves it.
+        if (!m_handshakeTroubleTold) {
+            m_handshakeTroubleTold = true;
+            setCertificateTrouble(QStringLiteral("A browser refused the TLS connection (") + reason
+                + QStringLiteral("): is the certificate valid for the watched pages' address?"));
+        }
+    });
 
     // TLS: the files of TlsCertFile and TlsKeyFile, else the certificate the keeper obtained for
     // AcmeDomain; the keeper's HTTP-01 answers are served by the listener.
@@ -86,6 +93,13 @@ VisitMonitor::VisitMonitor(Services services, QObject *parent)
     m_listener->setTlsConfiguration([this] { return m_tls->configuration(); });
     m_listener->setAcmeChallenges(m_challenges);
     m_keeper = new CertificateKeeper(*m_settings, m_challenges, *m_clock, this);
+    connect(m_keeper, &CertificateKeeper::failed, this, [this](const QString &domain, const QString &reason) {
+        setCertificateTrouble(QStringLiteral("Could not obtain a TLS certificate for %1: %2").arg(domain, reason));
+    });
+    connect(m_keeper, &CertificateKeeper::finished, this, [this](bool ok) {
+        if (ok)
+            setCertificateTrouble(QString());
+    });
 
     // The country index is built on a worker thread from the start; a visit before it is ready
     // (or while a changed file is read again) gets the answer of the index in use.
@@ -130,6 +144,7 @@ VisitMonitor::VisitMonitor(Services services, QObject *parent)
     Timer2->setObjectName(QStringLiteral("Timer2"));
     Timer2->setInterval(AddressUpdater::IntervalMs);
     connect(Timer2, &QTimer::timeout, m_updater, &AddressUpdater::Timer2_Timer);
+    connect(Timer2, &QTimer::timeout, this, &VisitMonitor::checkCertificateExpiry);
 
     // Problems met with the settings file before the engine existed (one set aside as damaged).
     for (const QString &line : Logger::instance().takeWaiting())
@@ -230,11 +245,39 @@ QString VisitMonitor::stateLine() const
 {
     if (!m_listenProblem.isEmpty())
         return m_listenProblem;
+    if (!m_certificateTrouble.isEmpty())
+        return m_certificateTrouble;
     if (m_listeningPort < 0)
         return QStringLiteral("Not listening");
     const QString visits
         = m_visitDay == m_clock->currentDateTime().date() ? QString::number(m_visitsToday) : QStringLiteral("0");
     return QStringLiteral("Listening on port %1 \u00b7 %2 visits today").arg(m_listeningPort).arg(visits);
+}
+
+void VisitMonitor::setCertificateTrouble(const QString &trouble)
+{
+    if (trouble == m_certificateTrouble)
+        return;
+    m_certificateTrouble = trouble;
+    emit certificateTroubleChanged(trouble);
+}
+
+void VisitMonitor::checkCertificateExpiry()
+{
+    const QList<QSslCertificate> chain = m_tls->chain();
+    if (chain.isEmpty())
+        return;
+    const QDateTime expiry = chain.first().expiryDate();
+    const QDateTime now = m_clock->currentDateTime();
+    if (expiry > now.addDays(CertificateWarningDays)) {
+        if (m_certificateTrouble.startsWith(ExpiryTroublePrefix))
+            setCertificateTrouble(QString());
+        return;
+    }
+    if (m_certificateTrouble.isEmpty())
+        setCertificateTrouble(ExpiryTroublePrefix
+            + QStringLiteral(" expires on %1: renew it, or let Vistelle obtain one (AcmeDomain)")
+                  .arg(QLocale().toString(expiry.toLocalTime(), QLocale::ShortFormat)));
 }
 
 void VisitMonitor::listenOnConfiguredPort()
@@ -293,6 +336,9 @@ void VisitMonitor::onRequestFinished(const QByteArray &request, const QString &r
         m_memoryTimer->start();
     const qint64 requests = m_model->requestCount();
     m_visits->WS_Close(QString::fromUtf8(request), remoteAddress, tls);
+    // A TLS visit came through: a refused handshake noted earlier was that browser's matter.
+    if (tls && m_certificateTrouble.startsWith(HandshakeTroublePrefix))
+        setCertificateTrouble(QString());
     if (!Console::isHeadless() || m_model->requestCount() == requests || m_model->rowCount() == 0)
         return;
     // Headless, the visit's row also goes to standard output (made plain there), as the popup does.

@@ -105,6 +105,14 @@ public:
     QString listenProblem() const { return m_listenProblem; }
     // The text for a failed listen on port: what failed and what to do.
     static QString listenProblemText(qint16 port, QAbstractSocket::SocketError error, const QString &description);
+    // Trouble with TLS the user should know of (empty: none): an order or renewal that failed, a
+    // certificate that expires within CertificateWarningDays, the first refused handshake of a
+    // run. It lasts until resolved (a certificate obtained, a later one, a TLS visit).
+    QString certificateTrouble() const { return m_certificateTrouble; }
+    static constexpr int CertificateWarningDays = 7;
+    // Looks at the certificate in use; runs with Timer2.
+    void checkCertificateExpiry();
+
     // The state in a line: "Listening on port 8080 · 12 visits today", or the problem.
     QString stateLine() const;
 
@@ -145,6 +153,7 @@ signals:
     void restoreWindowRequested();
     // The update check asks for a page to be opened with the desktop's handler.
     void openDocumentRequested(const QString &pathOrUrl);
+    void certificateTroubleChanged(const QString &trouble);
     // Alerts were paused or resumed (also when a pause ran out, noticed at the next visit).
     void alertsPausedChanged(bool paused);
     // Listening failed (problem: what failed and what to do) or works again (problem empty).
@@ -207,6 +216,11 @@ private:
     QTimer *Timer2 = nullptr;
     QTimer *m_memoryTimer = nullptr;
     QString m_listenProblem;
+    QString m_certificateTrouble;
+    bool m_handshakeTroubleTold = false;
+    void setCertificateTrouble(const QString &trouble);
+    static inline const QString ExpiryTroublePrefix = QStringLiteral("The TLS certificate");
+    static inline const QString HandshakeTroublePrefix = QStringLiteral("A browser refused");
     qint64 m_pausedUntilMs = -1; // monotonic; -1: not paused; max: until resumed
     qint16 m_listeningPort = -1;
     QDate m_visitDay; // the day m_visitsToday counts

@@ -260,6 +260,7 @@ void CertificateKeeper::onFinished(const QString &domain, const AcmeOutcome &out
     m_nextAttemptMs = now + wait;
     log(QStringLiteral("Could not obtain a TLS certificate for %1: %2; next try in %3")
             .arg(domain, outcome.error, waitText(wait)));
+    emit failed(domain, outcome.error);
     emit finished(false);
 }
 

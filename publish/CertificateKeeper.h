@@ -83,6 +83,8 @@ public:
 signals:
     // An order ended; ok: a new certificate is in the files.
     void finished(bool ok);
+    // An order failed: the domain and the reason, as the log has them.
+    void failed(const QString &domain, const QString &reason);
 
 private:
     void log(const QString &line) const;

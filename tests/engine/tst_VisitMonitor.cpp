@@ -8,6 +8,7 @@
 #include "engine/VisitMonitor.h"
 #include "history/HistoryQuery.h"
 #include "history/HistoryStore.h"
+#include "publish/CertificateKeeper.h"
 #include "tests/common/TestUtil.h"
 #include "tests/mock/FakeConnectionState.h"
 #include "tests/mock/ManualClock.h"
@@ -166,6 +167,22 @@ void tst_VisitMonitor::tlsVisitMarkedInHistory()
         [&visitor] { visitor.write("GET /t.gif HTTP/1.1\r\nReferer: https://site.example/secure\r\n\r\n"); });
     visitor.connectToHostEncrypted(QStringLiteral("127.0.0.1"), e.engine->listener().serverPort());
     QTRY_COMPARE_WITH_TIMEOUT(listed.size(), 1, 10000);
+
+    // Certificate trouble reaches the user until resolved: this certificate expires within the
+    // week; a failed order is told too, and an obtained certificate ends that.
+    QSignalSpy trouble(e.engine.get(), &VisitMonitor::certificateTroubleChanged);
+    e.engine->checkCertificateExpiry();
+    QCOMPARE(trouble.size(), 1);
+    QVERIFY2(e.engine->certificateTrouble().startsWith(QStringLiteral("The TLS certificate expires on ")),
+        qPrintable(e.engine->certificateTrouble()));
+    QCOMPARE(e.engine->stateLine(), e.engine->certificateTrouble());
+    e.engine->checkCertificateExpiry();
+    QCOMPARE(trouble.size(), 1); // told once
+    emit e.engine->certificateKeeper().finished(true);
+    QCOMPARE(e.engine->certificateTrouble(), QString());
+    emit e.engine->certificateKeeper().failed(QStringLiteral("pc.example"), QStringLiteral("rate limited"));
+    QCOMPARE(e.engine->certificateTrouble(),
+        QStringLiteral("Could not obtain a TLS certificate for pc.example: rate limited"));
 
     const QList<HistoryRow> rows = e.storedAfterShutDown();
     QCOMPARE(rows.size(), 1);
