@@ -160,6 +160,7 @@ frmMain *Shell::mainWindow()
         services.listenerLimits = m_services.listenerLimits;
         services.sound = m_services.sound;
         services.historyFile = m_services.historyFile;
+        services.keyring = m_services.keyring;
         m_engine = std::make_unique<VisitMonitor>(services);
         VisitMonitor *engine = m_engine.get();
         connect(engine, &VisitMonitor::popupRequested, this, &Shell::showPopup);

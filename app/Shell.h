@@ -45,6 +45,8 @@ struct ShellServices
     std::function<bool(const QUrl &)> openUrl;
     QString historyFile; // null: history.sqlite3 in the user's data folder
     MixerFactory mixer; // the volume window's mixer; null: ALSA's simple mixer
+    // true: the dynamic-DNS password lives in the desktop's keyring (the program sets it).
+    bool keyring = false;
 };
 
 // The application shell: start-up and shut-down, the single instance, the container window with

@@ -49,7 +49,9 @@ int main(int argc, char *argv[])
 
     // Every window of the program (history, whois, settings...) carries the program's icon.
     QApplication::setWindowIcon(AlertIcons::normalTrayIcon());
-    Shell shell;
+    ShellServices services;
+    services.keyring = true;
+    Shell shell(services);
     QObject::connect(&shell, &Shell::finished, &app, [](int code) { QCoreApplication::exit(code); });
     UnixSignals signalWatcher;
     QObject::connect(&signalWatcher, &UnixSignals::terminationRequested, &shell, &Shell::ShutDown);

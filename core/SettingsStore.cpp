@@ -74,6 +74,13 @@ struct SettingsStore::State
     };
     QHash<QString, Change> pending;
     QList<QString> pendingOrder;
+    // Keys kept outside the file: lower-case key -> value and where saves go.
+    struct Outside
+    {
+        IniText::Entry entry;
+        std::function<void(const QString &)> save;
+    };
+    QHash<QString, Outside> outside;
     int batchDepth = 0;
     int readScopeDepth = 0;
     quint64 generation = 0;
@@ -185,6 +192,10 @@ const IniText::Entry *SettingsStore::State::find(const QString &key)
         if (lowerKeys.size() >= 4096)
             lowerKeys.clear();
         lower = lowerKeys.insert(key, key.toLower());
+    }
+    if (!outside.isEmpty()) {
+        if (const auto kept = outside.constFind(*lower); kept != outside.cend())
+            return &kept->entry;
     }
     const auto found = indexByLowerKey.constFind(*lower);
     return found == indexByLowerKey.cend() ? nullptr : &document.settings[*found];
@@ -370,6 +381,12 @@ void SettingsStore::SaveSetting(const QString &key, const QString &value)
 {
     d->refresh();
     const QString lower = key.toLower();
+    if (const auto kept = d->outside.find(lower); kept != d->outside.end()) {
+        kept->entry.value = value;
+        if (kept->save)
+            kept->save(value);
+        return;
+    }
     const auto found = d->indexByLowerKey.constFind(lower);
     const QString spelling = found != d->indexByLowerKey.cend() ? d->document.settings[*found].key : key;
     if (!d->pending.contains(lower))
@@ -392,6 +409,16 @@ void SettingsStore::removeSetting(const QString &key)
     d->remove(lower);
     if (d->batchDepth == 0)
         d->write();
+}
+
+void SettingsStore::keepOutsideFile(const QString &key, const QString &value, std::function<void(const QString &)> save)
+{
+    d->outside.insert(key.toLower(), { { key, value }, std::move(save) });
+}
+
+bool SettingsStore::isKeptOutsideFile(const QString &key) const
+{
+    return d->outside.contains(key.toLower());
 }
 
 void SettingsStore::sync()

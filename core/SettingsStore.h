@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 // The per-user key/value store of the program: texts addressed by a key whose letter case does
@@ -54,6 +55,11 @@ public:
     void removeSetting(const QString &key);
     // Writes saves that are still pending (in a Batch that lives, after a write that failed) now.
     void sync();
+
+    // A key whose value lives outside the file (the desktop's keyring): from now on reads see the
+    // value held here, and saves hand the new value to save and never reach the file.
+    void keepOutsideFile(const QString &key, const QString &value, std::function<void(const QString &)> save);
+    bool isKeptOutsideFile(const QString &key) const;
 
     // While one lives, saves are kept and written together when the outermost one ends: a window
     // that saves a hundred keys writes the file once.

@@ -106,7 +106,9 @@ int runHeadless(int argc, char *argv[], const QString &programName)
         return *answered;
     Console::setHeadless(true);
 
-    HeadlessShell shell;
+    HeadlessShell::Services services;
+    services.monitor.keyring = true; // a server without a secret service keeps the settings file
+    HeadlessShell shell(services);
     QObject::connect(&shell, &HeadlessShell::finished, &app, [](int code) { QCoreApplication::exit(code); });
     UnixSignals signalWatcher;
     QObject::connect(&signalWatcher, &UnixSignals::terminationRequested, &shell, &HeadlessShell::ShutDown);

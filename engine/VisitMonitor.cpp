@@ -18,6 +18,7 @@
 #include "publish/BackgroundTask.h"
 #include "publish/CertificateKeeper.h"
 #include "publish/DayChangeNote.h"
+#include "publish/KeyringPassword.h"
 #include "publish/OutsideAddresses.h"
 #include "publish/RemoteScriptPublisher.h"
 #include "publish/UpdateCheck.h"
@@ -121,6 +122,10 @@ VisitMonitor::VisitMonitor(Services services, QObject *parent)
 
     m_updateCheck = new UpdateCheck(m_settings, this);
     m_updateCheck->setOpenDocument([this](const QUrl &url) { emit openDocumentRequested(url.toString()); });
+    if (services.keyring) {
+        m_keyring = new KeyringPassword(*m_settings, this);
+        m_keyring->start();
+    }
     m_updater = new AddressUpdater(*m_settings, m_connection, m_updateCheck, *this, *m_clock, this);
 
     m_publisher = new RemoteScriptPublisher(m_settings, m_connection, this);
@@ -184,7 +189,18 @@ void VisitMonitor::load()
         setAddressLabel(CurrentIp + AddressFile::read(AddressFile::fileName()));
     }
 
-    m_updater->Timer2_Timer();
+    // The address updater needs the account's password: its first tick waits for the keyring.
+    if (!m_keyring || m_keyring->isReady()) {
+        m_updater->Timer2_Timer();
+        Timer2->start();
+    } else {
+        connect(m_keyring, &KeyringPassword::ready, this, [this] {
+            if (m_loaded && !Timer2->isActive()) {
+                m_updater->Timer2_Timer();
+                Timer2->start();
+            }
+        });
+    }
     m_monitor->setFirstConnectedTick();
 
     // Logged for "1" and for a missing or non-numeric value; not for any other number.
@@ -193,7 +209,6 @@ void VisitMonitor::load()
         PutLog(QStringLiteral("If needed, IP will be updated in 60 seconds..."));
 
     Timer1->start();
-    Timer2->start();
     m_dayNote->timer()->start();
 }
 

@@ -22,6 +22,7 @@ class DayChangeNote;
 class EventLogLines;
 class HistoryStore;
 class IVisitRecorder;
+class KeyringPassword;
 class QTimer;
 class RemoteScriptPublisher;
 class SettingsStore;
@@ -44,6 +45,8 @@ struct VisitMonitorServices
     QString historyFile;
     // false: no history at all (the visits are kept nowhere beyond the list).
     bool history = true;
+    // true: the dynamic-DNS password lives in the desktop's keyring (KeyringPassword).
+    bool keyring = false;
 };
 
 // The visit monitor: every working part of the program below the windows (QtCore and QtNetwork
@@ -215,6 +218,7 @@ private:
     QTimer *Timer1 = nullptr;
     QTimer *Timer2 = nullptr;
     QTimer *m_memoryTimer = nullptr;
+    KeyringPassword *m_keyring = nullptr; // null: the password stays in the settings file
     QString m_listenProblem;
     QString m_certificateTrouble;
     bool m_handshakeTroubleTold = false;

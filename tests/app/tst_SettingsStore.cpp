@@ -52,6 +52,7 @@ private slots:
     void onlyARegularFileGetsItsModeFixed();
     void filesAreReplacedNeverWrittenThroughLinks();
     void batchWritesOnce();
+    void removedAndOutsideKeys();
 };
 
 void tst_SettingsStore::missingKeyGivesDefault()
@@ -368,6 +369,34 @@ void tst_SettingsStore::batchWritesOnce()
         QVERIFY(!readBytes(path).contains("Contains0"));
     }
     QVERIFY(readBytes(path).contains("Contains100=page"));
+}
+
+// A removed key leaves the file, also in another letter case and within a batch; a key kept
+// outside the file (the keyring's password) is read and saved through the store, never written.
+void tst_SettingsStore::removedAndOutsideKeys()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("s.conf"));
+    SettingsStore store(path);
+    store.SaveSetting(QStringLiteral("Contains1"), QStringLiteral("a"));
+    store.SaveSetting(QStringLiteral("dypass"), QStringLiteral("from the file"));
+    {
+        const SettingsStore::Batch batch(store);
+        store.removeSetting(QStringLiteral("CONTAINS1"));
+        QVERIFY(!store.contains(QStringLiteral("contains1")));
+    }
+    QVERIFY(!SettingsStore(path).contains(QStringLiteral("Contains1")));
+
+    QStringList saved;
+    store.removeSetting(QStringLiteral("dypass"));
+    store.keepOutsideFile(QStringLiteral("dypass"), QStringLiteral("kept"), [&](const QString &v) { saved << v; });
+    QCOMPARE(store.GetSetting(QStringLiteral("DyPass")), QStringLiteral("kept"));
+    store.SaveSetting(QStringLiteral("dypass"), QStringLiteral("new secret"));
+    QCOMPARE(saved, QStringList { QStringLiteral("new secret") });
+    QCOMPARE(store.GetSetting(QStringLiteral("dypass")), QStringLiteral("new secret"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(!file.readAll().contains("secret"));
 }
 
 QTEST_GUILESS_MAIN(tst_SettingsStore)

@@ -1,0 +1,76 @@
+#include "publish/KeyringPassword.h"
+
+#include "core/LogSink.h"
+#include "core/SettingsStore.h"
+
+#include <qt6keychain/keychain.h>
+
+KeyringPassword::KeyringPassword(SettingsStore &settings, QObject *parent)
+    : QObject(parent)
+    , m_settings(settings)
+{ }
+
+void KeyringPassword::start()
+{
+    auto *job = new QKeychain::ReadPasswordJob(Service, this);
+    job->setKey(Key);
+    job->setInsecureFallback(false);
+    connect(job, &QKeychain::Job::finished, this, [this, job] {
+        const QKeychain::Error error = job->error();
+        if (error != QKeychain::NoError && error != QKeychain::EntryNotFound) {
+            useFile(job->errorString());
+            return;
+        }
+        const bool inFile = m_settings.contains(Key);
+        if (!inFile) {
+            useKeyring(error == QKeychain::NoError ? job->textData() : QString());
+            return;
+        }
+        // A password from the settings file (an earlier version, a hand edit): into the keyring,
+        // and out of the file once the keyring has it.
+        const QString fromFile = m_settings.GetSetting(Key);
+        write(fromFile, [this, fromFile](bool ok, const QString &why) {
+            if (!ok) {
+                useFile(why);
+                return;
+            }
+            m_settings.removeSetting(Key);
+            LogMsg(QStringLiteral("The dynamic-DNS password was moved from the settings file to the desktop's keyring"));
+            useKeyring(fromFile);
+        });
+    });
+    job->start();
+}
+
+void KeyringPassword::write(const QString &password, std::function<void(bool ok, const QString &error)> done)
+{
+    auto *job = new QKeychain::WritePasswordJob(Service, this);
+    job->setKey(Key);
+    job->setInsecureFallback(false);
+    job->setTextData(password);
+    connect(job, &QKeychain::Job::finished, this, [job, done = std::move(done)] {
+        if (done)
+            done(job->error() == QKeychain::NoError, job->errorString());
+    });
+    job->start();
+}
+
+void KeyringPassword::useKeyring(const QString &password)
+{
+    m_inKeyring = true;
+    m_settings.keepOutsideFile(Key, password, [this](const QString &value) {
+        write(value, [](bool ok, const QString &why) {
+            if (!ok)
+                LogMsg(QStringLiteral("The dynamic-DNS password could not be stored in the keyring: ") + why);
+        });
+    });
+    m_ready = true;
+    emit ready();
+}
+
+void KeyringPassword::useFile(const QString &why)
+{
+    LogMsg(QStringLiteral("No secret service (%1): the dynamic-DNS password stays in the settings file").arg(why));
+    m_ready = true;
+    emit ready();
+}
