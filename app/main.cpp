@@ -34,6 +34,10 @@ int main(int argc, char *argv[])
     if (Console::noDisplay() || CommandLine::needsNoDisplay(argc, argv))
         return runHeadless(argc, argv, QStringLiteral("vistelle"));
     g_defaultHandler = qInstallMessageHandler(messageHandler);
+    // On a Wayland session the popup can only be placed through XWayland.
+    if (const std::optional<QString> platform = CommandLine::preferredPlatform(
+            argc, argv, qgetenv("QT_QPA_PLATFORM"), qgetenv("WAYLAND_DISPLAY"), qgetenv("DISPLAY")))
+        qputenv("QT_QPA_PLATFORM", platform->toLatin1());
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vistelle"));

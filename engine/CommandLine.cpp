@@ -74,6 +74,19 @@ bool CommandLine::needsNoDisplay(int argc, const char *const *argv)
     return false;
 }
 
+std::optional<QString> CommandLine::preferredPlatform(int argc, const char *const *argv, const QByteArray &qpaPlatform,
+    const QByteArray &waylandDisplay, const QByteArray &display)
+{
+    if (!qpaPlatform.isEmpty() || waylandDisplay.isEmpty() || display.isEmpty())
+        return std::nullopt;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0
+            || std::strncmp(argv[i], "-platform=", 10) == 0)
+            return std::nullopt;
+    }
+    return QStringLiteral("xcb");
+}
+
 QString CommandLine::helpText()
 {
     Parser p;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -22,6 +23,14 @@ struct CommandLine final
     // Before the application object exists: whether the raw arguments ask for something that needs
     // no display (--headless, --help, --version), so the program starts on the offscreen platform.
     static bool needsNoDisplay(int argc, const char *const *argv);
+
+    // The platform the windows should use, chosen before the application object exists: on a
+    // Wayland session that also offers XWayland (WAYLAND_DISPLAY and DISPLAY set) "xcb", because
+    // Wayland lets no program place its own windows and the popup belongs in the lower right
+    // corner. Nothing (Qt's own choice) when the user chose a platform (QT_QPA_PLATFORM or
+    // -platform) or the session is not Wayland with XWayland.
+    static std::optional<QString> preferredPlatform(int argc, const char *const *argv, const QByteArray &qpaPlatform,
+        const QByteArray &waylandDisplay, const QByteArray &display);
 
     // What --help prints: usage, options, and the environment and folders the program reads.
     static QString helpText();

@@ -35,7 +35,8 @@ void KeyringPassword::start()
                 return;
             }
             m_settings.removeSetting(Key);
-            LogMsg(QStringLiteral("The dynamic-DNS password was moved from the settings file to the desktop's keyring"));
+            LogMsg(
+                QStringLiteral("The dynamic-DNS password was moved from the settings file to the desktop's keyring"));
             useKeyring(fromFile);
         });
     });

@@ -16,6 +16,8 @@ private slots:
     void parse();
     void needsNoDisplay_data();
     void needsNoDisplay();
+    void preferredPlatform_data();
+    void preferredPlatform();
     void helpNamesOptionsEnvironmentAndFolders();
     void versionText();
 };
@@ -67,6 +69,44 @@ void tst_CommandLine::needsNoDisplay_data()
     QTest::newRow("version") << QStringList { "--version" } << true;
     QTest::newRow("a Qt option only") << QStringList { "-style", "fusion" } << false;
     QTest::newRow("near miss") << QStringList { "--headles" } << false;
+}
+
+void tst_CommandLine::preferredPlatform_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("qpa");
+    QTest::addColumn<QByteArray>("wayland");
+    QTest::addColumn<QByteArray>("display");
+    QTest::addColumn<QString>("platform"); // null: Qt's own choice
+    QTest::newRow("Wayland with XWayland")
+        << QStringList {} << QByteArray() << QByteArray("wayland-0") << QByteArray(":0") << QStringLiteral("xcb");
+    QTest::newRow("Wayland only") << QStringList {} << QByteArray() << QByteArray("wayland-0") << QByteArray()
+                                  << QString();
+    QTest::newRow("X11 only") << QStringList {} << QByteArray() << QByteArray() << QByteArray(":0") << QString();
+    QTest::newRow("the user's variable") << QStringList {} << QByteArray("wayland") << QByteArray("wayland-0")
+                                         << QByteArray(":0") << QString();
+    QTest::newRow("the user's option") << QStringList { "-platform", "wayland" } << QByteArray()
+                                       << QByteArray("wayland-0") << QByteArray(":0") << QString();
+}
+
+void tst_CommandLine::preferredPlatform()
+{
+    QFETCH(QStringList, arguments);
+    arguments.prepend(QStringLiteral("vistelle"));
+    std::vector<QByteArray> bytes;
+    for (const QString &argument : std::as_const(arguments))
+        bytes.push_back(argument.toLocal8Bit());
+    std::vector<const char *> argv;
+    for (const QByteArray &b : bytes)
+        argv.push_back(b.constData());
+    argv.push_back(nullptr);
+    QFETCH(QByteArray, qpa);
+    QFETCH(QByteArray, wayland);
+    QFETCH(QByteArray, display);
+    QFETCH(QString, platform);
+    const std::optional<QString> chosen
+        = CommandLine::preferredPlatform(static_cast<int>(bytes.size()), argv.data(), qpa, wayland, display);
+    QCOMPARE(chosen.value_or(QString()), platform);
 }
 
 void tst_CommandLine::needsNoDisplay()
