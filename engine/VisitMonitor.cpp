@@ -378,6 +378,8 @@ bool VisitMonitor::dynamicDnsOff() const
 int VisitMonitor::addVisit(const QDateTime &time, const QString &address, const QString &page)
 {
     const VisitorListModel::Counted counted = m_model->addVisit(time, address, page);
+    // The popup and the sound that follow belong to this visit: the gate says which may come.
+    m_visitAlerts = m_gate.onVisit(m_clock->monotonicMs(), time.time(), page, AlertGate::Settings::read(*m_settings));
     if (time.date() != m_visitDay) {
         m_visitDay = time.date();
         m_visitsToday = 0;
@@ -396,13 +398,17 @@ void VisitMonitor::appendCountry(int row, const QString &country)
 
 void VisitMonitor::playSound(const QString &fileName)
 {
-    if (m_sound && !alertsPaused())
+    if (m_sound && !alertsPaused() && m_visitAlerts.sound)
         m_sound->playAsync(fileName);
 }
 
 void VisitMonitor::showPopup(const QString &caption, const QString &subcaption)
 {
-    if (!alertsPaused())
+    if (alertsPaused() || !m_visitAlerts.popup)
+        return;
+    if (!m_visitAlerts.summary.isEmpty())
+        emit popupRequested(QStringLiteral("Vistelle"), m_visitAlerts.summary);
+    else
         emit popupRequested(caption, subcaption);
 }
 

@@ -6,6 +6,7 @@
 #include "core/Clock.h"
 #include "core/ConnectionState.h"
 #include "core/StartupState.h"
+#include "engine/AlertGate.h"
 #include "publish/AddressUpdater.h"
 #include "publish/ConnectionMonitor.h"
 
@@ -219,6 +220,8 @@ private:
     QTimer *Timer2 = nullptr;
     QTimer *m_memoryTimer = nullptr;
     KeyringPassword *m_keyring = nullptr; // null: the password stays in the settings file
+    AlertGate m_gate;
+    AlertGate::Decision m_visitAlerts; // what the visit being processed may announce
     QString m_listenProblem;
     QString m_certificateTrouble;
     bool m_handshakeTroubleTold = false;

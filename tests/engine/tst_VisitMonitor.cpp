@@ -34,6 +34,7 @@ private slots:
     void initTestCase();
     void visitEndToEnd();
     void tlsVisitMarkedInHistory();
+    void burstGivesOneSummary();
     void oneEventLog();
     void takenPortLogsBindError();
     void configuredPort_data();
@@ -141,6 +142,32 @@ void tst_VisitMonitor::visitEndToEnd()
     QCOMPARE(rows[0].address, QStringLiteral("127.0.0.1"));
     QCOMPARE(rows[0].country, QStringLiteral("Testland"));
     QCOMPARE(rows[0].page, QStringLiteral("https://site.example/pricing"));
+}
+
+// Twelve visits at once: each logged, listed and stored; three single popups, then one summary,
+// and one doorbell.
+void tst_VisitMonitor::burstGivesOneSummary()
+{
+    Engine e;
+    QSignalSpy popups(e.engine.get(), &VisitMonitor::popupRequested);
+    QSignalSpy listed(e.engine.get(), &VisitMonitor::visitListed);
+    e.engine->ListenOnPort(qint16(0));
+    std::vector<std::unique_ptr<QTcpSocket>> visitors;
+    for (int i = 0; i < 12; ++i) {
+        auto visitor = std::make_unique<QTcpSocket>();
+        visitor->connectToHost(QHostAddress::LocalHost, e.engine->listener().serverPort());
+        QVERIFY(visitor->waitForConnected(5000));
+        visitor->write(QByteArray("GET /t.gif HTTP/1.1\r\nReferer: https://site.example/pricing?")
+            + QByteArray::number(i) + "\r\n\r\n");
+        visitors.push_back(std::move(visitor));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(listed.size(), 12, 10000);
+    QCOMPARE(popups.size(), 4);
+    QVERIFY2(popups.last().at(1).toString().startsWith(QStringLiteral("4 visits in the last 10 s")),
+        qPrintable(popups.last().at(1).toString()));
+    QCOMPARE(e.sound.visits.size(), 1);
+    QCOMPARE(e.lines.filter(QStringLiteral("] Visit: 127.0.0.1 -> ")).size(), 12);
+    QCOMPARE(e.storedAfterShutDown().size(), 12);
 }
 
 void tst_VisitMonitor::tlsVisitMarkedInHistory()
