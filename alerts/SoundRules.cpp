@@ -29,6 +29,13 @@ NotifySettings LoadSoundRules(const SettingsStore &store)
     settings.popupAlert = isTrue(store, QStringLiteral("PopupAlert"));
     settings.soundAlert = isTrue(store, QStringLiteral("SoundAlert"));
     settings.defaultSound = store.GetSetting(QStringLiteral("DefaultSnd"), QStringLiteral("doorbell.wav"));
+    settings.alertBurst = qBound(1, store.GetSetting(QStringLiteral("AlertBurst"), QStringLiteral("3")).toInt(), 1000);
+    settings.alertWindowSeconds
+        = qBound(1, store.GetSetting(QStringLiteral("AlertWindowSeconds"), QStringLiteral("10")).toInt(), 3600);
+    settings.quietFrom = store.GetSetting(QStringLiteral("QuietFrom")).trimmed();
+    settings.quietTo = store.GetSetting(QStringLiteral("QuietTo")).trimmed();
+    settings.quietPopups
+        = isTrue(store, QStringLiteral("QuietPopups")) && store.contains(QStringLiteral("QuietPopups"));
     // The visit processing reads numbers 0 to 100; so does this loop, whatever the store holds.
     for (int n = 0; n <= MaxRules; ++n) {
         const QString contains = store.GetSetting(containsKey(n));
@@ -60,6 +67,11 @@ void SaveSoundRules(SettingsStore &store, const NotifySettings &settings)
     store.SaveSetting(QStringLiteral("PopupAlert"), settings.popupAlert ? QStringLiteral("1") : QStringLiteral("0"));
     store.SaveSetting(QStringLiteral("SoundAlert"), settings.soundAlert ? QStringLiteral("1") : QStringLiteral("0"));
     store.SaveSetting(QStringLiteral("DefaultSnd"), settings.defaultSound);
+    store.SaveSetting(QStringLiteral("AlertBurst"), QString::number(settings.alertBurst));
+    store.SaveSetting(QStringLiteral("AlertWindowSeconds"), QString::number(settings.alertWindowSeconds));
+    store.SaveSetting(QStringLiteral("QuietFrom"), settings.quietFrom);
+    store.SaveSetting(QStringLiteral("QuietTo"), settings.quietTo);
+    store.SaveSetting(QStringLiteral("QuietPopups"), settings.quietPopups ? QStringLiteral("1") : QStringLiteral("0"));
     store.sync();
 }
 

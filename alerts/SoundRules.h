@@ -22,6 +22,10 @@ struct NotifySettings
     bool popupAlert = true; // "PopupAlert"
     QString defaultSound; // "DefaultSnd"
     QList<UrlSoundRule> rules;
+    int alertBurst = 3; // "AlertBurst": more visits than this within the window are summarised
+    int alertWindowSeconds = 10; // "AlertWindowSeconds"
+    QString quietFrom, quietTo; // "QuietFrom", "QuietTo": "hh:mm"; either empty: no quiet hours
+    bool quietPopups = false; // "QuietPopups": quiet hours hold back the popup too
 };
 
 // Reading and writing the rules. Rule n is stored as "Contains<n>" and "CSound<n>", n from 0 to

@@ -22,6 +22,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QSpinBox>
+#include <QTimeEdit>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -156,6 +158,57 @@ void frmSetNotifies::buildWindow()
     layout->addWidget(chkPopup);
     layout->addSpacing(6);
 
+    layout->addWidget(heading(QStringLiteral("Busy Sites and Quiet Hours"), this));
+    spinAlertBurst = new QSpinBox(this);
+    spinAlertBurst->setObjectName(QStringLiteral("spinAlertBurst"));
+    spinAlertBurst->setRange(1, 1000);
+    spinAlertWindow = new QSpinBox(this);
+    spinAlertWindow->setObjectName(QStringLiteral("spinAlertWindow"));
+    spinAlertWindow->setRange(1, 3600);
+    spinAlertWindow->setSuffix(QStringLiteral(" s"));
+    auto *burstLabel = new QLabel(QStringLiteral("Summarise more than"), this);
+    burstLabel->setBuddy(spinAlertBurst);
+    spinAlertBurst->setAccessibleName(QStringLiteral("Summarise more than visits"));
+    auto *windowLabel = new QLabel(QStringLiteral("visits within"), this);
+    windowLabel->setBuddy(spinAlertWindow);
+    spinAlertWindow->setAccessibleName(QStringLiteral("Visits within seconds"));
+    auto *burstRow = new QHBoxLayout;
+    burstRow->addWidget(burstLabel);
+    burstRow->addWidget(spinAlertBurst);
+    burstRow->addWidget(windowLabel);
+    burstRow->addWidget(spinAlertWindow);
+    burstRow->addStretch();
+    layout->addLayout(burstRow);
+    chkQuiet = new QCheckBox(QStringLiteral("Quiet hours from"), this);
+    chkQuiet->setObjectName(QStringLiteral("chkQuiet"));
+    timeQuietFrom = new QTimeEdit(this);
+    timeQuietFrom->setObjectName(QStringLiteral("timeQuietFrom"));
+    timeQuietFrom->setDisplayFormat(QStringLiteral("HH:mm"));
+    timeQuietFrom->setAccessibleName(QStringLiteral("Quiet hours from"));
+    timeQuietTo = new QTimeEdit(this);
+    timeQuietTo->setObjectName(QStringLiteral("timeQuietTo"));
+    timeQuietTo->setDisplayFormat(QStringLiteral("HH:mm"));
+    auto *toLabel = new QLabel(QStringLiteral("to"), this);
+    toLabel->setBuddy(timeQuietTo);
+    timeQuietTo->setAccessibleName(QStringLiteral("Quiet hours to"));
+    chkQuietPopups = new QCheckBox(QStringLiteral("Popups too"), this);
+    chkQuietPopups->setObjectName(QStringLiteral("chkQuietPopups"));
+    const auto quietEnabled = [this](bool on) {
+        for (QWidget *w : std::initializer_list<QWidget *> { timeQuietFrom, timeQuietTo, chkQuietPopups })
+            w->setEnabled(on);
+    };
+    connect(chkQuiet, &QCheckBox::toggled, this, quietEnabled);
+    quietEnabled(false);
+    auto *quietRow = new QHBoxLayout;
+    quietRow->addWidget(chkQuiet);
+    quietRow->addWidget(timeQuietFrom);
+    quietRow->addWidget(toLabel);
+    quietRow->addWidget(timeQuietTo);
+    quietRow->addWidget(chkQuietPopups);
+    quietRow->addStretch();
+    layout->addLayout(quietRow);
+    layout->addSpacing(6);
+
     layout->addWidget(heading(QStringLiteral("URL Specific Sounds"), this));
     layout->addWidget(ListView1, 1);
     auto *listButtons = new QHBoxLayout;
@@ -195,6 +248,14 @@ void frmSetNotifies::LoadSoundRules()
     chkPopup->setChecked(settings.popupAlert);
     chkSound->setChecked(settings.soundAlert);
     txtDefaultSound->setText(settings.defaultSound);
+    spinAlertBurst->setValue(settings.alertBurst);
+    spinAlertWindow->setValue(settings.alertWindowSeconds);
+    const QTime from = QTime::fromString(settings.quietFrom, QStringLiteral("H:mm"));
+    const QTime to = QTime::fromString(settings.quietTo, QStringLiteral("H:mm"));
+    chkQuiet->setChecked(from.isValid() && to.isValid());
+    timeQuietFrom->setTime(from.isValid() ? from : QTime(22, 0));
+    timeQuietTo->setTime(to.isValid() ? to : QTime(7, 0));
+    chkQuietPopups->setChecked(settings.quietPopups);
     for (const UrlSoundRule &r : settings.rules)
         appendRule(r);
     refreshListButtons();
@@ -213,6 +274,13 @@ NotifySettings frmSetNotifies::workingCopy() const
     settings.soundAlert = chkSound->isChecked();
     settings.popupAlert = chkPopup->isChecked();
     settings.defaultSound = txtDefaultSound->text();
+    settings.alertBurst = spinAlertBurst->value();
+    settings.alertWindowSeconds = spinAlertWindow->value();
+    if (chkQuiet->isChecked()) {
+        settings.quietFrom = timeQuietFrom->time().toString(QStringLiteral("HH:mm"));
+        settings.quietTo = timeQuietTo->time().toString(QStringLiteral("HH:mm"));
+    }
+    settings.quietPopups = chkQuietPopups->isChecked();
     for (int row = 0; row < ruleCount(); ++row)
         settings.rules.append(rule(row));
     return settings;

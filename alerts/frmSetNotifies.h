@@ -12,6 +12,8 @@ class Form1;
 class Form2;
 class PreviewPlay;
 class QCheckBox;
+class QSpinBox;
+class QTimeEdit;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
@@ -92,6 +94,12 @@ private:
     QCheckBox *Check1 = nullptr; // "Run on Startup"
     QCheckBox *chkSound = nullptr;
     QCheckBox *chkPopup = nullptr;
+    QSpinBox *spinAlertBurst = nullptr; // "Summarise more than"
+    QSpinBox *spinAlertWindow = nullptr; // "visits within ... seconds"
+    QCheckBox *chkQuiet = nullptr; // "Quiet hours from"
+    QTimeEdit *timeQuietFrom = nullptr;
+    QTimeEdit *timeQuietTo = nullptr;
+    QCheckBox *chkQuietPopups = nullptr; // "Hold back popups too"
     QLineEdit *txtDefaultSound = nullptr;
     QPushButton *Command1 = nullptr; // "..."
     QTreeWidget *ListView1 = nullptr;

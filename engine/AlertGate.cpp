@@ -37,8 +37,8 @@ AlertGate::Settings AlertGate::Settings::read(const SettingsStore &settings)
         s.windowMs = qint64(std::clamp<int>(*seconds, 1, 3600)) * 1000;
     s.quietFrom = timeSetting(settings, QStringLiteral("QuietFrom"));
     s.quietTo = timeSetting(settings, QStringLiteral("QuietTo"));
-    s.quietPopups
-        = Conversions::truthValue(settings.GetSetting(QStringLiteral("QuietPopups"), QStringLiteral("0"))).value_or(false);
+    s.quietPopups = Conversions::truthValue(settings.GetSetting(QStringLiteral("QuietPopups"), QStringLiteral("0")))
+                        .value_or(false);
     return s;
 }
 
@@ -53,7 +53,8 @@ bool AlertGate::inQuietHours(const QTime &time, const Settings &settings)
     return time >= from || time < to; // across midnight
 }
 
-AlertGate::Decision AlertGate::onVisit(qint64 nowMs, const QTime &localTime, const QString &page, const Settings &settings)
+AlertGate::Decision AlertGate::onVisit(
+    qint64 nowMs, const QTime &localTime, const QString &page, const Settings &settings)
 {
     while (!m_recent.empty() && nowMs - m_recent.front().first >= settings.windowMs)
         m_recent.pop_front();

@@ -3,6 +3,9 @@
 #include "core/LogSink.h"
 #include "core/SettingsStore.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+
 #include <qt6keychain/keychain.h>
 
 KeyringPassword::KeyringPassword(SettingsStore &settings, QObject *parent)
@@ -12,6 +15,17 @@ KeyringPassword::KeyringPassword(SettingsStore &settings, QObject *parent)
 
 void KeyringPassword::start()
 {
+    // Only a secret service that already runs: one started on demand would ask a desktop without
+    // a keyring to create one, in a dialog that takes the screen (or nowhere, on a server).
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    const bool running = bus.isConnected() && bus.interface()
+        && (bus.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.secrets")).value()
+            || bus.interface()->isServiceRegistered(QStringLiteral("org.kde.kwalletd6")).value()
+            || bus.interface()->isServiceRegistered(QStringLiteral("org.kde.kwalletd5")).value());
+    if (!running) {
+        useFile(QStringLiteral("none runs on the session bus"));
+        return;
+    }
     auto *job = new QKeychain::ReadPasswordJob(Service, this);
     job->setKey(Key);
     job->setInsecureFallback(false);

@@ -18,8 +18,10 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeEdit>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -42,6 +44,7 @@ private slots:
     void modifyRefusesAnEmptyText();
     void deleteDisablesButtonsWithTheLastRule();
     void closingWithoutOkDiscards();
+    void busySitesAndQuietHours();
     void playCurrent();
     void soundFileDialogs();
     void runOnStartup();
@@ -282,6 +285,32 @@ void tst_NotifyWindows::deleteDisablesButtonsWithTheLastRule()
     child<QPushButton>(window.get(), "Image5")->click();
     QCOMPARE(window->ruleCount(), 0);
     QCOMPARE(listButtonsEnabled(*window), QStringList());
+}
+
+void tst_NotifyWindows::busySitesAndQuietHours()
+{
+    {
+        auto window = openWindow();
+        QCOMPARE(child<QSpinBox>(window.get(), "spinAlertBurst")->value(), 3);
+        QCOMPARE(child<QSpinBox>(window.get(), "spinAlertWindow")->value(), 10);
+        QVERIFY(!child<QCheckBox>(window.get(), "chkQuiet")->isChecked());
+        QVERIFY(!child<QTimeEdit>(window.get(), "timeQuietFrom")->isEnabled());
+        child<QSpinBox>(window.get(), "spinAlertBurst")->setValue(5);
+        child<QSpinBox>(window.get(), "spinAlertWindow")->setValue(30);
+        child<QCheckBox>(window.get(), "chkQuiet")->click();
+        child<QTimeEdit>(window.get(), "timeQuietFrom")->setTime(QTime(23, 0));
+        child<QTimeEdit>(window.get(), "timeQuietTo")->setTime(QTime(7, 30));
+        child<QCheckBox>(window.get(), "chkQuietPopups")->click();
+        child<QPushButton>(window.get(), "cmdNext")->click();
+    }
+    const SettingsStore stored(m_store->fileName());
+    for (const auto &[key, value] : { std::pair { "AlertBurst", "5" }, std::pair { "AlertWindowSeconds", "30" },
+             std::pair { "QuietFrom", "23:00" }, std::pair { "QuietTo", "07:30" }, std::pair { "QuietPopups", "1" } })
+        QCOMPARE(stored.GetSetting(QString::fromLatin1(key)), QString::fromLatin1(value));
+    auto window = openWindow();
+    QVERIFY(child<QCheckBox>(window.get(), "chkQuiet")->isChecked());
+    QCOMPARE(child<QTimeEdit>(window.get(), "timeQuietTo")->time(), QTime(7, 30));
+    QCOMPARE(child<QSpinBox>(window.get(), "spinAlertWindow")->value(), 30);
 }
 
 void tst_NotifyWindows::closingWithoutOkDiscards()

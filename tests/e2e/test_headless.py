@@ -9,7 +9,8 @@ from vistelle_e2e import Program, free_port, send
 def full_visits():
     """With the defaults (sound and popup on) and a country file of the user's own."""
     port = free_port()
-    program = Program(settings={"ListenPort": str(port), "usedyndns": "0"})
+    # Each visit's own popup is looked at: no summaries for this quick series.
+    program = Program(settings={"ListenPort": str(port), "usedyndns": "0", "AlertBurst": "100"})
     data = os.path.join(program.home, ".local", "share", "vistelle")
     os.makedirs(data, exist_ok=True)
     with open(os.path.join(data, "GeoIPCountryWhois.csv"), "w", encoding="utf-8") as f:

@@ -70,9 +70,11 @@ def rules_default_and_cut(pulse, sounds):
     beta = os.path.join(sounds, "beta.wav")
     write_tone(alpha, ALPHA_HZ, ALPHA_S)
     write_tone(beta, BETA_HZ, BETA_S)
+    # One doorbell a second at most (the shortest window), so the visits below each ring.
     program, port = start_program(pulse, {
         "Contains0": "/alpha/", "CSound0": alpha,
         "Contains1": "/beta/", "CSound1": beta,
+        "AlertWindowSeconds": "1",
     })
     try:
         with pulse.recording() as rec:
@@ -81,7 +83,7 @@ def rules_default_and_cut(pulse, sounds):
             visit(program, port, "http://site.example/alpha/p.html", 2)
             time.sleep(ALPHA_S + 0.6)
             visit(program, port, "http://site.example/alpha/q.html", 3)
-            time.sleep(0.3)
+            time.sleep(1.2)
             visit(program, port, "http://site.example/beta/r.html", 4)
             time.sleep(1.5)
     finally:
@@ -103,6 +105,24 @@ def rules_default_and_cut(pulse, sounds):
     assert BETA_S + 0.1 <= cut[1] <= ALPHA_S - 0.3, described
 
 
+def burst_rings_once(pulse):
+    # Fifty visits at once: one doorbell, not fifty (the default window of 10 s).
+    program, port = start_program(pulse, {})
+    try:
+        with pulse.recording() as rec:
+            for i in range(50):
+                send(port, f"GET /t.gif HTTP/1.1\r\nHost: me\r\nReferer: http://site.example/{i}.html\r\n\r\n"
+                     .encode())
+            program.wait_for(lambda lines: sum("Visit: " in l for l in lines) >= 50, what="fifty visits")
+            time.sleep(2.5)
+    finally:
+        code = program.stop()
+    assert code == 0, f"exit code {code}"
+    bursts = rec.bursts()
+    assert 1 <= len(bursts) <= 2, bursts
+    print(f"fifty visits: {len(bursts)} doorbell(s)")
+
+
 def silent_when_sound_is_off(pulse):
     program, port = start_program(pulse, {"SoundAlert": "0"})
     try:
@@ -120,6 +140,7 @@ def silent_when_sound_is_off(pulse):
 def main():
     with PulseServer() as pulse, tempfile.TemporaryDirectory(prefix="vistelle-sounds-") as sounds:
         rules_default_and_cut(pulse, sounds)
+        burst_rings_once(pulse)
         silent_when_sound_is_off(pulse)
     return 0
 

@@ -184,6 +184,10 @@ def run(x, a11y, program, provider, new_port, work):
     copy_out(shot, "tray-menu.png")
     x.run("xdotool", "key", "--clearmodifiers", "Down", "Down", "Down", "Return", check=True)  # History...
     user.wait("push button", "Export...", timeout=20)  # the history window
+    history = x.run("xdotool", "search", "--name", "^History$", check=True).split()[0]
+    x.run("xdotool", "windowactivate", "--sync", history, check=True)
+    x.run("xdotool", "key", "--clearmodifiers", "alt+F4", check=True)
+    poll(lambda: a11y.find(user.app(), "push button", "Export...") is None, 10, "the history window to close")
     x.click_window(icon, button=3)
     time.sleep(0.5)
     x.run("xdotool", "key", "--clearmodifiers", "Down", "Return", check=True)  # Show

@@ -55,8 +55,8 @@ void tst_AlertGate::visits()
         QVERIFY2(lastSummary.contains(QStringLiteral(" visits in the last 10 s \u2014 most: /pricing")),
             qPrintable(lastSummary));
     // The rate drops: single announcements, with their sound, come back.
-    const AlertGate::Decision later
-        = gate.onVisit(1000 + count * everyMs + 60'000, QTime(12, 5), QStringLiteral("https://site.example/"), settings);
+    const AlertGate::Decision later = gate.onVisit(
+        1000 + count * everyMs + 60'000, QTime(12, 5), QStringLiteral("https://site.example/"), settings);
     QVERIFY(later.popup && later.summary.isEmpty() && later.sound);
 }
 
