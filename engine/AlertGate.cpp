@@ -54,13 +54,16 @@ bool AlertGate::inQuietHours(const QTime &time, const Settings &settings)
 }
 
 AlertGate::Decision AlertGate::onVisit(
-    qint64 nowMs, const QTime &localTime, const QString &page, const Settings &settings)
+    qint64 nowMs, const QDateTime &when, const QString &page, const Settings &settings)
 {
-    while (!m_recent.empty() && nowMs - m_recent.front().first >= settings.windowMs)
+    while (!m_recent.empty() && nowMs - m_recent.front() >= settings.windowMs)
         m_recent.pop_front();
     if (m_recent.size() >= MaxRemembered)
         m_recent.pop_front();
-    m_recent.emplace_back(nowMs, shownPage(page));
+    m_recent.push_back(nowMs);
+    if (m_pages.size() >= PagesForSummary)
+        m_pages.pop_front();
+    m_pages.push_back(page); // shared, not copied
 
     Decision decision;
     if (int(m_recent.size()) > settings.burst) {
@@ -71,7 +74,9 @@ AlertGate::Decision AlertGate::onVisit(
             m_lastSummaryMs = nowMs;
             QHash<QString, int> counts;
             QString most;
-            for (const auto &[at, shown] : m_recent) {
+            const std::size_t inWindow = std::min(m_pages.size(), m_recent.size());
+            for (auto it = m_pages.end() - qsizetype(inWindow); it != m_pages.end(); ++it) {
+                const QString shown = shownPage(*it);
                 const int n = ++counts[shown];
                 if (n > counts.value(most))
                     most = shown;
@@ -85,7 +90,7 @@ AlertGate::Decision AlertGate::onVisit(
     // One doorbell per window at most.
     if (m_lastSoundMs >= 0 && nowMs - m_lastSoundMs < settings.windowMs)
         decision.sound = false;
-    if (inQuietHours(localTime, settings)) {
+    if (settings.quietFrom && settings.quietTo && inQuietHours(when.time(), settings)) {
         decision.sound = false;
         if (settings.quietPopups)
             decision.popup = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QTime>
 
@@ -37,14 +38,17 @@ public:
         QString summary; // not empty: the popup is this summary instead of the visit's own
     };
 
-    // A visit to page at nowMs (monotonic) and localTime (the wall clock's time of day).
-    Decision onVisit(qint64 nowMs, const QTime &localTime, const QString &page, const Settings &settings);
+    // A visit to page at nowMs (monotonic) and when (the wall clock; its time of day is looked at
+    // only with quiet hours set).
+    Decision onVisit(qint64 nowMs, const QDateTime &when, const QString &page, const Settings &settings);
 
     static bool inQuietHours(const QTime &time, const Settings &settings);
 
 private:
-    static constexpr std::size_t MaxRemembered = 10'000;
-    std::deque<std::pair<qint64, QString>> m_recent; // (time, page path) within the window
+    static constexpr std::size_t MaxRemembered = 1'000'000;
+    static constexpr std::size_t PagesForSummary = 256;
+    std::deque<qint64> m_recent; // the times of the visits within the window
+    std::deque<QString> m_pages; // the pages of the latest visits, for the summary's most visited
     qint64 m_lastSummaryMs = -1;
     qint64 m_lastSoundMs = -1;
 };

@@ -379,7 +379,11 @@ int VisitMonitor::addVisit(const QDateTime &time, const QString &address, const 
 {
     const VisitorListModel::Counted counted = m_model->addVisit(time, address, page);
     // The popup and the sound that follow belong to this visit: the gate says which may come.
-    m_visitAlerts = m_gate.onVisit(m_clock->monotonicMs(), time.time(), page, AlertGate::Settings::read(*m_settings));
+    if (const quint64 generation = m_settings->generation(); generation != m_gateSettingsGeneration) {
+        m_gateSettings = AlertGate::Settings::read(*m_settings);
+        m_gateSettingsGeneration = generation;
+    }
+    m_visitAlerts = m_gate.onVisit(m_clock->monotonicMs(), time, page, m_gateSettings);
     if (time.date() != m_visitDay) {
         m_visitDay = time.date();
         m_visitsToday = 0;

@@ -221,6 +221,8 @@ private:
     QTimer *m_memoryTimer = nullptr;
     KeyringPassword *m_keyring = nullptr; // null: the password stays in the settings file
     AlertGate m_gate;
+    AlertGate::Settings m_gateSettings; // as read at m_gateSettingsGeneration of the settings
+    quint64 m_gateSettingsGeneration = ~quint64(0);
     AlertGate::Decision m_visitAlerts; // what the visit being processed may announce
     QString m_listenProblem;
     QString m_certificateTrouble;

@@ -6,6 +6,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+namespace {
+QDateTime at(int hour, int minute)
+{
+    return QDateTime(QDate(2026, 12, 8), QTime(hour, minute));
+}
+} // namespace
+
 class tst_AlertGate final : public QObject
 {
     Q_OBJECT
@@ -39,7 +46,7 @@ void tst_AlertGate::visits()
     for (int i = 0; i < count; ++i) {
         const QString page = i % 3 == 0 ? QStringLiteral("https://site.example/other")
                                         : QStringLiteral("https://site.example/pricing");
-        const AlertGate::Decision d = gate.onVisit(1000 + i * everyMs, QTime(12, 0), page, settings);
+        const AlertGate::Decision d = gate.onVisit(1000 + i * everyMs, at(12, 0), page, settings);
         if (d.popup && d.summary.isEmpty())
             ++singles;
         if (d.popup && !d.summary.isEmpty()) {
@@ -55,8 +62,8 @@ void tst_AlertGate::visits()
         QVERIFY2(lastSummary.contains(QStringLiteral(" visits in the last 10 s \u2014 most: /pricing")),
             qPrintable(lastSummary));
     // The rate drops: single announcements, with their sound, come back.
-    const AlertGate::Decision later = gate.onVisit(
-        1000 + count * everyMs + 60'000, QTime(12, 5), QStringLiteral("https://site.example/"), settings);
+    const AlertGate::Decision later
+        = gate.onVisit(1000 + count * everyMs + 60'000, at(12, 5), QStringLiteral("https://site.example/"), settings);
     QVERIFY(later.popup && later.summary.isEmpty() && later.sound);
 }
 
@@ -77,11 +84,11 @@ void tst_AlertGate::settingsAndQuietHours()
         QVERIFY(!AlertGate::inQuietHours(awake, settings));
 
     AlertGate gate;
-    AlertGate::Decision night = gate.onVisit(0, QTime(1, 0), QStringLiteral("/"), settings);
+    AlertGate::Decision night = gate.onVisit(0, at(1, 0), QStringLiteral("/"), settings);
     QVERIFY(night.popup && !night.sound);
     store.SaveSetting(QStringLiteral("QuietPopups"), QStringLiteral("1"));
     settings = AlertGate::Settings::read(store);
-    night = gate.onVisit(60'000, QTime(1, 1), QStringLiteral("/"), settings);
+    night = gate.onVisit(60'000, at(1, 1), QStringLiteral("/"), settings);
     QVERIFY(!night.popup && !night.sound);
     // Empty: no quiet hours.
     store.SaveSetting(QStringLiteral("QuietTo"), QString());
