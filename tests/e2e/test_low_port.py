@@ -37,6 +37,13 @@ def main():
         os.chmod(copy, 0o755)
     subprocess.run(["setcap", "cap_net_bind_service=+ep", capped], check=True)
     port = free_low_port()
+    # The build tree must be readable by "nobody" (its libraries are loaded from there).
+    probe = subprocess.run(["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--", plain, "--version"],
+                           capture_output=True, text=True, env={**os.environ, "XDG_RUNTIME_DIR": work})
+    if probe.returncode != 0:
+        print(f"the build tree cannot be run by user nobody ({probe.stderr.strip()[:200]}): skipped")
+        shutil.rmtree(work, ignore_errors=True)
+        return SKIP
 
     with_cap = Program(settings={"ListenPort": str(port), "usedyndns": "0", "SoundAlert": "0", "PopupAlert": "0"},
                        home=os.path.join(work, "capped"))
