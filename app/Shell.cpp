@@ -255,8 +255,8 @@ bool Shell::RunStartup()
     // the window manager to iconify a window that is withdrawn a moment later let its late answer
     // minimise the window again when the tray brought it back, and at times left it iconified.
     // Without a tray it stays an ordinary window: minimised, it could only be found through the
-    // desktop's overview.
-    if (m_container->hidesWhenMinimized())
+    // desktop's overview. A port that cannot be used keeps the window up: it shows why.
+    if (m_container->hidesWhenMinimized() && m_engine->listenProblem().isEmpty())
         m_container->hide();
 
     m_popup->lblCaption->setText(QStringLiteral("Vistelle"));

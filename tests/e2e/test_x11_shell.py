@@ -176,6 +176,26 @@ def main():
             poll(lambda: not x.tray_icons("Vistelle"), 5, "the tray icon to go after SIGTERM")
         finally:
             program.stop()
+
+        # A port another program holds: the window stays up (beside the tray) and says why. (An
+        # offline start shows the window anyway: only an online start tells.)
+        taken = free_port()
+        with socket.socket() as holder:
+            holder.bind(("0.0.0.0", taken))
+            holder.listen()
+            program = Program(settings={**settings, "ListenPort": str(taken)}, home=home, args=(), env=x.program_env)
+            program.start()
+            try:
+                desk = Desktop(x, program)
+                poll(desk.tray_icon, 10, "the tray icon of the run without its port")
+                container = poll(desk.container, 10, "the container window")
+                poll(lambda: desk.shown(container.id), 10, "the window up with the port's problem")
+                time.sleep(1)
+                assert desk.shown(container.id), "the window went into the tray"
+                if online:
+                    print("the window stayed up for the port's problem")
+            finally:
+                program.stop()
     print(f"screenshots in {work}")
     return 0
 
