@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
+#include <QSystemTrayIcon>
 #include <QTimeEdit>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -156,6 +157,13 @@ void frmSetNotifies::buildWindow()
 
     layout->addWidget(heading(QStringLiteral("Tray Notification"), this));
     layout->addWidget(chkPopup);
+    // Where the desktop offers neither an X11 tray nor StatusNotifierItem, the user should know
+    // why the program keeps an ordinary window.
+    lblNoTray = new QLabel(QStringLiteral("This desktop has no tray: Vistelle shows its main window instead."), this);
+    lblNoTray->setObjectName(QStringLiteral("lblNoTray"));
+    lblNoTray->setWordWrap(true);
+    lblNoTray->setVisible(!QSystemTrayIcon::isSystemTrayAvailable());
+    layout->addWidget(lblNoTray);
     layout->addSpacing(6);
 
     layout->addWidget(heading(QStringLiteral("Busy Sites and Quiet Hours"), this));

@@ -12,6 +12,7 @@ class Form1;
 class Form2;
 class PreviewPlay;
 class QCheckBox;
+class QLabel;
 class QSpinBox;
 class QTimeEdit;
 class QLineEdit;
@@ -94,6 +95,7 @@ private:
     QCheckBox *Check1 = nullptr; // "Run on Startup"
     QCheckBox *chkSound = nullptr;
     QCheckBox *chkPopup = nullptr;
+    QLabel *lblNoTray = nullptr; // shown where the desktop has no tray
     QSpinBox *spinAlertBurst = nullptr; // "Summarise more than"
     QSpinBox *spinAlertWindow = nullptr; // "visits within ... seconds"
     QCheckBox *chkQuiet = nullptr; // "Quiet hours from"

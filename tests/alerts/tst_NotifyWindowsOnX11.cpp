@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -85,6 +86,8 @@ void tst_NotifyWindowsOnX11::modalWindowsBlockTheSettingsWindow()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTRY_COMPARE(window.frameGeometry().topLeft(), QPoint(0, 0));
+    // trayer is the tray here: no word of a missing one.
+    QVERIFY(!window.findChild<QLabel *>(QStringLiteral("lblNoTray"))->isVisible());
     auto *list = window.findChild<QTreeWidget *>(QStringLiteral("ListView1"));
     list->setCurrentItem(list->topLevelItem(1));
     screenshot(&window, QStringLiteral("notify-settings.png"));
