@@ -55,6 +55,13 @@ wait_counted() {
     done
 }
 
+# Configures the optimised benchmark tree $build (Release, no tests) and builds the targets named.
+bench_build() {
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVISTELLE_BUILD_TESTS=OFF \
+        -DVISTELLE_BUILD_BENCH=ON >/dev/null
+    cmake --build "$build" --target "$@" >/dev/null
+}
+
 # A scratch folder $tmp and the list $pids of background processes the run starts; when the
 # script ends the processes are stopped and the folder is removed.
 bench_workspace() {

@@ -14,13 +14,11 @@ requests=${1:-10000}
 clients=${2:-50}
 rounds=${ROUNDS:-3}
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVISTELLE_BUILD_TESTS=OFF -DVISTELLE_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target vistelle bench_intake_client >/dev/null
-program="$build/app/vistelle"
-client="$build/bench/intake/bench_intake_client"
-
 # shellcheck source=bench/common.sh
 source "$root/bench/common.sh"
+bench_build vistelle bench_intake_client
+program="$build/app/vistelle"
+client="$build/bench/intake/bench_intake_client"
 bench_workspace
 
 # --- one round of the program, one of nginx --------------------------------------------------

@@ -14,13 +14,11 @@ build=${BUILD_DIR:-$root/build-bench}
 ordinary=${1:-1000000}
 long=${2:-100000}
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVISTELLE_BUILD_TESTS=OFF -DVISTELLE_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target vistelle bench_intake_client >/dev/null
-program="$build/app/vistelle"
-client="$build/bench/intake/bench_intake_client"
-
 # shellcheck source=bench/common.sh
 source "$root/bench/common.sh"
+bench_build vistelle bench_intake_client
+program="$build/app/vistelle"
+client="$build/bench/intake/bench_intake_client"
 bench_workspace
 
 kib() { sed -n "s/^$1:[[:space:]]*\([0-9]*\) kB/\1/p" "/proc/$2/status"; }

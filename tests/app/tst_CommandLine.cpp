@@ -8,6 +8,29 @@
 
 Q_DECLARE_METATYPE(CommandLine::Action)
 
+namespace {
+// The raw arguments main() gets: the program's name, then these.
+class Argv
+{
+public:
+    explicit Argv(const QStringList &arguments)
+    {
+        m_bytes.push_back("vistelle");
+        for (const QString &argument : arguments)
+            m_bytes.push_back(argument.toLocal8Bit());
+        for (const QByteArray &b : m_bytes)
+            m_pointers.push_back(b.constData());
+        m_pointers.push_back(nullptr);
+    }
+    int count() const { return int(m_bytes.size()); }
+    const char *const *data() const { return m_pointers.data(); }
+
+private:
+    std::vector<QByteArray> m_bytes;
+    std::vector<const char *> m_pointers;
+};
+} // namespace
+
 class tst_CommandLine : public QObject
 {
     Q_OBJECT
@@ -92,20 +115,13 @@ void tst_CommandLine::preferredPlatform_data()
 void tst_CommandLine::preferredPlatform()
 {
     QFETCH(QStringList, arguments);
-    arguments.prepend(QStringLiteral("vistelle"));
-    std::vector<QByteArray> bytes;
-    for (const QString &argument : std::as_const(arguments))
-        bytes.push_back(argument.toLocal8Bit());
-    std::vector<const char *> argv;
-    for (const QByteArray &b : bytes)
-        argv.push_back(b.constData());
-    argv.push_back(nullptr);
+    const Argv argv(arguments);
     QFETCH(QByteArray, qpa);
     QFETCH(QByteArray, wayland);
     QFETCH(QByteArray, display);
     QFETCH(QString, platform);
     const std::optional<QString> chosen
-        = CommandLine::preferredPlatform(static_cast<int>(bytes.size()), argv.data(), qpa, wayland, display);
+        = CommandLine::preferredPlatform(argv.count(), argv.data(), qpa, wayland, display);
     QCOMPARE(chosen.value_or(QString()), platform);
 }
 
@@ -113,15 +129,8 @@ void tst_CommandLine::needsNoDisplay()
 {
     QFETCH(QStringList, arguments);
     QFETCH(bool, expected);
-    arguments.prepend(QStringLiteral("vistelle"));
-    std::vector<QByteArray> bytes;
-    for (const QString &argument : std::as_const(arguments))
-        bytes.push_back(argument.toLocal8Bit());
-    std::vector<const char *> argv;
-    for (const QByteArray &b : bytes)
-        argv.push_back(b.constData());
-    argv.push_back(nullptr);
-    QCOMPARE(CommandLine::needsNoDisplay(static_cast<int>(bytes.size()), argv.data()), expected);
+    const Argv argv(arguments);
+    QCOMPARE(CommandLine::needsNoDisplay(argv.count(), argv.data()), expected);
 }
 
 void tst_CommandLine::helpNamesOptionsEnvironmentAndFolders()
