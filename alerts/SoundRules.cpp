@@ -36,6 +36,9 @@ NotifySettings LoadSoundRules(const SettingsStore &store)
     settings.quietTo = store.GetSetting(QStringLiteral("QuietTo")).trimmed();
     settings.quietPopups
         = isTrue(store, QStringLiteral("QuietPopups")) && store.contains(QStringLiteral("QuietPopups"));
+    settings.ignoreAddresses = store.GetSetting(QStringLiteral("IgnoreAddresses")).trimmed();
+    settings.hideOwnVisits = Conversions::truthValue(store.GetSetting(QStringLiteral("HideOwnVisits"))).value_or(false);
+    settings.crawlerAlerts = Conversions::truthValue(store.GetSetting(QStringLiteral("CrawlerAlerts"))).value_or(false);
     // The visit processing reads numbers 0 to 100; so does this loop, whatever the store holds.
     for (int n = 0; n <= MaxRules; ++n) {
         const QString contains = store.GetSetting(containsKey(n));
@@ -72,6 +75,11 @@ void SaveSoundRules(SettingsStore &store, const NotifySettings &settings)
     store.SaveSetting(QStringLiteral("QuietFrom"), settings.quietFrom);
     store.SaveSetting(QStringLiteral("QuietTo"), settings.quietTo);
     store.SaveSetting(QStringLiteral("QuietPopups"), settings.quietPopups ? QStringLiteral("1") : QStringLiteral("0"));
+    store.SaveSetting(QStringLiteral("IgnoreAddresses"), settings.ignoreAddresses.trimmed());
+    store.SaveSetting(
+        QStringLiteral("HideOwnVisits"), settings.hideOwnVisits ? QStringLiteral("1") : QStringLiteral("0"));
+    store.SaveSetting(
+        QStringLiteral("CrawlerAlerts"), settings.crawlerAlerts ? QStringLiteral("1") : QStringLiteral("0"));
     store.sync();
 }
 

@@ -26,6 +26,9 @@ struct NotifySettings
     int alertWindowSeconds = 10; // "AlertWindowSeconds"
     QString quietFrom, quietTo; // "QuietFrom", "QuietTo": "hh:mm"; either empty: no quiet hours
     bool quietPopups = false; // "QuietPopups": quiet hours hold back the popup too
+    QString ignoreAddresses; // "IgnoreAddresses": the owner's own addresses and ranges besides the PC's
+    bool hideOwnVisits = false; // "HideOwnVisits": own visits are counted, not listed
+    bool crawlerAlerts = false; // "CrawlerAlerts": crawlers ring and pop up as visitors do
 };
 
 // Reading and writing the rules. Rule n is stored as "Contains<n>" and "CSound<n>", n from 0 to

@@ -7,6 +7,7 @@
 #include "alerts/PreviewPlay.h"
 #include "alerts/SoundFileDialog.h"
 #include "alerts/StartupEntry.h"
+#include "core/AddressRanges.h"
 #include "core/SettingsStore.h"
 #include "dialogs/MessageBox.h"
 
@@ -20,6 +21,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSpinBox>
@@ -217,6 +219,31 @@ void frmSetNotifies::buildWindow()
     layout->addLayout(quietRow);
     layout->addSpacing(6);
 
+    layout->addWidget(heading(QStringLiteral("Own Visits and Crawlers"), this));
+    txtIgnoreAddresses = new QLineEdit(this);
+    txtIgnoreAddresses->setObjectName(QStringLiteral("txtIgnoreAddresses"));
+    txtIgnoreAddresses->setMaxLength(4096);
+    txtIgnoreAddresses->setPlaceholderText(QStringLiteral("e.g. 203.0.113.7, 2001:db8:1::/64"));
+    txtIgnoreAddresses->setToolTip(QStringLiteral(
+        "Visits from this PC's public address and from these addresses and ranges are your own: no popup, no sound"));
+    auto *ignoreLabel = new QLabel(QStringLiteral("&Also my addresses:"), this);
+    ignoreLabel->setBuddy(txtIgnoreAddresses);
+    txtIgnoreAddresses->setAccessibleName(QStringLiteral("Also my addresses"));
+    auto *ignoreRow = new QHBoxLayout;
+    ignoreRow->addWidget(ignoreLabel);
+    ignoreRow->addWidget(txtIgnoreAddresses, 1);
+    layout->addLayout(ignoreRow);
+    chkHideOwnVisits = new QCheckBox(QStringLiteral("Leave my own visits out of the list"), this);
+    chkHideOwnVisits->setObjectName(QStringLiteral("chkHideOwnVisits"));
+    chkCrawlerAlerts = new QCheckBox(QStringLiteral("Announce crawlers like visitors"), this);
+    chkCrawlerAlerts->setObjectName(QStringLiteral("chkCrawlerAlerts"));
+    auto *kindsRow = new QHBoxLayout;
+    kindsRow->addWidget(chkHideOwnVisits);
+    kindsRow->addWidget(chkCrawlerAlerts);
+    kindsRow->addStretch();
+    layout->addLayout(kindsRow);
+    layout->addSpacing(6);
+
     layout->addWidget(heading(QStringLiteral("URL Specific Sounds"), this));
     layout->addWidget(ListView1, 1);
     auto *listButtons = new QHBoxLayout;
@@ -264,6 +291,9 @@ void frmSetNotifies::LoadSoundRules()
     timeQuietFrom->setTime(from.isValid() ? from : QTime(22, 0));
     timeQuietTo->setTime(to.isValid() ? to : QTime(7, 0));
     chkQuietPopups->setChecked(settings.quietPopups);
+    txtIgnoreAddresses->setText(settings.ignoreAddresses);
+    chkHideOwnVisits->setChecked(settings.hideOwnVisits);
+    chkCrawlerAlerts->setChecked(settings.crawlerAlerts);
     for (const UrlSoundRule &r : settings.rules)
         appendRule(r);
     refreshListButtons();
@@ -271,6 +301,17 @@ void frmSetNotifies::LoadSoundRules()
 
 void frmSetNotifies::SaveSoundRules()
 {
+    QStringList rejected;
+    AddressRanges::parse(txtIgnoreAddresses->text(), &rejected);
+    if (!rejected.isEmpty()) {
+        QPointer<QLineEdit> box = txtIgnoreAddresses;
+        MessageBox::information(this, Title,
+            QStringLiteral("Not an address or a range (like 192.0.2.0/24): ") + rejected.first(), [box](auto) {
+                if (box)
+                    box->setFocus();
+            });
+        return;
+    }
     SoundRules::SaveSoundRules(*m_settings, workingCopy());
     emit mainWindowRequested();
     close();
@@ -289,6 +330,9 @@ NotifySettings frmSetNotifies::workingCopy() const
         settings.quietTo = timeQuietTo->time().toString(QStringLiteral("HH:mm"));
     }
     settings.quietPopups = chkQuietPopups->isChecked();
+    settings.ignoreAddresses = txtIgnoreAddresses->text().trimmed();
+    settings.hideOwnVisits = chkHideOwnVisits->isChecked();
+    settings.crawlerAlerts = chkCrawlerAlerts->isChecked();
     for (int row = 0; row < ruleCount(); ++row)
         settings.rules.append(rule(row));
     return settings;

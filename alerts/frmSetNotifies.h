@@ -99,6 +99,9 @@ private:
     QSpinBox *spinAlertBurst = nullptr; // "Summarise more than"
     QSpinBox *spinAlertWindow = nullptr; // "visits within ... seconds"
     QCheckBox *chkQuiet = nullptr; // "Quiet hours from"
+    QLineEdit *txtIgnoreAddresses = nullptr; // "IgnoreAddresses"
+    QCheckBox *chkHideOwnVisits = nullptr; // "HideOwnVisits"
+    QCheckBox *chkCrawlerAlerts = nullptr; // "CrawlerAlerts"
     QTimeEdit *timeQuietFrom = nullptr;
     QTimeEdit *timeQuietTo = nullptr;
     QCheckBox *chkQuietPopups = nullptr; // "Hold back popups too"

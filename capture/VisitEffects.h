@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/VisitKind.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -10,8 +12,9 @@ class IVisitList
 {
 public:
     virtual ~IVisitList() = default;
-    // Appends a row (time, address, page), updates the three counters and returns the row.
-    virtual int addVisit(const QDateTime &time, const QString &address, const QString &page) = 0;
+    // Appends a row (time, address, page) and updates the three counters, or for the owner's own
+    // visit the fourth; returns the row, or -1 when the visit is not listed.
+    virtual int addVisit(const QDateTime &time, const QString &address, const QString &page, VisitKind kind) = 0;
     // The address cell of a row becomes its old text, a blank and the country name.
     virtual void appendCountry(int row, const QString &country) = 0;
     virtual void makeNewestRowCurrent() = 0;
@@ -22,6 +25,13 @@ class IVisitEffects
 {
 public:
     virtual ~IVisitEffects() = default;
+    // A visit that may be announced (not the owner's own, not a crawler) comes: its sound and
+    // popup follow.
+    virtual void alertsComing(const QDateTime &time, const QString &page)
+    {
+        Q_UNUSED(time);
+        Q_UNUSED(page);
+    }
     // Starts playing a sound file; returns at once.
     virtual void playSound(const QString &fileName) = 0;
     // Shows the popup with its title and text lines; returns at once.

@@ -17,6 +17,7 @@ VisitProcessor::VisitProcessor(
     , m_settings(settings)
     , m_list(list)
     , m_effects(effects)
+    , m_classifier(settings)
     , m_clock(clock)
     , m_trayTimer(new QTimer(this))
     , m_hashSeed(size_t(QRandomGenerator::system()->generate64()))
@@ -25,10 +26,11 @@ VisitProcessor::VisitProcessor(
     connect(m_trayTimer, &QTimer::timeout, this, &VisitProcessor::restoreTrayIfDue);
 }
 
-bool VisitProcessor::settingIsTrue(const QString &key) const
+bool VisitProcessor::settingIsTrue(const QString &key, bool byDefault) const
 {
     // A text that is not a truth value makes the test fail: the guarded step is skipped.
-    return Conversions::truthValue(m_settings.GetSetting(key, QStringLiteral("1"))).value_or(false);
+    return Conversions::truthValue(m_settings.GetSetting(key, byDefault ? QStringLiteral("1") : QStringLiteral("0")))
+        .value_or(false);
 }
 
 QString VisitProcessor::soundFor(const QString &page) const
@@ -113,22 +115,33 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
             ? QStringLiteral("Local Page")
             : QStringLiteral("Unknown");
 
-    LogMsg(QStringLiteral("Visit: ") + visitorIP + QStringLiteral(" -> ") + page);
+    const QString agent = PlainText::sanitized(
+        PlainText::cut(RequestParsing::GetHeaderFromRequest(request, QStringLiteral("user-agent")), MaxAgentChars));
+    const VisitKind kind = m_classifier.kindOf(visitorIP, agent);
+    const QString prefix = kind == VisitKind::Own ? QStringLiteral("Own visit: ")
+        : kind == VisitKind::Crawler              ? QStringLiteral("Crawler visit: ")
+                                                  : QStringLiteral("Visit: ");
+    LogMsg(prefix + visitorIP + QStringLiteral(" -> ") + page);
     const QDateTime visitTime = m_clock.currentDateTime();
-    const int row = m_list.addVisit(visitTime, visitorIP, page);
-    RecordedVisit recorded { visitTime, visitorIP, QString(), page, tls };
+    const int row = m_list.addVisit(visitTime, visitorIP, page, kind);
+    RecordedVisit recorded { visitTime, visitorIP, QString(), page, tls, kind, agent };
+    const bool alerts = kind == VisitKind::Visit
+        || (kind == VisitKind::Crawler && settingIsTrue(QStringLiteral("CrawlerAlerts"), false));
 
-    const QString sound = soundFor(page);
-    if (!sound.isEmpty())
-        m_effects.playSound(sound);
+    if (alerts) {
+        m_effects.alertsComing(visitTime, page);
+        const QString sound = soundFor(page);
+        if (!sound.isEmpty())
+            m_effects.playSound(sound);
 
-    m_effects.setTrayAlert(true);
-    m_trayAlert = true;
-    m_lastAlertMs = now;
-    // A running timer is left alone: when it fires it waits on for the rest of the latest alert's
-    // 2 s (restoreTrayIfDue), so a burst does not restart it for every visit.
-    if (!m_trayTimer->isActive())
-        m_trayTimer->start(static_cast<int>(TrayAlertMs));
+        m_effects.setTrayAlert(true);
+        m_trayAlert = true;
+        m_lastAlertMs = now;
+        // A running timer is left alone: when it fires it waits on for the rest of the latest
+        // alert's 2 s (restoreTrayIfDue), so a burst does not restart it for every visit.
+        if (!m_trayTimer->isActive())
+            m_trayTimer->start(static_cast<int>(TrayAlertMs));
+    }
 
     // The list and the history show the country whatever the popup setting; without a country
     // (no country file, or an address the file does not know) the popup names the visitor by
@@ -138,7 +151,7 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
     const bool named = country && !country->isEmpty();
     if (named)
         m_list.appendCountry(row, *country);
-    if (settingIsTrue(QStringLiteral("PopupAlert"))) {
+    if (alerts && settingIsTrue(QStringLiteral("PopupAlert"))) {
         QString shownPage = page;
         RequestParsing::sepurl(shownPage);
         m_effects.showPopup(

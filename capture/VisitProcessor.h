@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/VisitClassifier.h"
 #include "capture/VisitEffects.h"
 #include "capture/VisitRecorder.h"
 #include "core/Clock.h"
@@ -28,6 +29,10 @@ class SettingsStore;
 // A request whose first line is not an HTTP request line is no visit; it is noted in the log at
 // most once a minute ("Ignored a request that is not HTTP from <address>").
 //
+// The owner's own visits (VisitClassifier) are logged as "Own visit: ..." and crawlers as
+// "Crawler visit: ..."; neither gives a sound, a tray alert or a popup (crawlers do when the setting
+// CrawlerAlerts is on). Both are listed and stored with their kind.
+//
 // The page (the referer) is kept to its first 4,096 characters and made plain (PlainText::page)
 // before anything else sees it; the header of an "Unknown" page is logged up to 8 KiB.
 class VisitProcessor final : public QObject
@@ -37,6 +42,8 @@ public:
     static constexpr qint64 RepeatWindowMs = 2000;
     static constexpr qint64 TrayAlertMs = 2000;
     static constexpr int MaxRuleIndex = 100;
+    // Characters of a User-Agent kept with a visit.
+    static constexpr qsizetype MaxAgentChars = 512;
     // Characters of a request header logged for an "Unknown" page at most.
     static constexpr qsizetype HeaderDumpLimit = 8 * 1024;
     // A request that is not HTTP is noted at most once in this span.
@@ -48,6 +55,9 @@ public:
     // Processes one request: its raw header text, the visitor's address and whether it came over
     // TLS.
     void WS_Close(const QString &request, const QString &visitorIP, bool tls = false);
+
+    // Tells own visits and crawlers apart; the engine gives it the PC's public address.
+    VisitClassifier &classifier() { return m_classifier; }
 
     // Every counted visit also goes to the recorder (the history); null: to nobody.
     void setRecorder(IVisitRecorder *recorder) { m_recorder = recorder; }
@@ -73,7 +83,7 @@ private:
         size_t refererHash = 0;
         qsizetype refererLength = 0;
     };
-    bool settingIsTrue(const QString &key) const;
+    bool settingIsTrue(const QString &key, bool byDefault = true) const;
     void forgetOldVisits(qint64 nowMs);
 
     SettingsStore &m_settings;
@@ -83,6 +93,7 @@ private:
     IVisitList &m_list;
     IVisitEffects &m_effects;
     IVisitRecorder *m_recorder = nullptr;
+    VisitClassifier m_classifier;
     const Clock &m_clock;
     QTimer *m_trayTimer;
 

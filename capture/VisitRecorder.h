@@ -1,10 +1,13 @@
 #pragma once
 
+#include "capture/VisitKind.h"
+
 #include <QDateTime>
 #include <QString>
 
 // One visit as it is kept beyond the run: the moment, the visitor's address, its country (empty
-// when unknown), the page and whether the request came over TLS.
+// when unknown), the page, whether the request came over TLS, what kind of visit it is and the
+// browser's User-Agent (empty when it sent none).
 struct RecordedVisit
 {
     QDateTime time;
@@ -12,6 +15,8 @@ struct RecordedVisit
     QString country;
     QString page;
     bool tls = false;
+    VisitKind kind = VisitKind::Visit;
+    QString agent;
 };
 
 // Where the visit processing hands every counted visit after it has been listed. The call must

@@ -58,6 +58,8 @@ VisitorListWidgets VisitorListWidgets::create(QWidget *parent)
     w.panel1 = makeLabel(parent, QStringLiteral("StatusBar1Panel1"));
     w.panel2 = makeLabel(parent, QStringLiteral("StatusBar1Panel2"));
     w.panel3 = makeLabel(parent, QStringLiteral("StatusBar1Panel3"));
+    w.panel4 = makeLabel(parent, QStringLiteral("StatusBar1Panel4"));
+    w.panel4->hide();
     w.Label6 = makeLabel(parent, QStringLiteral("Label6"));
     w.Image3 = makeIcon(parent, QStringLiteral("Image3"), QStringLiteral("Save List"), QStringLiteral("document-save"));
     w.Image7 = makeIcon(parent, QStringLiteral("Image7"), QStringLiteral("Clear List"), QStringLiteral("edit-clear"));
@@ -81,7 +83,7 @@ VisitorList::VisitorList(const Widgets &widgets, Services services, VisitorListM
     , m_limits(services.limits)
     , m_model(model ? model : new VisitorListModel(this))
 {
-    for (QLabel *label : { m_widgets.panel1, m_widgets.panel2, m_widgets.panel3, m_widgets.Label6 }) {
+    for (QLabel *label : { m_widgets.panel1, m_widgets.panel2, m_widgets.panel3, m_widgets.panel4, m_widgets.Label6 }) {
         if (label)
             label->setTextFormat(Qt::PlainText);
     }
@@ -188,11 +190,15 @@ void VisitorList::showCounted(const VisitorListModel::Counted &counted, bool vis
         counted.newPage ? (visit ? QStringLiteral("Unique pages:  ") : QStringLiteral("Unique pages: "))
                 + QString::number(m_model->uniquePageCount())
                         : QString());
+    if (m_widgets.panel4 && m_model->ownVisitCount() > 0) {
+        m_widgets.panel4->setText(QStringLiteral("Own visits: ") + QString::number(m_model->ownVisitCount()));
+        m_widgets.panel4->show();
+    }
 }
 
-int VisitorList::addVisit(const QDateTime &when, const QString &VisitorIP, const QString &VisitPage)
+int VisitorList::addVisit(const QDateTime &when, const QString &VisitorIP, const QString &VisitPage, VisitKind kind)
 {
-    const VisitorListModel::Counted counted = m_model->addVisit(when, VisitorIP, VisitPage);
+    const VisitorListModel::Counted counted = m_model->addVisit(when, VisitorIP, VisitPage, kind);
     showVisit(counted.newAddress, counted.newPage);
     return m_model->rowCount() - 1;
 }
@@ -244,6 +250,8 @@ void VisitorList::clearList()
 {
     m_model->clear();
     setPanels(QStringLiteral("Page requests:"), QStringLiteral("Unique IP's:"), QStringLiteral("Unique pages:"));
+    if (m_widgets.panel4)
+        m_widgets.panel4->hide();
 }
 
 void VisitorList::askFileName(DialogKind kind, std::function<void(const QString &)> onName)

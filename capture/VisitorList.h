@@ -26,6 +26,7 @@ struct VisitorListWidgets
     QLabel *panel1 = nullptr; // StatusBar1 panel 1: page requests
     QLabel *panel2 = nullptr; // StatusBar1 panel 2: unique addresses
     QLabel *panel3 = nullptr; // StatusBar1 panel 3: unique pages
+    QLabel *panel4 = nullptr; // StatusBar1 panel 4: the owner's own visits (hidden until one comes)
     QLabel *Label6 = nullptr; // host name of the selected visitor
     QToolButton *Image3 = nullptr; // "Save List"
     QToolButton *Image7 = nullptr; // "Clear List"
@@ -74,7 +75,8 @@ public:
     // row count, panel 2 to "Unique IP's: " and panel 3 to "Unique pages:  " (two blanks) and
     // their counts when the address or the page is new, and makes the new row current.
     // Returns the new row (0-based).
-    int addVisit(const QDateTime &when, const QString &VisitorIP, const QString &VisitPage) override;
+    int addVisit(const QDateTime &when, const QString &VisitorIP, const QString &VisitPage,
+        VisitKind kind = VisitKind::Visit) override;
     // The address cell of a row becomes its old text, a blank and the country name.
     void appendCountry(int row, const QString &country) override;
     // The engine listed a visit (the newest row): the panels as for addVisit, and the new row

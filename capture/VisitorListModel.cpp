@@ -169,6 +169,14 @@ QString VisitorListModel::cellText(int row, int column) const
     case TimeColumn:
         return r.time.isValid() ? timeText(r.time) : r.timeText;
     case IpColumn:
+        switch (r.kind) {
+        case VisitKind::Own:
+            return r.ip + QStringLiteral(" (own visit)");
+        case VisitKind::Crawler:
+            return r.ip + QStringLiteral(" (crawler)");
+        case VisitKind::Visit:
+            break;
+        }
         return r.ip;
     case UrlColumn:
         return r.page;
@@ -177,15 +185,21 @@ QString VisitorListModel::cellText(int row, int column) const
     }
 }
 
-VisitorListModel::Counted VisitorListModel::addVisit(const QDateTime &when, const QString &ip, const QString &page)
+VisitorListModel::Counted VisitorListModel::addVisit(
+    const QDateTime &when, const QString &ip, const QString &page, VisitKind kind)
 {
     const int at = int(m_rows.size());
     beginInsertRows(QModelIndex(), at, at);
-    m_rows.append(Row { when, QString(), cellValue(ip), sharedPage(cellValue(page)) });
+    m_rows.append(Row { when, QString(), cellValue(ip), sharedPage(cellValue(page)), kind });
     m_chars += charsOf(m_rows.constLast());
     endInsertRows();
-    ++m_requests;
-    const Counted counted = count(m_rows.constLast().ip, m_rows.constLast().page);
+    Counted counted;
+    if (kind == VisitKind::Own) {
+        ++m_ownVisits;
+    } else {
+        ++m_requests;
+        counted = count(m_rows.constLast().ip, m_rows.constLast().page);
+    }
     dropOldest(TrimStep - 1);
     return counted;
 }
@@ -294,6 +308,7 @@ void VisitorListModel::clear()
     m_recentPages.clear();
     endResetModel();
     m_requests = 0;
+    m_ownVisits = 0;
     m_list1.clear();
     m_list2.clear();
 }

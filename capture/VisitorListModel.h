@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/UniqueTexts.h"
+#include "capture/VisitKind.h"
 
 #include <QAbstractTableModel>
 #include <QDateTime>
@@ -44,6 +45,7 @@ public:
         QString timeText; // loaded rows: the text as read (used when time is not valid)
         QString ip;
         QString page;
+        VisitKind kind = VisitKind::Visit; // shown after the address: "(own visit)", "(crawler)"
     };
 
     // What counting a row changed.
@@ -80,9 +82,11 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
-    // A visit: appends its row at the bottom and counts its address and page. The new row is the
-    // last one (rowCount() - 1).
-    Counted addVisit(const QDateTime &when, const QString &ip, const QString &page);
+    // A visit: appends its row at the bottom and counts its address and page; the owner's own visit
+    // counts as an own visit only. The new row is the last one (rowCount() - 1).
+    Counted addVisit(const QDateTime &when, const QString &ip, const QString &page, VisitKind kind = VisitKind::Visit);
+    // Counts an own visit that is not listed.
+    void countOwnVisit() { ++m_ownVisits; }
     // Appends rows (loaded rows) without counting their address and page: all, or count rows from
     // index from. They count as page requests.
     void appendRows(const QList<Row> &rows);
@@ -101,6 +105,8 @@ public:
     // Rows added since the list was last cleared (visits and loaded rows), including those that
     // have left the list since.
     qint64 requestCount() const { return m_requests; }
+    // The owner's own visits, counted apart from the page requests.
+    qint64 ownVisitCount() const { return m_ownVisits; }
     // The sizes of List1 and List2, and whether a text is in them.
     qsizetype uniqueAddressCount() const { return m_list1.size(); }
     qsizetype uniquePageCount() const { return m_list2.size(); }
@@ -149,6 +155,7 @@ private:
     static constexpr qsizetype MaxSharedPages = 4096;
     static constexpr qsizetype MaxSharedPageChars = 1024;
     qint64 m_requests = 0;
+    qint64 m_ownVisits = 0;
     UniqueTexts m_list1;
     UniqueTexts m_list2;
 };

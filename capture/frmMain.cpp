@@ -180,6 +180,7 @@ void frmMain::buildWindow()
     StatusBar1->addWidget(widgets.panel1, 1);
     StatusBar1->addWidget(widgets.panel2, 1);
     StatusBar1->addWidget(widgets.panel3, 1);
+    StatusBar1->addWidget(widgets.panel4, 1);
     panel5 = new QToolButton(this);
     panel5->setObjectName(QStringLiteral("panel5"));
     panel5->setAutoRaise(true);

@@ -137,5 +137,7 @@ std::optional<int> CommandLine::answerOrRun(const QString &programName)
 QString CommandLine::versionText()
 {
     return QCoreApplication::applicationName() + u' ' + QCoreApplication::applicationVersion()
-        + QStringLiteral("\nCountry data: IP Geolocation by DB-IP, https://db-ip.com (CC BY 4.0)\n");
+        + QStringLiteral(
+            "\nCountry data: IP Geolocation by DB-IP, https://db-ip.com (CC BY 4.0)\n"
+            "Crawler patterns: crawler-user-agents, https://github.com/monperrus/crawler-user-agents (MIT)\n");
 }

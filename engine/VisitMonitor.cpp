@@ -349,15 +349,15 @@ void VisitMonitor::onRequestFinished(const QByteArray &request, const QString &r
     const Console::LineBatch lines; // the visit's lines leave in one write
     if (!m_memoryTimer->isActive())
         m_memoryTimer->start();
-    const qint64 requests = m_model->requestCount();
+    m_listedRow = -1;
     m_visits->WS_Close(QString::fromUtf8(request), remoteAddress, tls);
     // A TLS visit came through: a refused handshake noted earlier was that browser's matter.
     if (tls && m_certificateTrouble.startsWith(HandshakeTroublePrefix))
         setCertificateTrouble(QString());
-    if (!Console::isHeadless() || m_model->requestCount() == requests || m_model->rowCount() == 0)
+    if (!Console::isHeadless() || m_listedRow < 0 || m_listedRow >= m_model->rowCount())
         return;
     // Headless, the visit's row also goes to standard output (made plain there), as the popup does.
-    const int row = m_model->rowCount() - 1;
+    const int row = m_listedRow;
     Console::writeLine(QStringLiteral("List: ") + m_model->cellText(row, 0) + QStringLiteral(" | ")
         + m_model->cellText(row, 1) + QStringLiteral(" | ") + m_model->cellText(row, 2));
 }
@@ -375,22 +375,35 @@ bool VisitMonitor::dynamicDnsOff() const
     return Conversions::trimmedEquals(m_settings->GetSetting(QStringLiteral("usedyndns")), QStringLiteral("0"));
 }
 
-int VisitMonitor::addVisit(const QDateTime &time, const QString &address, const QString &page)
+int VisitMonitor::addVisit(const QDateTime &time, const QString &address, const QString &page, VisitKind kind)
 {
-    const VisitorListModel::Counted counted = m_model->addVisit(time, address, page);
+    if (kind == VisitKind::Own) {
+        if (Conversions::truthValue(m_settings->GetSetting(QStringLiteral("HideOwnVisits"))).value_or(false)) {
+            m_model->countOwnVisit();
+            emit visitListed(false, false);
+            return -1;
+        }
+    } else {
+        if (time.date() != m_visitDay) {
+            m_visitDay = time.date();
+            m_visitsToday = 0;
+        }
+        ++m_visitsToday;
+    }
+    const VisitorListModel::Counted counted = m_model->addVisit(time, address, page, kind);
+    m_listedRow = m_model->rowCount() - 1;
+    emit visitListed(counted.newAddress, counted.newPage);
+    return m_listedRow;
+}
+
+void VisitMonitor::alertsComing(const QDateTime &time, const QString &page)
+{
     // The popup and the sound that follow belong to this visit: the gate says which may come.
     if (const quint64 generation = m_settings->generation(); generation != m_gateSettingsGeneration) {
         m_gateSettings = AlertGate::Settings::read(*m_settings);
         m_gateSettingsGeneration = generation;
     }
     m_visitAlerts = m_gate.onVisit(m_clock->monotonicMs(), time, page, m_gateSettings);
-    if (time.date() != m_visitDay) {
-        m_visitDay = time.date();
-        m_visitsToday = 0;
-    }
-    ++m_visitsToday;
-    emit visitListed(counted.newAddress, counted.newPage);
-    return m_model->rowCount() - 1;
 }
 
 void VisitMonitor::appendCountry(int row, const QString &country)
@@ -461,6 +474,10 @@ void VisitMonitor::clearLog()
 void VisitMonitor::setAddressLabel(const QString &text)
 {
     m_addressCaption = text;
+    // The PC's public address as last learned: visits from it are the owner's own. A caption
+    // showing an update's state keeps the address known before.
+    if (const QString address = AddressFile::addressInCaption(text); !address.isEmpty())
+        m_visits->classifier().setOwnAddress(address);
     emit addressCaptionChanged(text);
 }
 

@@ -169,10 +169,11 @@ private:
     bool dynamicDnsOff() const;
 
     // IVisitList
-    int addVisit(const QDateTime &time, const QString &address, const QString &page) override;
+    int addVisit(const QDateTime &time, const QString &address, const QString &page, VisitKind kind) override;
     void appendCountry(int row, const QString &country) override;
     void makeNewestRowCurrent() override { }
     // IVisitEffects
+    void alertsComing(const QDateTime &time, const QString &page) override;
     void playSound(const QString &fileName) override;
     void showPopup(const QString &caption, const QString &subcaption) override;
     void setTrayAlert(bool alert) override { emit trayAlertChanged(alert); }
@@ -232,6 +233,7 @@ private:
     static inline const QString HandshakeTroublePrefix = QStringLiteral("A browser refused");
     qint64 m_pausedUntilMs = -1; // monotonic; -1: not paused; max: until resumed
     qint16 m_listeningPort = -1;
+    int m_listedRow = -1; // the row the visit being processed was listed in
     QDate m_visitDay; // the day m_visitsToday counts
     int m_visitsToday = 0;
     static constexpr int MemoryReturnMs = 30'000;

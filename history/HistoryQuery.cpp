@@ -77,15 +77,29 @@ std::size_t tableSize(SqliteDatabase &db, const char *sql)
 }
 } // namespace
 
+QString HistoryRow::kindText(VisitKind kind)
+{
+    switch (kind) {
+    case VisitKind::Own:
+        return QStringLiteral("own visit");
+    case VisitKind::Crawler:
+        return QStringLiteral("crawler");
+    case VisitKind::Visit:
+        break;
+    }
+    return QStringLiteral("visit");
+}
+
 HistoryQuery::HistoryQuery(const QString &fileName)
     : m_fileName(fileName)
 { }
 
 void HistoryQuery::close()
 {
-    for (SqliteStatement *statement : { &m_rowByKey, &m_pageText, &m_addressText, &m_countryText })
+    for (SqliteStatement *statement : { &m_rowByKey, &m_pageText, &m_addressText, &m_countryText, &m_agentText })
         *statement = SqliteStatement();
     m_pages.clear();
+    m_agents.clear();
     m_addresses.clear();
     m_countries.clear();
     m_db.close();
@@ -98,7 +112,13 @@ void HistoryQuery::open()
     try {
         m_db.open(m_fileName, SqliteDatabase::Mode::ReadWrite);
         HistorySchema::prepareForReading(m_db);
-        m_rowByKey = m_db.prepare("SELECT address, country, page, tls FROM visits WHERE key=?1");
+        // A file the store has not yet brought to version 2 has no kinds and User-Agents.
+        m_hasKinds = m_db.scalar("PRAGMA user_version") >= 2;
+        m_rowByKey
+            = m_db.prepare(m_hasKinds ? "SELECT address, country, page, tls, kind, agent FROM visits WHERE key=?1"
+                                      : "SELECT address, country, page, tls, 0, 0 FROM visits WHERE key=?1");
+        if (m_hasKinds)
+            m_agentText = m_db.prepare("SELECT text FROM agents WHERE id=?1");
         m_pageText = m_db.prepare("SELECT text FROM pages WHERE id=?1");
         m_addressText = m_db.prepare("SELECT text FROM addresses WHERE id=?1");
         m_countryText = m_db.prepare("SELECT text FROM countries WHERE id=?1");
@@ -149,8 +169,10 @@ HistorySummary HistoryQuery::scan(const HistoryFilter &filter, const QDateTime &
     std::vector<quint32> pageCounts(tableSize(m_db, "SELECT max(id) FROM pages"));
     std::vector<quint32> countryCounts(tableSize(m_db, "SELECT max(id) FROM countries"));
 
-    SqliteStatement visits
-        = m_db.prepare("SELECT key, address, country, page FROM visits WHERE key >= ?1 AND key < ?2 ORDER BY key DESC");
+    SqliteStatement visits = m_db.prepare(m_hasKinds
+            ? "SELECT key, address, country, page, kind FROM visits WHERE key >= ?1 AND key < ?2 ORDER BY key DESC"
+            : "SELECT key, address, country, page, 0 FROM visits WHERE key >= ?1 AND key < ?2 ORDER BY key DESC");
+    const qint64 kind = filter.kind ? qint64(*filter.kind) : -1;
     visits.bind(1, HistorySchema::firstKeyAt(filter.range.fromMs))
         .bind(2, HistorySchema::firstKeyAt(filter.range.toMs));
     QVector<qint64> chunk;
@@ -166,6 +188,8 @@ HistorySummary HistoryQuery::scan(const HistoryFilter &filter, const QDateTime &
         const qint64 page = visits.int64(3);
         const qint64 country = visits.int64(2);
         if (filtered && !has(pageMatch, page) && !has(countryMatch, country) && !has(addressMatch, visits.int64(1)))
+            continue;
+        if (kind >= 0 && visits.int64(4) != kind)
             continue;
         ++summary.total;
         chunk.append(key);
@@ -200,7 +224,10 @@ QString HistoryQuery::textOf(const char *table, qint64 id, QHash<qint64, QString
     const auto cached = cache.constFind(id);
     if (cached != cache.constEnd())
         return *cached;
-    SqliteStatement &query = table[0] == 'p' ? m_pageText : table[0] == 'a' ? m_addressText : m_countryText;
+    SqliteStatement &query = table[0] == 'p' ? m_pageText
+        : table[1] == 'd'                    ? m_addressText
+        : table[1] == 'g'                    ? m_agentText
+                                             : m_countryText;
     query.bind(1, id);
     const QString text = query.step() ? query.text(0) : QString();
     query.reset();
@@ -226,11 +253,18 @@ QList<HistoryRow> HistoryQuery::rows(const QVector<qint64> &keys)
             const qint64 country = m_rowByKey.int64(1);
             const qint64 page = m_rowByKey.int64(2);
             row.tls = m_rowByKey.int64(3) != 0;
+            const qint64 kind = m_rowByKey.int64(4);
+            row.kind = kind == qint64(VisitKind::Own) ? VisitKind::Own
+                : kind == qint64(VisitKind::Crawler)  ? VisitKind::Crawler
+                                                      : VisitKind::Visit;
+            const qint64 agent = m_rowByKey.int64(5);
             m_rowByKey.reset();
             row.time = QDateTime::fromMSecsSinceEpoch(HistorySchema::timeOfKey(key));
             row.address = textOf("addresses", address, m_addresses);
             row.country = textOf("countries", country, m_countries);
             row.page = textOf("pages", page, m_pages);
+            if (agent > 0)
+                row.agent = textOf("agents", agent, m_agents);
         } else {
             m_rowByKey.reset();
         }
@@ -249,7 +283,7 @@ QString HistoryQuery::exportCsv(
     // one that others could read.
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QString text = HistoryCsv::line({ QStringLiteral("Time"), QStringLiteral("IP"), QStringLiteral("Country"),
-        QStringLiteral("Page"), QStringLiteral("TLS") });
+        QStringLiteral("Page"), QStringLiteral("TLS"), QStringLiteral("Kind"), QStringLiteral("User agent") });
     constexpr qsizetype Block = 1000;
     try {
         for (qsizetype first = 0; first < keys.size(); first += Block) {
@@ -260,7 +294,8 @@ QString HistoryQuery::exportCsv(
                 if (!row.time.isValid())
                     continue; // pruned meanwhile
                 text += HistoryCsv::line({ row.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), row.address,
-                    row.country, row.page, row.tls ? QStringLiteral("yes") : QStringLiteral("no") });
+                    row.country, row.page, row.tls ? QStringLiteral("yes") : QStringLiteral("no"),
+                    HistoryRow::kindText(row.kind), row.agent });
             }
             const QByteArray utf8 = text.toUtf8();
             if (file.write(utf8) != utf8.size())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/VisitKind.h"
 #include "history/HistoryRange.h"
 #include "history/Sqlite.h"
 
@@ -10,6 +11,7 @@
 #include <QVector>
 
 #include <functional>
+#include <optional>
 
 // One stored visit as the history window shows it.
 struct HistoryRow
@@ -20,6 +22,11 @@ struct HistoryRow
     QString country;
     QString page;
     bool tls = false;
+    VisitKind kind = VisitKind::Visit;
+    QString agent; // the User-Agent (empty: none sent)
+
+    // "visit", "own visit", "crawler"
+    static QString kindText(VisitKind kind);
 };
 
 // A text of the top lists and its number of visits.
@@ -30,12 +37,13 @@ struct HistoryCount
     bool operator==(const HistoryCount &) const = default;
 };
 
-// What the history window asks for: a span of time and a filter text (the page, the address or
-// the country contains it, letter case of A to Z ignored).
+// What the history window asks for: a span of time, a filter text (the page, the address or the
+// country contains it, letter case of A to Z ignored) and a kind of visit (none: every kind).
 struct HistoryFilter
 {
     HistoryRange range;
     QString text;
+    std::optional<VisitKind> kind;
 };
 
 // The totals of a scan.
@@ -85,8 +93,9 @@ private:
     QString m_fileName;
     SqliteDatabase m_db;
     SqliteStatement m_rowByKey;
-    SqliteStatement m_pageText, m_addressText, m_countryText;
-    QHash<qint64, QString> m_pages, m_addresses, m_countries;
+    SqliteStatement m_pageText, m_addressText, m_countryText, m_agentText;
+    QHash<qint64, QString> m_pages, m_addresses, m_countries, m_agents;
+    bool m_hasKinds = false; // a file of version 2 or later
 };
 
 namespace HistoryCsv {

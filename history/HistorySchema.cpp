@@ -14,7 +14,8 @@ void prepareForWriting(SqliteDatabase &db)
 
 void createTables(SqliteDatabase &db)
 {
-    if (db.scalar("PRAGMA user_version") == Version)
+    const qint64 version = db.scalar("PRAGMA user_version");
+    if (version == Version)
         return;
     db.exec("BEGIN IMMEDIATE");
     try {
@@ -24,11 +25,20 @@ void createTables(SqliteDatabase &db)
                 "CREATE TABLE IF NOT EXISTS addresses(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE,"
                 " last INTEGER NOT NULL);"
                 "CREATE TABLE IF NOT EXISTS countries(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);"
-                "CREATE TABLE IF NOT EXISTS visits(key INTEGER PRIMARY KEY, address INTEGER NOT NULL,"
-                " country INTEGER NOT NULL, page INTEGER NOT NULL, tls INTEGER NOT NULL);"
+                "CREATE TABLE IF NOT EXISTS agents(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE,"
+                " last INTEGER NOT NULL);"
                 "CREATE INDEX IF NOT EXISTS pages_last ON pages(last);"
-                "CREATE INDEX IF NOT EXISTS addresses_last ON addresses(last);");
-        db.exec("PRAGMA user_version=1");
+                "CREATE INDEX IF NOT EXISTS addresses_last ON addresses(last);"
+                "CREATE INDEX IF NOT EXISTS agents_last ON agents(last);");
+        if (version == 1) {
+            db.exec("ALTER TABLE visits ADD COLUMN kind INTEGER NOT NULL DEFAULT 0;"
+                    "ALTER TABLE visits ADD COLUMN agent INTEGER NOT NULL DEFAULT 0;");
+        } else {
+            db.exec("CREATE TABLE IF NOT EXISTS visits(key INTEGER PRIMARY KEY, address INTEGER NOT NULL,"
+                    " country INTEGER NOT NULL, page INTEGER NOT NULL, tls INTEGER NOT NULL,"
+                    " kind INTEGER NOT NULL DEFAULT 0, agent INTEGER NOT NULL DEFAULT 0);");
+        }
+        db.exec("PRAGMA user_version=2");
         db.exec("COMMIT");
     } catch (...) {
         try {

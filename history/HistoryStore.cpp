@@ -31,7 +31,7 @@ HistoryStore::HistoryStore(const QString &fileName, SettingsStore &settings, con
 
 qsizetype HistoryStore::charsOf(const HistoryVisit &visit)
 {
-    return visit.address.size() + visit.country.size() + visit.page.size();
+    return visit.address.size() + visit.country.size() + visit.page.size() + visit.agent.size();
 }
 
 HistoryStore::~HistoryStore()
@@ -51,7 +51,8 @@ void HistoryStore::recordVisit(const RecordedVisit &visit)
         = Conversions::truthValue(m_settings.GetSetting(QStringLiteral("KeepHistory"), QStringLiteral("1")));
     if (keep && !*keep)
         return;
-    HistoryVisit entry { visit.time.toMSecsSinceEpoch(), visit.address, visit.country, visit.page, visit.tls };
+    HistoryVisit entry { visit.time.toMSecsSinceEpoch(), visit.address, visit.country, visit.page, visit.tls,
+        visit.kind, visit.agent };
     {
         const std::lock_guard lock(m_mutex);
         if (m_waiting.empty())

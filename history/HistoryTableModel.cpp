@@ -153,6 +153,11 @@ QVariant HistoryTableModel::data(const QModelIndex &index, int role) const
         break;
     case TlsColumn:
         return row->tls ? QStringLiteral("TLS") : QString();
+    case KindColumn:
+        return row->kind == VisitKind::Visit ? QString() : HistoryRow::kindText(row->kind);
+    case AgentColumn:
+        text = row->agent;
+        break;
     default:
         return {};
     }
@@ -174,6 +179,10 @@ QVariant HistoryTableModel::headerData(int section, Qt::Orientation orientation,
         return QStringLiteral("Page");
     case TlsColumn:
         return QStringLiteral("TLS");
+    case KindColumn:
+        return QStringLiteral("Kind");
+    case AgentColumn:
+        return QStringLiteral("User agent");
     default:
         return {};
     }

@@ -16,7 +16,16 @@ class HistoryTableModel final : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    enum Column { TimeColumn = 0, IpColumn, CountryColumn, PageColumn, TlsColumn, ColumnCount };
+    enum Column {
+        TimeColumn = 0,
+        IpColumn,
+        CountryColumn,
+        PageColumn,
+        TlsColumn,
+        KindColumn,
+        AgentColumn,
+        ColumnCount
+    };
     static constexpr int BlockRows = 256;
     static constexpr int MaxBlocks = 64;
     static constexpr int DisplayLimit = 1024; // characters of a cell the view shows

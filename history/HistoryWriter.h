@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/VisitKind.h"
 #include "history/Sqlite.h"
 
 #include <QDate>
@@ -16,6 +17,8 @@ struct HistoryVisit
     QString country;
     QString page;
     bool tls = false;
+    VisitKind kind = VisitKind::Visit;
+    QString agent;
 };
 
 // Writes visits into the history file and prunes old ones. Runs on one thread at a time (the
@@ -85,6 +88,7 @@ private:
     SqliteDatabase m_db;
     Dictionary m_pages { "pages", {}, {}, {}, {} };
     Dictionary m_addresses { "addresses", {}, {}, {}, {} };
+    Dictionary m_agents { "agents", {}, {}, {}, {} };
     QHash<QString, qint64> m_countries;
     SqliteStatement m_insertVisit, m_findCountry, m_insertCountry, m_lastKeyIn;
     qint64 m_lastKey = 0;

@@ -115,6 +115,13 @@ void frmHistory::buildWindow()
     txtFilter->setPlaceholderText(QStringLiteral("page, address or country contains"));
     txtFilter->setClearButtonEnabled(true);
     txtFilter->setMaxLength(256);
+    // Which visits: every kind, or one (the item's data is the VisitKind; none for every kind).
+    cboKind = new QComboBox(this);
+    cboKind->setObjectName(QStringLiteral("cboKind"));
+    cboKind->addItem(QStringLiteral("All visits"));
+    cboKind->addItem(QStringLiteral("Visitors"), int(VisitKind::Visit));
+    cboKind->addItem(QStringLiteral("Crawlers"), int(VisitKind::Crawler));
+    cboKind->addItem(QStringLiteral("Own visits"), int(VisitKind::Own));
     cmdRefresh = new QPushButton(QStringLiteral("Refresh"), this);
     cmdRefresh->setObjectName(QStringLiteral("cmdRefresh"));
     cmdRefresh->setToolTip(QStringLiteral("Read the history again"));
@@ -132,6 +139,8 @@ void frmHistory::buildWindow()
     bar->addSpacing(12);
     bar->addWidget(buddyLabel(QStringLiteral("&Filter:"), txtFilter, this));
     bar->addWidget(txtFilter, 1);
+    bar->addWidget(buddyLabel(QStringLiteral("S&how:"), cboKind, this));
+    bar->addWidget(cboKind);
     bar->addWidget(cmdRefresh);
     bar->addWidget(cmdExport);
 
@@ -155,6 +164,9 @@ void frmHistory::buildWindow()
     tblVisits->setColumnWidth(
         HistoryTableModel::CountryColumn, metrics.horizontalAdvance(QStringLiteral("United Kingdom")) + 16);
     tblVisits->setColumnWidth(HistoryTableModel::TlsColumn, metrics.horizontalAdvance(QStringLiteral("TLS")) + 24);
+    tblVisits->setColumnWidth(
+        HistoryTableModel::KindColumn, metrics.horizontalAdvance(QStringLiteral("own visit")) + 24);
+    tblVisits->setColumnWidth(HistoryTableModel::AgentColumn, metrics.horizontalAdvance(QStringLiteral("M")) * 16);
     tblVisits->horizontalHeader()->setSectionResizeMode(HistoryTableModel::PageColumn, QHeaderView::Stretch);
 
     chartVisits = new QChartView(this);
@@ -198,6 +210,7 @@ void frmHistory::buildWindow()
     connect(dtpFrom, &QDateEdit::dateChanged, this, &frmHistory::datesEdited);
     connect(dtpTo, &QDateEdit::dateChanged, this, &frmHistory::datesEdited);
     connect(txtFilter, &QLineEdit::textChanged, m_filterTimer, qOverload<>(&QTimer::start));
+    connect(cboKind, &QComboBox::activated, this, &frmHistory::refresh);
     connect(txtFilter, &QLineEdit::returnPressed, this, &frmHistory::refresh);
     connect(cmdRefresh, &QPushButton::clicked, this, &frmHistory::refresh);
     connect(cmdExport, &QPushButton::clicked, this, &frmHistory::exportClicked);
@@ -217,6 +230,8 @@ HistoryFilter frmHistory::currentFilter() const
     HistoryFilter filter;
     filter.range = HistoryRange::forPreset(preset, m_clock.currentDateTime(), dtpFrom->date(), dtpTo->date());
     filter.text = txtFilter->text().trimmed();
+    if (const QVariant kind = cboKind->currentData(); kind.isValid())
+        filter.kind = VisitKind(kind.toInt());
     return filter;
 }
 

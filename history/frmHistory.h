@@ -81,6 +81,7 @@ private:
     QDateEdit *dtpFrom = nullptr;
     QDateEdit *dtpTo = nullptr;
     QLineEdit *txtFilter = nullptr;
+    QComboBox *cboKind = nullptr;
     QPushButton *cmdRefresh = nullptr;
     QPushButton *cmdExport = nullptr;
     QTableView *tblVisits = nullptr;

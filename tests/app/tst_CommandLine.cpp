@@ -152,7 +152,9 @@ void tst_CommandLine::versionText()
     QCoreApplication::setApplicationName(QStringLiteral("vistelle"));
     QCoreApplication::setApplicationVersion(QStringLiteral("1.2.3"));
     QCOMPARE(CommandLine::versionText(),
-        QStringLiteral("vistelle 1.2.3\nCountry data: IP Geolocation by DB-IP, https://db-ip.com (CC BY 4.0)\n"));
+        QStringLiteral(
+            "vistelle 1.2.3\nCountry data: IP Geolocation by DB-IP, https://db-ip.com (CC BY 4.0)\n"
+            "Crawler patterns: crawler-user-agents, https://github.com/monperrus/crawler-user-agents (MIT)\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_CommandLine)

@@ -4,6 +4,10 @@
 #include "tests/mock/ManualClock.h"
 #include "tests/mock/RecordingVisitEffects.h"
 
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,14 +17,15 @@ struct Row
     QDateTime time;
     QString address;
     QString page;
+    VisitKind kind = VisitKind::Visit;
 };
 
 class FakeList final : public IVisitList
 {
 public:
-    int addVisit(const QDateTime &time, const QString &address, const QString &page) override
+    int addVisit(const QDateTime &time, const QString &address, const QString &page, VisitKind kind) override
     {
-        rows.push_back({ time, address, page });
+        rows.push_back({ time, address, page, kind });
         return int(rows.size()) - 1;
     }
     void appendCountry(int row, const QString &country) override { rows[size_t(row)].address += u' ' + country; }
@@ -29,9 +34,18 @@ public:
     int current = -1;
 };
 
-QString request(const QString &referer, const QString &host = QStringLiteral("me.example"))
+class Recorder final : public IVisitRecorder
+{
+public:
+    void recordVisit(const RecordedVisit &visit) override { visits.append(visit); }
+    QList<RecordedVisit> visits;
+};
+
+QString request(const QString &referer, const QString &host = QStringLiteral("me.example"), const QString &agent = {})
 {
     QString r = QStringLiteral("GET /t.gif HTTP/1.1\r\nHost: ") + host + QStringLiteral("\r\n");
+    if (!agent.isEmpty())
+        r += QStringLiteral("User-Agent: ") + agent + QStringLiteral("\r\n");
     if (!referer.isNull())
         r += QStringLiteral("Referer: ") + referer + QStringLiteral("\r\n");
     return r + QStringLiteral("\r\n");
@@ -85,6 +99,9 @@ private slots:
     void country();
     void trayRestoredAfterLatestAlert();
     void burst();
+    void crawlerListMatchesItsExamples();
+    void kinds_data();
+    void kinds();
 };
 
 void tst_VisitProcessor::fullVisit()
@@ -424,6 +441,101 @@ void tst_VisitProcessor::burst()
     QCOMPARE(h.list.rows.size(), size_t(10'000));
     QCOMPARE(h.log.size(), 10'000);
     QCOMPARE(h.list.rows.back().page, QStringLiteral("http://b.example/9999"));
+}
+
+// Every example User-Agent the shipped list gives for its patterns is a crawler; browsers are not.
+void tst_VisitProcessor::crawlerListMatchesItsExamples()
+{
+    const QString file = VisitClassifier::defaultPatternFile();
+    QString error;
+    const std::optional<CrawlerPatterns> patterns = CrawlerPatterns::load(file, &error);
+    QVERIFY2(patterns, qPrintable(error));
+    QFile json(file);
+    QVERIFY(json.open(QIODevice::ReadOnly));
+    const QJsonArray entries = QJsonDocument::fromJson(json.readAll()).array();
+    QCOMPARE(patterns->patternCount(), entries.size());
+    int examples = 0;
+    for (const QJsonValue &entry : entries) {
+        for (const QJsonValue &instance : entry.toObject().value(u"instances"_qs).toArray()) {
+            QVERIFY2(patterns->matches(instance.toString()), qPrintable(instance.toString()));
+            ++examples;
+        }
+    }
+    QVERIFY(examples > 1000);
+    for (const char *browser : { "Mozilla/5.0 (X11; Linux x86_64; rv:133.0) Gecko/20100101 Firefox/133.0",
+             "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/131.0.0.0 "
+             "Safari/537.36 Edg/131.0.0.0",
+             "Mozilla/5.0 (iPhone; CPU iPhone OS 18_1 like Mac OS X) AppleWebKit/605.1.15 (KHTML, like Gecko) "
+             "Version/18.1 Mobile/15E148 Safari/604.1" })
+        QVERIFY2(!patterns->matches(QString::fromLatin1(browser)), browser);
+}
+
+void tst_VisitProcessor::kinds_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("agent");
+    QTest::addColumn<QString>("crawlerAlerts");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("logPrefix");
+    const QString chromium = QStringLiteral("Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) "
+                                            "Chrome/131.0.0.0 Safari/537.36");
+    const int visit = int(VisitKind::Visit), own = int(VisitKind::Own), crawler = int(VisitKind::Crawler);
+    QTest::newRow("a visitor with Chromium") << "1.2.3.4" << chromium << "" << visit << "Visit: ";
+    QTest::newRow("the PC's public address") << "203.0.113.7" << chromium << "" << own << "Own visit: ";
+    QTest::newRow("an ignored IPv4 address") << "198.51.100.9" << chromium << "" << own << "Own visit: ";
+    QTest::newRow("next to the ignored address") << "198.51.100.10" << chromium << "" << visit << "Visit: ";
+    QTest::newRow("in an ignored IPv6 /64") << "2001:db8:1:0:abcd::1"
+                                            << ""
+                                            << "" << own << "Own visit: ";
+    QTest::newRow("outside that /64") << "2001:db8:1:1::1"
+                                      << ""
+                                      << "" << visit << "Visit: ";
+    QTest::newRow("the public IPv6 address") << "2001:db8:9::7"
+                                             << ""
+                                             << "" << own << "Own visit: ";
+    QTest::newRow("own wins over crawler") << "203.0.113.7"
+                                           << "Mozilla/5.0 (compatible; Googlebot/2.1; +http://www.google.com/bot.html)"
+                                           << "" << own << "Own visit: ";
+    QTest::newRow("Googlebot") << "66.249.66.1"
+                               << "Mozilla/5.0 AppleWebKit/537.36 (KHTML, like Gecko; compatible; Googlebot/2.1; "
+                                  "+http://www.google.com/bot.html) Chrome/131.0.6778.69 Safari/537.36"
+                               << "" << crawler << "Crawler visit: ";
+    QTest::newRow("bingbot") << "40.77.167.1"
+                             << "Mozilla/5.0 (compatible; bingbot/2.0; +http://www.bing.com/bingbot.htm)"
+                             << "" << crawler << "Crawler visit: ";
+    QTest::newRow("crawler alerts on") << "40.77.167.1"
+                                       << "Mozilla/5.0 (compatible; bingbot/2.0; +http://www.bing.com/bingbot.htm)"
+                                       << "1" << crawler << "Crawler visit: ";
+}
+
+void tst_VisitProcessor::kinds()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, agent);
+    QFETCH(QString, crawlerAlerts);
+    QFETCH(int, kind);
+    QFETCH(QString, logPrefix);
+    Harness h;
+    Recorder recorder;
+    h.processor->setRecorder(&recorder);
+    h.settings.SaveSetting(u"IgnoreAddresses"_qs, u"198.51.100.9, 2001:db8:1::/64; not-an-address"_qs);
+    if (!crawlerAlerts.isEmpty())
+        h.settings.SaveSetting(u"CrawlerAlerts"_qs, crawlerAlerts);
+    h.processor->classifier().setOwnAddress(address.contains(u':') ? u"2001:db8:9:0::7"_qs : u"203.0.113.7"_qs);
+    h.processor->WS_Close(request(u"http://site.example/a.html"_qs, u"me.example"_qs, agent), address);
+
+    const VisitKind expected = VisitKind(kind);
+    QCOMPARE(h.log, QStringList { logPrefix + address + u" -> http://site.example/a.html"_qs });
+    QCOMPARE(h.list.rows.size(), size_t(1));
+    QCOMPARE(h.list.rows[0].kind, expected);
+    QCOMPARE(recorder.visits.size(), 1);
+    QCOMPARE(recorder.visits[0].kind, expected);
+    QCOMPARE(recorder.visits[0].agent, agent);
+    // Only visitors, and crawlers when asked for, ring and pop up.
+    const bool alerts = expected == VisitKind::Visit || crawlerAlerts == u"1";
+    QCOMPARE(h.sounds.size(), alerts ? 1 : 0);
+    QCOMPARE(h.popups.size(), alerts ? 1 : 0);
+    QCOMPARE(h.tray.size(), alerts ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(tst_VisitProcessor)

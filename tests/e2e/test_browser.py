@@ -1,5 +1,6 @@
 """A real browser loading a watched page: the visit carries the page's address when the reference
-has referrerpolicy="unsafe-url", and only the site's origin without it."""
+has referrerpolicy="unsafe-url", and only the site's origin without it. Headless Chromium names
+itself "HeadlessChrome": unless it passes for a desktop browser, it is a crawler."""
 import functools
 import http.server
 import os
@@ -22,8 +23,13 @@ def serve(directory):
     return server
 
 
-def load(browser, url, profile):
-    subprocess.run([browser, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+DESKTOP_AGENT = ("Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/131.0.0.0 "
+                 "Safari/537.36")
+
+
+def load(browser, url, profile, agent=None):
+    extra = [f"--user-agent={agent}"] if agent else []
+    subprocess.run([browser, "--headless", *extra, "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
                     "--user-data-dir=" + profile, "--virtual-time-budget=3000", "--dump-dom", url],
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60, check=False)
@@ -46,14 +52,15 @@ def main():
     try:
         program.wait_line(f"Listening for connections on port: {port}")
         profile = tempfile.mkdtemp(prefix="vistelle-browser-")
-        load(browser, origin + "/watched.html", profile)
+        load(browser, origin + "/watched.html", profile, DESKTOP_AGENT)
         program.wait_line(f"Visit: 127.0.0.1 -> {origin}/watched.html", timeout=20)
         # Loopback has no country: the popup names the visitor by address.
         program.wait_line(f"Popup: Visitor: 127.0.0.1 | Visited page: {origin}/  watched.html")
         load(browser, origin + "/plain.html", profile)
-        lines = program.wait_for(lambda ls: any(l.endswith(f"Visit: 127.0.0.1 -> {origin}/") for l in ls),
-                                 timeout=20, what="the origin-only visit")
+        lines = program.wait_for(lambda ls: any(l.endswith(f"Crawler visit: 127.0.0.1 -> {origin}/") for l in ls),
+                                 timeout=20, what="the headless browser's origin-only visit, as a crawler's")
         assert not any("plain.html" in l for l in lines), lines
+        assert not any(l.startswith("Popup:") and l.endswith(f"{origin}/") for l in program.output()), lines
     finally:
         code = program.stop()
         server.shutdown()

@@ -28,8 +28,9 @@ def main():
 
     version = run("--version")
     assert version.returncode == 0 and version.stderr == "", (version.returncode, version.stderr)
-    assert version.stdout.startswith("vistelle ") and version.stdout.count("\n") == 2, version.stdout
+    assert version.stdout.startswith("vistelle ") and version.stdout.count("\n") == 3, version.stdout
     assert "IP Geolocation by DB-IP, https://db-ip.com" in version.stdout, version.stdout
+    assert "crawler-user-agents" in version.stdout, version.stdout
 
     # Qt reads its own options (-display, -platform, ...) while it connects to the display, so a
     # wrong option is found only after that; here there is no display at all.

@@ -83,6 +83,9 @@ def load(browser, url, home, address):
     subprocess.run([browser, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
                     f"--host-resolver-rules=MAP {NAME} {address}", "--user-data-dir=" + profile,
+                    # A desktop browser's name: headless Chromium's own is a crawler's.
+                    "--user-agent=Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) "
+                    "Chrome/131.0.0.0 Safari/537.36",
                     "--virtual-time-budget=5000", "--dump-dom", url],
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env, timeout=90, check=False)
 

@@ -35,6 +35,7 @@ private slots:
     void visitEndToEnd();
     void tlsVisitMarkedInHistory();
     void burstGivesOneSummary();
+    void ownVisitsAndCrawlersStaySilent();
     void oneEventLog();
     void takenPortLogsBindError();
     void configuredPort_data();
@@ -168,6 +169,52 @@ void tst_VisitMonitor::burstGivesOneSummary()
     QCOMPARE(e.sound.visits.size(), 1);
     QCOMPARE(e.lines.filter(QStringLiteral("] Visit: 127.0.0.1 -> ")).size(), 12);
     QCOMPARE(e.storedAfterShutDown().size(), 12);
+}
+
+// The owner's own visits and a crawler's are logged, listed and stored with their kind, without
+// popup or sound; own visits count apart, and can be left out of the list.
+void tst_VisitMonitor::ownVisitsAndCrawlersStaySilent()
+{
+    Engine e;
+    QSignalSpy popups(e.engine.get(), &VisitMonitor::popupRequested);
+    QSignalSpy listed(e.engine.get(), &VisitMonitor::visitListed);
+    e.engine->ListenOnPort(qint16(0));
+    const auto visit = [&](const QByteArray &agent) {
+        QTcpSocket visitor;
+        visitor.connectToHost(QHostAddress::LocalHost, e.engine->listener().serverPort());
+        QVERIFY(visitor.waitForConnected(5000));
+        visitor.write("GET /t.gif HTTP/1.1\r\nReferer: https://site.example/" + QByteArray::number(listed.size())
+            + "\r\nUser-Agent: " + agent + "\r\n\r\n");
+        const qsizetype before = listed.size();
+        QTRY_COMPARE_WITH_TIMEOUT(listed.size(), before + 1, 10000);
+    };
+    const VisitorListModel &model = e.engine->visitorModel();
+
+    e.engine->setAddressCaption(QStringLiteral(" Current IP:127.0.0.1")); // the PC's public address
+    visit("Mozilla/5.0 (X11; Linux x86_64) Chrome/131.0.0.0 Safari/537.36");
+    QVERIFY(e.lines.last().endsWith(QStringLiteral("] Own visit: 127.0.0.1 -> https://site.example/0")));
+    QCOMPARE(model.cellText(0, VisitorListModel::IpColumn), QStringLiteral("127.0.0.1 Testland (own visit)"));
+    QCOMPARE(model.requestCount(), 0);
+    QCOMPARE(model.ownVisitCount(), 1);
+    e.settings.SaveSetting(QStringLiteral("HideOwnVisits"), QStringLiteral("1"));
+    visit("Mozilla/5.0");
+    QCOMPARE(model.rowCount(), 1);
+    QCOMPARE(model.ownVisitCount(), 2);
+
+    e.engine->setAddressCaption(QStringLiteral(" Current IP:192.0.2.1"));
+    visit("Mozilla/5.0 (compatible; bingbot/2.0; +http://www.bing.com/bingbot.htm)");
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.cellText(1, VisitorListModel::IpColumn), QStringLiteral("127.0.0.1 Testland (crawler)"));
+    QCOMPARE(model.requestCount(), 1);
+    QCOMPARE(popups.size(), 0);
+    QCOMPARE(e.sound.visits.size(), 0);
+
+    const QList<HistoryRow> rows = e.storedAfterShutDown();
+    QCOMPARE(rows.size(), 3);
+    QCOMPARE(rows[0].kind, VisitKind::Crawler);
+    QCOMPARE(rows[0].agent, QStringLiteral("Mozilla/5.0 (compatible; bingbot/2.0; +http://www.bing.com/bingbot.htm)"));
+    QCOMPARE(rows[1].kind, VisitKind::Own);
+    QCOMPARE(rows[2].kind, VisitKind::Own);
 }
 
 void tst_VisitMonitor::tlsVisitMarkedInHistory()

@@ -1,5 +1,6 @@
 #include "history/HistoryQuery.h"
 #include "history/HistoryWriter.h"
+#include "history/Sqlite.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -25,6 +26,7 @@ private slots:
     void scanCountsChartAndTopLists();
     void filter_data();
     void filter();
+    void kindsAfterAnOlderFile();
     void chunksComeNewestFirst();
     void cancelledScanStops();
     void csvField_data();
@@ -208,6 +210,48 @@ void tst_HistoryQuery::filter()
     QCOMPARE(summary.total, matches);
 }
 
+void tst_HistoryQuery::kindsAfterAnOlderFile()
+{
+    // A file as the history of version 1 wrote it: visits without kind and User-Agent.
+    for (const QString &suffix : { QString(), QStringLiteral("-wal"), QStringLiteral("-shm") })
+        QFile::remove(m_file + suffix);
+    {
+        SqliteDatabase old;
+        old.open(m_file, SqliteDatabase::Mode::ReadWriteCreate);
+        old.exec("CREATE TABLE meta(name TEXT PRIMARY KEY, value INTEGER) WITHOUT ROWID;"
+                 "CREATE TABLE pages(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE, last INTEGER NOT NULL);"
+                 "CREATE TABLE addresses(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE, last INTEGER NOT NULL);"
+                 "CREATE TABLE countries(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE);"
+                 "CREATE TABLE visits(key INTEGER PRIMARY KEY, address INTEGER NOT NULL, country INTEGER NOT NULL,"
+                 " page INTEGER NOT NULL, tls INTEGER NOT NULL);"
+                 "INSERT INTO pages VALUES(1, '/old', 0); INSERT INTO addresses VALUES(1, '192.0.2.1', 0);"
+                 "INSERT INTO countries VALUES(1, 'France');"
+                 "PRAGMA user_version=1;");
+        SqliteStatement insert = old.prepare("INSERT INTO visits VALUES(?1, 1, 1, 1, 0)");
+        insert.bind(1, at(24, 9) * 1024).run();
+    }
+    {
+        HistoryWriter writer(m_file);
+        QVERIFY(writer
+                    .write({ { at(24, 10), u"192.0.2.2"_qs, {}, u"/own"_qs, false, VisitKind::Own, {} },
+                               { at(24, 11), u"66.249.66.1"_qs, {}, u"/"_qs, false, VisitKind::Crawler,
+                                   u"Googlebot/2.1"_qs } },
+                        m_now.date())
+                    .ok);
+    }
+    HistoryQuery query(m_file);
+    const QList<HistoryRow> all = query.rows(scanKeys({}));
+    QCOMPARE(all.size(), 3);
+    QCOMPARE(all[2].page, u"/old"_qs);
+    QCOMPARE(all[2].kind, VisitKind::Visit);
+    QCOMPARE(all[0].agent, u"Googlebot/2.1"_qs);
+    for (VisitKind kind : { VisitKind::Visit, VisitKind::Own, VisitKind::Crawler }) {
+        const QList<HistoryRow> shown = query.rows(scanKeys({ {}, {}, kind }));
+        QCOMPARE(shown.size(), 1);
+        QCOMPARE(shown[0].kind, kind);
+    }
+}
+
 void tst_HistoryQuery::chunksComeNewestFirst()
 {
     std::vector<HistoryVisit> visits;
@@ -280,7 +324,7 @@ void tst_HistoryQuery::exportWritesTheShownVisits()
     store({
         { at(24, 10), QStringLiteral("192.0.2.1"), QStringLiteral("Korea, Republic of"), QStringLiteral("/a,b"), true },
         { at(25, 10, 5), QStringLiteral("192.0.2.2"), QStringLiteral("Côte d'Ivoire"), QStringLiteral("/say\"x\""),
-            false },
+            false, VisitKind::Crawler, QStringLiteral("bot, v1") },
         { at(25, 11), QStringLiteral("192.0.2.3"), QStringLiteral("France"), QStringLiteral("/hidden"), false },
     });
     const QVector<qint64> shown = scanKeys({ {}, QStringLiteral("192.0.2.") }).mid(1); // the two older ones
@@ -293,9 +337,9 @@ void tst_HistoryQuery::exportWritesTheShownVisits()
     QFile file(out);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(file.readAll()),
-        QStringLiteral("Time,IP,Country,Page,TLS\r\n"
-                       "2026-10-25 10:05:00,192.0.2.2,Côte d'Ivoire,\"/say\"\"x\"\"\",no\r\n"
-                       "2026-10-24 10:00:00,192.0.2.1,\"Korea, Republic of\",\"/a,b\",yes\r\n"));
+        QStringLiteral("Time,IP,Country,Page,TLS,Kind,User agent\r\n"
+                       "2026-10-25 10:05:00,192.0.2.2,Côte d'Ivoire,\"/say\"\"x\"\"\",no,crawler,\"bot, v1\"\r\n"
+                       "2026-10-24 10:00:00,192.0.2.1,\"Korea, Republic of\",\"/a,b\",yes,visit,\r\n"));
 }
 
 void tst_HistoryQuery::missingFileIsAnEmptyHistory()

@@ -56,7 +56,10 @@ void tst_frmHistory::storeVisits(int count, qint64 spacingMs)
     for (int i = count - 1; i >= 0; --i) {
         store.recordVisit({ now.addMSecs(-i * spacingMs), QStringLiteral("203.0.113.%1").arg(i % 7),
             i % 3 == 0 ? QStringLiteral("Germany") : QStringLiteral("France"),
-            QStringLiteral("http://site.example/page%1,\"x\"").arg(i % 5), false });
+            QStringLiteral("http://site.example/page%1,\"x\"").arg(i % 5), false,
+            i % 10 == 3       ? VisitKind::Crawler
+                : i % 10 == 4 ? VisitKind::Own
+                              : VisitKind::Visit });
     }
     QVERIFY(store.flush());
 }
@@ -117,6 +120,21 @@ void tst_frmHistory::filterNarrowsTheVisits()
     QTRY_COMPARE_WITH_TIMEOUT(window.model().rowCount(), 6, 5000);
     QVERIFY(waitScan(window));
     QCOMPARE(window.summary().topPages.size(), 1);
+
+    // Crawlers, own visits or the visitors alone.
+    window.findChild<QLineEdit *>(QStringLiteral("txtFilter"))->clear();
+    auto *kind = window.findChild<QComboBox *>(QStringLiteral("cboKind"));
+    for (const auto &[text, rows] : { std::pair { "Crawlers", 3 }, { "Own visits", 3 }, { "Visitors", 24 } }) {
+        kind->setCurrentText(QString::fromLatin1(text));
+        emit kind->activated(kind->currentIndex());
+        QVERIFY(waitScan(window));
+        QCOMPARE(window.model().rowCount(), rows);
+    }
+    QTRY_COMPARE(window.model().data(window.model().index(0, HistoryTableModel::KindColumn)).toString(), QString());
+    kind->setCurrentText(QStringLiteral("Crawlers"));
+    emit kind->activated(kind->currentIndex());
+    QVERIFY(waitScan(window));
+    QTRY_COMPARE(window.model().data(window.model().index(0, HistoryTableModel::KindColumn)).toString(), u"crawler");
 }
 
 void tst_frmHistory::datesChooseTheirRange()
@@ -161,8 +179,8 @@ void tst_frmHistory::exportQuotesCommasAndQuotes()
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
     QCOMPARE(lines.size(), 5); // header, three visits, the empty rest after the last line end
-    QCOMPARE(
-        lines[1], QStringLiteral("2026-12-07 12:00:00,203.0.113.0,Germany,\"http://site.example/page0,\"\"x\"\"\",no"));
+    QCOMPARE(lines[1],
+        QStringLiteral("2026-12-07 12:00:00,203.0.113.0,Germany,\"http://site.example/page0,\"\"x\"\"\",no,visit,"));
 }
 
 void tst_frmHistory::millionRowsLoadLazily()
@@ -193,8 +211,8 @@ void tst_frmHistory::everyControlHasAName()
     frmHistory window(m_file, m_clock);
     window.show();
     QVERIFY(waitScan(window));
-    for (const char *name :
-        { "cboRange", "dtpFrom", "dtpTo", "txtFilter", "tblVisits", "chartVisits", "lstTopPages", "lstTopCountries" })
+    for (const char *name : { "cboRange", "dtpFrom", "dtpTo", "txtFilter", "cboKind", "tblVisits", "chartVisits",
+             "lstTopPages", "lstTopCountries" })
         QVERIFY2(!window.findChild<QWidget *>(QString::fromLatin1(name))->accessibleName().isEmpty(), name);
     QCOMPARE(window.findChild<QWidget *>(QStringLiteral("txtFilter"))->accessibleName(), u"Filter");
     QCOMPARE(window.findChild<QPushButton *>(QStringLiteral("cmdExport"))->text(), u"Export...");
