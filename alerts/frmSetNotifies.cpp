@@ -260,7 +260,7 @@ void frmSetNotifies::buildWindow()
     bottom->addStretch();
     bottom->addWidget(cmdNext);
     layout->addLayout(bottom);
-    resize(560, 520);
+    resize(560, 600);
 }
 
 void frmSetNotifies::LoadSoundRules()

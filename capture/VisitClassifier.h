@@ -17,8 +17,6 @@
 
 class SettingsStore;
 
-
-
 // Finds whether a text contains any of a set of words, in one pass over the text (Aho and
 // Corasick's automaton over UTF-16 code units).
 class WordSet final

@@ -303,11 +303,20 @@ void tst_NotifyWindows::busySitesAndQuietHours()
         child<QTimeEdit>(window.get(), "timeQuietFrom")->setTime(QTime(23, 0));
         child<QTimeEdit>(window.get(), "timeQuietTo")->setTime(QTime(7, 30));
         child<QCheckBox>(window.get(), "chkQuietPopups")->click();
+        child<QCheckBox>(window.get(), "chkCrawlerAlerts")->click();
+        // An address list with a wrong entry is refused, and nothing is stored.
+        child<QLineEdit>(window.get(), "txtIgnoreAddresses")->setText(u"203.0.113.7, 2001:db8:1::/64 my-laptop"_qs);
+        child<QPushButton>(window.get(), "cmdNext")->click();
+        expectMessage(u"Not an address or a range (like 192.0.2.0/24): my-laptop"_qs);
+        QVERIFY(SettingsStore(m_store->fileName()).GetSetting(u"AlertBurst"_qs).isEmpty());
+        child<QLineEdit>(window.get(), "txtIgnoreAddresses")->setText(u"203.0.113.7, 2001:db8:1::/64"_qs);
         child<QPushButton>(window.get(), "cmdNext")->click();
     }
     const SettingsStore stored(m_store->fileName());
     for (const auto &[key, value] : { std::pair { "AlertBurst", "5" }, std::pair { "AlertWindowSeconds", "30" },
-             std::pair { "QuietFrom", "23:00" }, std::pair { "QuietTo", "07:30" }, std::pair { "QuietPopups", "1" } })
+             std::pair { "QuietFrom", "23:00" }, std::pair { "QuietTo", "07:30" }, std::pair { "QuietPopups", "1" },
+             std::pair { "IgnoreAddresses", "203.0.113.7, 2001:db8:1::/64" }, std::pair { "CrawlerAlerts", "1" },
+             std::pair { "HideOwnVisits", "0" } })
         QCOMPARE(stored.GetSetting(QString::fromLatin1(key)), QString::fromLatin1(value));
     auto window = openWindow();
     QVERIFY(child<QCheckBox>(window.get(), "chkQuiet")->isChecked());
