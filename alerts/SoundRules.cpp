@@ -13,6 +13,16 @@ bool isTrue(const SettingsStore &store, const QString &key)
 }
 } // namespace
 
+PopupStyle popupStyle(const SettingsStore &store, bool placeable)
+{
+    const QString style = store.GetSetting(QStringLiteral("PopupStyle")).trimmed().toLower();
+    if (style == u"notification")
+        return PopupStyle::Notification;
+    if (style == u"popup")
+        return PopupStyle::Popup;
+    return placeable ? PopupStyle::Popup : PopupStyle::Notification;
+}
+
 QString containsKey(int n)
 {
     return QStringLiteral("Contains") + QString::number(n);
@@ -23,9 +33,10 @@ QString soundKey(int n)
     return QStringLiteral("CSound") + QString::number(n);
 }
 
-NotifySettings LoadSoundRules(const SettingsStore &store)
+NotifySettings LoadSoundRules(const SettingsStore &store, bool placeable)
 {
     NotifySettings settings;
+    settings.popupStyle = popupStyle(store, placeable);
     settings.popupAlert = isTrue(store, QStringLiteral("PopupAlert"));
     settings.soundAlert = isTrue(store, QStringLiteral("SoundAlert"));
     settings.defaultSound = store.GetSetting(QStringLiteral("DefaultSnd"), QStringLiteral("doorbell.wav"));
@@ -80,6 +91,8 @@ void SaveSoundRules(SettingsStore &store, const NotifySettings &settings)
         QStringLiteral("HideOwnVisits"), settings.hideOwnVisits ? QStringLiteral("1") : QStringLiteral("0"));
     store.SaveSetting(
         QStringLiteral("CrawlerAlerts"), settings.crawlerAlerts ? QStringLiteral("1") : QStringLiteral("0"));
+    store.SaveSetting(QStringLiteral("PopupStyle"),
+        settings.popupStyle == PopupStyle::Notification ? QStringLiteral("notification") : QStringLiteral("popup"));
     store.sync();
 }
 

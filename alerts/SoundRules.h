@@ -14,6 +14,9 @@ struct UrlSoundRule
     bool operator==(const UrlSoundRule &) const = default;
 };
 
+// How a visit is shown: the program's own popup, or the desktop's notification service.
+enum class PopupStyle { Popup, Notification };
+
 // What the notification settings window edits: its working copy of the stored rules and switches.
 // Nothing reaches the store until SaveSoundRules.
 struct NotifySettings
@@ -29,6 +32,7 @@ struct NotifySettings
     QString ignoreAddresses; // "IgnoreAddresses": the owner's own addresses and ranges besides the PC's
     bool hideOwnVisits = false; // "HideOwnVisits": own visits are counted, not listed
     bool crawlerAlerts = false; // "CrawlerAlerts": crawlers ring and pop up as visitors do
+    PopupStyle popupStyle = PopupStyle::Popup; // "PopupStyle": "popup" or "notification"
 };
 
 // Reading and writing the rules. Rule n is stored as "Contains<n>" and "CSound<n>", n from 0 to
@@ -38,6 +42,11 @@ namespace SoundRules {
 // The window holds at most this many rules.
 constexpr int MaxRules = 100;
 
+// The style in force: the setting "PopupStyle" ("popup" or "notification"), else the default,
+// which is the notification where the popup cannot be placed (placeable false: a Wayland session
+// without an X11 display).
+PopupStyle popupStyle(const SettingsStore &store, bool placeable);
+
 QString containsKey(int n);
 QString soundKey(int n);
 
@@ -45,7 +54,8 @@ QString soundKey(int n);
 // their text is a true value ("1" when absent). Rules: every number from 0 to MaxRules in
 // order; one whose Contains text is empty or blanks only is skipped. Sound files are trimmed,
 // Contains texts kept as they are.
-NotifySettings LoadSoundRules(const SettingsStore &store);
+// placeable: as for popupStyle.
+NotifySettings LoadSoundRules(const SettingsStore &store, bool placeable = true);
 
 // Stores the working copy: writes exactly the rules of the list, numbered from 0, and removes
 // every stored rule key beyond them; then "PopupAlert" and "SoundAlert" as "0"/"1" and

@@ -7,11 +7,13 @@
 #include "alerts/PreviewPlay.h"
 #include "alerts/SoundFileDialog.h"
 #include "alerts/StartupEntry.h"
+#include "alerts/frmTrayNotification.h"
 #include "core/AddressRanges.h"
 #include "core/SettingsStore.h"
 #include "dialogs/MessageBox.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFrame>
@@ -159,6 +161,18 @@ void frmSetNotifies::buildWindow()
 
     layout->addWidget(heading(QStringLiteral("Tray Notification"), this));
     layout->addWidget(chkPopup);
+    cboPopupStyle = new QComboBox(this);
+    cboPopupStyle->setObjectName(QStringLiteral("cboPopupStyle"));
+    cboPopupStyle->addItem(QStringLiteral("Vistelle popup"));
+    cboPopupStyle->addItem(QStringLiteral("Desktop notification"));
+    auto *styleLabel = new QLabel(QStringLiteral("Show &visits as:"), this);
+    styleLabel->setBuddy(cboPopupStyle);
+    cboPopupStyle->setAccessibleName(QStringLiteral("Show visits as"));
+    auto *styleRow = new QHBoxLayout;
+    styleRow->addWidget(styleLabel);
+    styleRow->addWidget(cboPopupStyle);
+    styleRow->addStretch();
+    layout->addLayout(styleRow);
     // Where the desktop offers neither an X11 tray nor StatusNotifierItem, the user should know
     // why the program keeps an ordinary window.
     lblNoTray = new QLabel(QStringLiteral("This desktop has no tray: Vistelle shows its main window instead."), this);
@@ -279,7 +293,7 @@ void frmSetNotifies::LoadSoundRules()
     }
     move(0, 0);
 
-    const NotifySettings settings = SoundRules::LoadSoundRules(*m_settings);
+    const NotifySettings settings = SoundRules::LoadSoundRules(*m_settings, frmTrayNotification::canBePlaced());
     chkPopup->setChecked(settings.popupAlert);
     chkSound->setChecked(settings.soundAlert);
     txtDefaultSound->setText(settings.defaultSound);
@@ -294,6 +308,7 @@ void frmSetNotifies::LoadSoundRules()
     txtIgnoreAddresses->setText(settings.ignoreAddresses);
     chkHideOwnVisits->setChecked(settings.hideOwnVisits);
     chkCrawlerAlerts->setChecked(settings.crawlerAlerts);
+    cboPopupStyle->setCurrentIndex(settings.popupStyle == PopupStyle::Notification ? 1 : 0);
     for (const UrlSoundRule &r : settings.rules)
         appendRule(r);
     refreshListButtons();
@@ -333,6 +348,7 @@ NotifySettings frmSetNotifies::workingCopy() const
     settings.ignoreAddresses = txtIgnoreAddresses->text().trimmed();
     settings.hideOwnVisits = chkHideOwnVisits->isChecked();
     settings.crawlerAlerts = chkCrawlerAlerts->isChecked();
+    settings.popupStyle = cboPopupStyle->currentIndex() == 1 ? PopupStyle::Notification : PopupStyle::Popup;
     for (int row = 0; row < ruleCount(); ++row)
         settings.rules.append(rule(row));
     return settings;

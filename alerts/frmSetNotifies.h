@@ -15,6 +15,7 @@ class QCheckBox;
 class QLabel;
 class QSpinBox;
 class QTimeEdit;
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
@@ -99,6 +100,7 @@ private:
     QSpinBox *spinAlertBurst = nullptr; // "Summarise more than"
     QSpinBox *spinAlertWindow = nullptr; // "visits within ... seconds"
     QCheckBox *chkQuiet = nullptr; // "Quiet hours from"
+    QComboBox *cboPopupStyle = nullptr; // "PopupStyle"
     QLineEdit *txtIgnoreAddresses = nullptr; // "IgnoreAddresses"
     QCheckBox *chkHideOwnVisits = nullptr; // "HideOwnVisits"
     QCheckBox *chkCrawlerAlerts = nullptr; // "CrawlerAlerts"

@@ -86,6 +86,11 @@ void frmTrayNotification::ShowTrayNotification(const QString &caption, const QSt
     ShowTrayNotification();
 }
 
+bool frmTrayNotification::canBePlaced()
+{
+    return QGuiApplication::platformName() != u"wayland";
+}
+
 void frmTrayNotification::ShowTrayNotification()
 {
     lblCaption->setText(bounded(lblCaption->text()));

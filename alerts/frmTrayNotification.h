@@ -35,6 +35,9 @@ public:
 
     // Starts (or renews) an appearance with the texts the labels hold.
     void ShowTrayNotification();
+    // Whether the popup can be put in its corner: not on a Wayland session's own platform, where
+    // the compositor places windows.
+    static bool canBePlaced();
     void ShowTrayNotification(const QString &caption, const QString &subcaption);
 
     bool isAppearing() const { return m_motion.isRunning(); }

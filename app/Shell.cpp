@@ -2,6 +2,8 @@
 
 #include "alerts/AlertIcons.h"
 #include "alerts/AlsaSoundOutput.h"
+#include "alerts/DesktopNotifier.h"
+#include "alerts/SoundRules.h"
 #include "alerts/Tray.h"
 #include "alerts/frmSetNotifies.h"
 #include "alerts/frmTrayNotification.h"
@@ -163,7 +165,14 @@ frmMain *Shell::mainWindow()
         services.keyring = m_services.keyring;
         m_engine = std::make_unique<VisitMonitor>(services);
         VisitMonitor *engine = m_engine.get();
-        connect(engine, &VisitMonitor::popupRequested, this, &Shell::showPopup);
+        connect(
+            engine, &VisitMonitor::popupRequested, this, [this, engine](const QString &caption, const QString &text) {
+                showPopup(caption, text, engine->announcedAddress(), engine->announcedPage());
+            });
+        if (!frmTrayNotification::canBePlaced()
+            && engine->settings().GetSetting(QStringLiteral("PopupStyle")).trimmed().isEmpty())
+            engine->PutLog(QStringLiteral("Visits are shown as desktop notifications: on a Wayland session without "
+                                          "XWayland the popup cannot be put in its corner"));
         connect(engine, &VisitMonitor::trayAlertChanged, this, &Shell::setTrayAlert);
         connect(engine, &VisitMonitor::trayBusyChanged, this, &Shell::setTrayBusy);
         connect(engine, &VisitMonitor::startupRequested, this, &Shell::RunStartup);
@@ -418,9 +427,25 @@ void Shell::setTrayBusy(bool busy, const QString &toolTip)
     m_tray->Show(true);
 }
 
-void Shell::showPopup(const QString &caption, const QString &subcaption)
+void Shell::showPopup(const QString &caption, const QString &subcaption, const QString &address, const QString &page)
 {
-    m_popup->ShowTrayNotification(caption, subcaption);
+    if (!m_engine
+        || SoundRules::popupStyle(m_engine->settings(), frmTrayNotification::canBePlaced()) == PopupStyle::Popup) {
+        m_popup->ShowTrayNotification(caption, subcaption);
+        return;
+    }
+    if (!m_notifier) {
+        m_notifier = new DesktopNotifier(*m_services.clock, QDBusConnection::sessionBus(), this);
+        connect(m_notifier, &DesktopNotifier::whoisRequested, this, &Shell::showWhois);
+        connect(m_notifier, &DesktopNotifier::openPageRequested, this, [this](const QString &visited) {
+            const QUrl url(visited);
+            if (m_services.openUrl)
+                m_services.openUrl(url);
+            else
+                QDesktopServices::openUrl(url);
+        });
+    }
+    m_notifier->notify(caption, subcaption, address, page);
 }
 
 WhoIs_Form *Shell::whoisWindow() const

@@ -31,6 +31,7 @@ class frmMain;
 class frmSetNotifies;
 class frmMain2;
 class frmSettings;
+class DesktopNotifier;
 class frmTrayNotification;
 
 struct ShellServices
@@ -104,7 +105,10 @@ signals:
     void finished(int exitCode);
 
 private:
-    void showPopup(const QString &caption, const QString &subcaption);
+    // The popup, or the desktop's notification (PopupStyle); address and page: the visit's, for
+    // the notification's actions.
+    void showPopup(
+        const QString &caption, const QString &subcaption, const QString &address = {}, const QString &page = {});
     void setTrayAlert(bool alert);
     void setTrayBusy(bool busy, const QString &toolTip);
     void restoreWindow();
@@ -139,6 +143,7 @@ private:
     frmContainer *m_container = nullptr;
     frmMain *m_main = nullptr;
     frmTrayNotification *m_popup = nullptr;
+    DesktopNotifier *m_notifier = nullptr; // made at the first notification
     QPointer<WhoIs_Form> m_whois; // a child of the container, which deletes it
     QPointer<frmSetNotifies> m_notify;
     QPointer<frmSettings> m_settingsWindow;

@@ -27,9 +27,10 @@ public:
     virtual ~IVisitEffects() = default;
     // A visit that may be announced (not the owner's own, not a crawler) comes: its sound and
     // popup follow.
-    virtual void alertsComing(const QDateTime &time, const QString &page)
+    virtual void alertsComing(const QDateTime &time, const QString &address, const QString &page)
     {
         Q_UNUSED(time);
+        Q_UNUSED(address);
         Q_UNUSED(page);
     }
     // Starts playing a sound file; returns at once.

@@ -129,7 +129,7 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
         || (kind == VisitKind::Crawler && settingIsTrue(QStringLiteral("CrawlerAlerts"), false));
 
     if (alerts) {
-        m_effects.alertsComing(visitTime, page);
+        m_effects.alertsComing(visitTime, visitorIP, page);
         const QString sound = soundFor(page);
         if (!sound.isEmpty())
             m_effects.playSound(sound);

@@ -396,8 +396,10 @@ int VisitMonitor::addVisit(const QDateTime &time, const QString &address, const 
     return m_listedRow;
 }
 
-void VisitMonitor::alertsComing(const QDateTime &time, const QString &page)
+void VisitMonitor::alertsComing(const QDateTime &time, const QString &address, const QString &page)
 {
+    m_announcedAddress = address;
+    m_announcedPage = page;
     // The popup and the sound that follow belong to this visit: the gate says which may come.
     if (const quint64 generation = m_settings->generation(); generation != m_gateSettingsGeneration) {
         m_gateSettings = AlertGate::Settings::read(*m_settings);

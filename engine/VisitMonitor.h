@@ -117,6 +117,10 @@ public:
     // Looks at the certificate in use; runs with Timer2.
     void checkCertificateExpiry();
 
+    // The visitor's address and page of the latest visit announced (popupRequested).
+    QString announcedAddress() const { return m_announcedAddress; }
+    QString announcedPage() const { return m_announcedPage; }
+
     // The state in a line: "Listening on port 8080 · 12 visits today", or the problem.
     QString stateLine() const;
 
@@ -173,7 +177,7 @@ private:
     void appendCountry(int row, const QString &country) override;
     void makeNewestRowCurrent() override { }
     // IVisitEffects
-    void alertsComing(const QDateTime &time, const QString &page) override;
+    void alertsComing(const QDateTime &time, const QString &address, const QString &page) override;
     void playSound(const QString &fileName) override;
     void showPopup(const QString &caption, const QString &subcaption) override;
     void setTrayAlert(bool alert) override { emit trayAlertChanged(alert); }
@@ -233,6 +237,8 @@ private:
     static inline const QString HandshakeTroublePrefix = QStringLiteral("A browser refused");
     qint64 m_pausedUntilMs = -1; // monotonic; -1: not paused; max: until resumed
     qint16 m_listeningPort = -1;
+    QString m_announcedAddress;
+    QString m_announcedPage;
     int m_listedRow = -1; // the row the visit being processed was listed in
     QDate m_visitDay; // the day m_visitsToday counts
     int m_visitsToday = 0;
