@@ -26,7 +26,8 @@ DesktopNotifier::DesktopNotifier(const Clock &clock, const QDBusConnection &bus,
     , m_clock(clock)
     , m_bus(bus)
 {
-    m_bus.connect(Service, Path, Interface, QStringLiteral("ActionInvoked"), this, SLOT(onActionInvoked(uint, QString)));
+    m_bus.connect(
+        Service, Path, Interface, QStringLiteral("ActionInvoked"), this, SLOT(onActionInvoked(uint, QString)));
     m_bus.connect(Service, Path, Interface, QStringLiteral("NotificationClosed"), this, SLOT(onClosed(uint, uint)));
     // Whether the service reads markup in the body: visitors' texts are escaped only where it does.
     auto *watcher = new QDBusPendingCallWatcher(

@@ -268,9 +268,7 @@ bool Shell::RunStartup()
     if (m_container->hidesWhenMinimized() && m_engine->listenProblem().isEmpty())
         m_container->hide();
 
-    m_popup->lblCaption->setText(QStringLiteral("Vistelle"));
-    m_popup->lblSubcaption->setText(QStringLiteral("Current IP: ") + Class1().NameToAddress(QString()));
-    m_popup->ShowTrayNotification();
+    showPopup(QStringLiteral("Vistelle"), QStringLiteral("Current IP: ") + Class1().NameToAddress(QString()));
     main->enablePublisher();
     return true;
 }

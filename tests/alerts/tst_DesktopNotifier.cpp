@@ -77,8 +77,8 @@ void tst_DesktopNotifier::cleanupTestCase()
 
 void tst_DesktopNotifier::emitSignal(const char *name, const QVariantList &arguments)
 {
-    QDBusMessage message = QDBusMessage::createSignal(
-        DesktopNotifier::Path, DesktopNotifier::Service, QString::fromLatin1(name));
+    QDBusMessage message
+        = QDBusMessage::createSignal(DesktopNotifier::Path, DesktopNotifier::Service, QString::fromLatin1(name));
     message.setArguments(arguments);
     QVERIFY(client(u"server"_qs).send(message));
 }
@@ -120,10 +120,10 @@ void tst_DesktopNotifier::actionsAndPlainText_data()
                                   << u"https://site.example/a?b=1&c=<2>"_qs << both;
     QTest::newRow("markup is escaped") << true << u"https://site.example/a?b=1&c=<2>"_qs
                                        << u"https://site.example/a?b=1&amp;c=&lt;2&gt;"_qs << both;
-    QTest::newRow("a local file is not offered") << false << u"file:///etc/passwd"_qs << u"file:///etc/passwd"_qs
-                                                 << whoisOnly;
-    QTest::newRow("control characters go") << false << u"http://a.example/\x1b[31mred"_qs
-                                           << u"http://a.example/\uFFFD[31mred"_qs << both;
+    QTest::newRow("a local file is not offered")
+        << false << u"file:///etc/passwd"_qs << u"file:///etc/passwd"_qs << whoisOnly;
+    QTest::newRow("control characters go")
+        << false << u"http://a.example/\x1b[31mred"_qs << u"http://a.example/\uFFFD[31mred"_qs << both;
 }
 
 void tst_DesktopNotifier::actionsAndPlainText()
