@@ -1,12 +1,12 @@
 #include "capture/Listener.h"
 
+#include "capture/TlsWorkers.h"
 #include "capture/VisitorAddress.h"
 #include "core/AcmeChallenges.h"
 #include "core/FileLimits.h"
 
 #include <QHostAddress>
 #include <QSocketNotifier>
-#include <QSslSocket>
 #include <QTcpServer>
 #include <QTimer>
 
@@ -80,7 +80,11 @@ Listener::Listener(const Clock &clock, ListenerLimits limits, QObject *parent)
     , m_sweepTimer(new QTimer(this))
     , m_acceptRetryTimer(new QTimer(this))
     , m_cap(connectionCapFor(m_limits.maxConnections, FileLimits::current(), m_limits.reservedDescriptors))
+    , m_tlsWorkers(new TlsWorkers(
+          clock, { m_limits.maxHeaderBytes, m_limits.idleTimeoutMs }, TlsWorkers::defaultThreadCount(), this))
 {
+    connect(m_tlsWorkers, &TlsWorkers::encrypted, this, &Listener::onTlsEncrypted);
+    connect(m_tlsWorkers, &TlsWorkers::finished, this, &Listener::onTlsFinished);
     // Browsers of many visitors may connect at the same moment: leave room in the kernel's queue.
     m_server->setListenBacklogSize(1024);
     m_sweepTimer->setInterval(static_cast<int>(m_limits.sweepIntervalMs));
@@ -98,6 +102,8 @@ Listener::~Listener()
     close();
     while (!m_connections.empty())
         finish(m_connections.begin(), false);
+    // The workers close theirs as they stop.
+    delete m_tlsWorkers;
 }
 
 int Listener::connectionCapFor(int maxConnections, qint64 descriptorLimit, int reservedDescriptors)
@@ -143,6 +149,8 @@ bool Listener::listen(qint16 port, QString *error)
     // QTcpServer binds and listens; accepting is done here, because QTcpServer takes a want of
     // descriptors (EMFILE) for a passing condition and tries again at once, for ever.
     m_server->pauseAccepting();
+    if (m_tlsConfiguration)
+        m_tlsWorkers->start();
     m_acceptNotifier = new QSocketNotifier(m_server->socketDescriptor(), QSocketNotifier::Read, this);
     connect(m_acceptNotifier, &QSocketNotifier::activated, this, &Listener::acceptPending);
     m_sweepTimer->start();
@@ -240,8 +248,8 @@ void Listener::onAccepted(int fd, const sockaddr_storage &peer)
     // The request often arrives together with the connection: read before waiting.
     onReadable(fd);
     const auto found = m_byDescriptor.constFind(fd);
-    if (found == m_byDescriptor.constEnd() || found.value() != it || it->tls)
-        return; // already finished, or served by its TLS socket
+    if (found == m_byDescriptor.constEnd() || found.value() != it)
+        return; // already finished, or served by the TLS workers
     it->notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(it->notifier, &QSocketNotifier::activated, this,
         [this](QSocketDescriptor socket) { onReadable(static_cast<int>(qintptr(socket))); });
@@ -320,7 +328,7 @@ void Listener::afterRead(ConnectionList::iterator it, qsizetype before, bool clo
     // Look for the end of the header only where new bytes could have completed it.
     const qsizetype searchFrom = qMax<qsizetype>(0, before - (HeaderEnd.size() - 1));
     const bool complete = connection.buffer.size() > before && headerEnd(connection.buffer, searchFrom) >= 0;
-    if (complete && !connection.tls && answerChallenge(connection)) {
+    if (complete && answerChallenge(connection)) {
         finish(it, false); // answered: no visit
         return;
     }
@@ -359,68 +367,56 @@ bool Listener::answerChallenge(const Connection &connection)
 
 void Listener::startTls(ConnectionList::iterator it, const QSslConfiguration &configuration)
 {
-    Connection &connection = *it;
-    const int fd = connection.fd;
-    // The descriptor is the socket's from now on; its own notifiers replace ours.
-    if (connection.notifier) {
-        connection.notifier->setEnabled(false);
-        connection.notifier->deleteLater(); // this may run inside its signal
-        connection.notifier = nullptr;
+    const int fd = it->fd;
+    // The descriptor is the workers' from now on.
+    if (it->notifier) {
+        it->notifier->setEnabled(false);
+        it->notifier->deleteLater(); // this may run inside its signal
+        it->notifier = nullptr;
     }
-    auto *socket = new QSslSocket(this);
-    connection.tls = socket;
-    socket->setSslConfiguration(configuration);
-    socket->setReadBufferSize(m_limits.maxHeaderBytes);
-    if (!socket->setSocketDescriptor(fd, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
-        connection.tls = nullptr;
-        delete socket;
-        finish(it, false);
-        return;
-    }
-    connect(socket, &QSslSocket::encrypted, this, [this, fd] {
-        const auto found = m_byDescriptor.constFind(fd);
-        if (found != m_byDescriptor.constEnd())
-            found.value()->encrypted = true;
-    });
-    connect(socket, &QSslSocket::readyRead, this, [this, fd] { onTlsReadable(fd); });
-    connect(socket, &QSslSocket::errorOccurred, this, [this, fd](QAbstractSocket::SocketError) { onTlsError(fd); });
-    socket->startServerEncryption();
+    m_byDescriptor.remove(fd);
+    it->fd = -1;
+    it->tlsId = ++m_lastTlsId;
+    m_tlsConnections.splice(m_tlsConnections.end(), m_connections, it);
+    m_tlsById.insert(it->tlsId, it);
+    m_tlsWorkers->take(it->tlsId, fd, configuration);
 }
 
-void Listener::onTlsReadable(int fd)
+void Listener::onTlsEncrypted(quint64 id)
 {
-    const auto found = m_byDescriptor.constFind(fd);
-    if (found == m_byDescriptor.constEnd())
+    const auto found = m_tlsById.constFind(id);
+    if (found == m_tlsById.constEnd())
         return;
-    const ConnectionList::iterator it = found.value();
-    Connection &connection = *it;
-    const qsizetype before = connection.buffer.size();
-    const qsizetype room = m_limits.maxHeaderBytes - before;
-    if (room > 0)
-        connection.buffer.append(connection.tls->read(room));
-    afterRead(it, before, false);
+    Connection &connection = *found.value();
+    connection.encrypted = true;
+    connection.lastActivityMs = m_clock.monotonicMs();
+    SourceList &sourceList = m_sources[connection.source];
+    sourceList.splice(sourceList.end(), sourceList, connection.inSource);
 }
 
-void Listener::onTlsError(int fd)
+void Listener::onTlsFinished(quint64 id, const QByteArray &request, const QString &handshakeFailure)
 {
-    const auto found = m_byDescriptor.constFind(fd);
-    if (found == m_byDescriptor.constEnd())
-        return;
-    const ConnectionList::iterator it = found.value();
-    if (!it->encrypted) {
-        const QString reason = it->tls->error() == QAbstractSocket::RemoteHostClosedError
-            ? QStringLiteral("the visitor closed the connection during the handshake")
-            : it->tls->errorString();
-        finish(it, false);
-        noteHandshakeFailure(reason);
+    QString remote;
+    bool report = true;
+    if (const auto found = m_tlsById.constFind(id); found != m_tlsById.constEnd()) {
+        const ConnectionList::iterator it = found.value();
+        remote = std::move(it->remoteAddress);
+        forget(it);
+    } else if (const auto closing = m_tlsClosing.constFind(id); closing != m_tlsClosing.constEnd()) {
+        remote = closing->first;
+        report = closing->second;
+        m_tlsClosing.erase(closing);
+    } else {
         return;
     }
-    // After the handshake: the visitor closed or the connection broke; what arrived is the request.
-    const qsizetype before = it->buffer.size();
-    const qsizetype room = m_limits.maxHeaderBytes - before;
-    if (room > 0)
-        it->buffer.append(it->tls->read(room));
-    afterRead(it, before, true);
+    if (!handshakeFailure.isEmpty()) {
+        noteHandshakeFailure(handshakeFailure);
+        return;
+    }
+    m_receivedBytes += request.size();
+    // A connection that never sent a byte is not a visit.
+    if (report && !request.isEmpty())
+        emit requestFinished(request, remote, true);
 }
 
 void Listener::noteHandshakeFailure(const QString &reason)
@@ -429,44 +425,60 @@ void Listener::noteHandshakeFailure(const QString &reason)
         emit tlsHandshakeFailed(reason.left(300));
 }
 
-void Listener::finish(ConnectionList::iterator it, bool report)
+void Listener::forget(ConnectionList::iterator it)
 {
-    const int fd = it->fd;
-    QSocketNotifier *notifier = it->notifier;
-    QSslSocket *tls = it->tls;
-    const QByteArray request = std::move(it->buffer);
-    const QString remote = std::move(it->remoteAddress);
     const auto source = m_sources.find(it->source);
     if (source != m_sources.end()) {
         source->second.erase(it->inSource);
         if (source->second.empty())
             m_sources.erase(source);
     }
-    m_byDescriptor.remove(fd);
     m_byAge.erase(it->inAge);
-    m_connections.erase(it);
+    if (it->tlsId != 0) {
+        m_tlsById.remove(it->tlsId);
+        m_tlsConnections.erase(it);
+    } else {
+        m_byDescriptor.remove(it->fd);
+        m_connections.erase(it);
+    }
+}
+
+void Listener::finish(ConnectionList::iterator it, bool report)
+{
+    if (it->tlsId != 0) {
+        // The workers close it and hand back what came.
+        const quint64 id = it->tlsId;
+        m_tlsClosing.insert(id, { it->remoteAddress, report });
+        forget(it);
+        m_tlsWorkers->abort(id);
+        return;
+    }
+    const int fd = it->fd;
+    QSocketNotifier *notifier = it->notifier;
+    const QByteArray request = std::move(it->buffer);
+    const QString remote = std::move(it->remoteAddress);
+    forget(it);
 
     if (notifier) {
         notifier->setEnabled(false);
         notifier->deleteLater();
     }
     // Nothing was written: the visitor sees the connection end without a reply.
-    if (tls) {
-        // Aborted, not closed: no close_notify alert either; the socket closes the descriptor.
-        tls->disconnect(this);
-        tls->abort();
-        tls->deleteLater();
-    } else {
-        ::close(fd);
-    }
+    ::close(fd);
 
     // A connection that never sent a byte is not a visit.
     if (report && !request.isEmpty())
-        emit requestFinished(request, remote, tls != nullptr);
+        emit requestFinished(request, remote, false);
 }
 
 void Listener::finish(const Connection *connection, bool report)
 {
+    if (connection->tlsId != 0) {
+        const auto found = m_tlsById.constFind(connection->tlsId);
+        if (found != m_tlsById.constEnd())
+            finish(found.value(), report);
+        return;
+    }
     const auto found = m_byDescriptor.constFind(connection->fd);
     if (found != m_byDescriptor.constEnd())
         finish(found.value(), report);
@@ -535,11 +547,8 @@ bool Listener::onDescriptorShortage()
 void Listener::sweepIdle()
 {
     const qint64 now = m_clock.monotonicMs();
-    while (!m_connections.empty() && now - m_connections.front().lastActivityMs >= m_limits.idleTimeoutMs) {
-        const bool unfinishedHandshake = m_connections.front().tls && !m_connections.front().encrypted;
+    while (!m_connections.empty() && now - m_connections.front().lastActivityMs >= m_limits.idleTimeoutMs)
         finish(m_connections.begin(), true);
-        if (unfinishedHandshake)
-            noteHandshakeFailure(
-                QStringLiteral("no complete handshake within %1 s").arg(m_limits.idleTimeoutMs / 1000));
-    }
+    // TLS connections: their workers know when they last heard of them.
+    m_tlsWorkers->sweepIdle();
 }

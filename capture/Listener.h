@@ -18,8 +18,8 @@
 struct sockaddr_storage;
 class AcmeChallenges;
 class QHostAddress;
-class QSslSocket;
 class QSocketNotifier;
+class TlsWorkers;
 class QTcpServer;
 class QTimer;
 
@@ -47,10 +47,11 @@ struct ListenerLimits
 // descriptors directly (a read notifier, nonblocking reads, close), because a visit needs nothing
 // of a full QTcpSocket and bursts of visitors arrive by the thousand.
 //
-// TLS: a connection whose first byte is 0x16 (a TLS handshake record) is handed, unread, to a
-// QSslSocket on the same descriptor when a certificate is configured: the handshake (TLS 1.2 or
-// 1.3), then the request header is read and reported exactly like a plain one, with the same
-// limits (the handshake counts towards the idle limit); nothing is written after the handshake.
+// TLS: a connection whose first byte is 0x16 (a TLS handshake record) is handed, unread, to the
+// TLS worker threads (TlsWorkers) when a certificate is configured: the handshake (TLS 1.2 or
+// 1.3) runs there, off this thread, then the request header is read and reported exactly like a
+// plain one, with the same limits (the handshake counts towards the idle limit); nothing is
+// written after the handshake. The connection counts towards the limits here all the while.
 // A handshake that fails (or does not complete within the idle limit) makes no visit and is
 // reported with its reason at most once per notice interval. Without a certificate such a
 // connection is closed and noted, also at most once per interval.
@@ -89,7 +90,9 @@ public:
 
     bool isListening() const;
     quint16 serverPort() const;
-    int openConnections() const { return static_cast<int>(m_connections.size()); }
+    int openConnections() const { return static_cast<int>(m_connections.size() + m_tlsConnections.size()); }
+    // Of those, the ones handed to the TLS workers.
+    int tlsConnections() const { return static_cast<int>(m_tlsConnections.size()); }
     // Open connections of the source of this address.
     int openConnectionsFrom(const QHostAddress &address) const;
     // The cap in force: set at each listen() from the limits and the limit on open files.
@@ -150,9 +153,9 @@ private:
         qint64 acceptedMs = 0;
         qint64 headerStartedMs = -1; // when its first request byte came; -1: none yet
         std::list<Connection *>::iterator inAge;
-        QSslSocket *tls = nullptr; // serves the connection once it turned out to be TLS
+        quint64 tlsId = 0; // not 0: served by the TLS workers (fd is theirs then)
         bool encrypted = false; // the handshake is done
-        bool inHandshake() const { return tls && !encrypted; }
+        bool inHandshake() const { return tlsId != 0 && !encrypted; }
     };
     using ConnectionList = std::list<Connection>;
 
@@ -162,8 +165,10 @@ private:
     void finish(ConnectionList::iterator it, bool report);
     void finish(const Connection *connection, bool report);
     void startTls(ConnectionList::iterator it, const QSslConfiguration &configuration);
-    void onTlsReadable(int fd);
-    void onTlsError(int fd);
+    void onTlsEncrypted(quint64 id);
+    void onTlsFinished(quint64 id, const QByteArray &request, const QString &handshakeFailure);
+    // Takes a connection out of the tables (the source's, by age, by descriptor or TLS id).
+    void forget(ConnectionList::iterator it);
     // Whether the first byte waiting on the descriptor starts a TLS handshake (without reading it).
     enum class FirstByte { NotYet, Tls, Plain };
     static FirstByte peekFirstByte(int fd);
@@ -188,7 +193,14 @@ private:
     QTimer *m_sweepTimer = nullptr;
     QTimer *m_acceptRetryTimer = nullptr;
     int m_cap = 0;
-    ConnectionList m_connections; // least recently active first
+    ConnectionList m_connections; // least recently active first; those served here
+    ConnectionList m_tlsConnections; // those served by the TLS workers
+    QHash<quint64, ConnectionList::iterator> m_tlsById;
+    // TLS connections closed here whose end the workers have yet to report: visitor's address,
+    // and whether what came is reported.
+    QHash<quint64, std::pair<QString, bool>> m_tlsClosing;
+    quint64 m_lastTlsId = 0;
+    TlsWorkers *m_tlsWorkers;
     std::list<Connection *> m_byAge; // the open connections, oldest first
     std::map<QByteArray, SourceList> m_sources;
     qint64 m_receivedBytes = 0;

@@ -4,6 +4,7 @@
 #include "tests/mock/LogRecorder.h"
 #include "tests/mock/ManualClock.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
@@ -133,6 +134,7 @@ private slots:
     void oldProtocolsRefused();
     void garbageAfterHandshakeByte();
     void handshakeThatStopsHalfWay();
+    void handshakeNeedsNotTheListenersThread();
     void thousandIdleTlsConnections();
     void headerCutAtLimitOverTls();
     void challengeAnswered();
@@ -290,12 +292,51 @@ void tst_ListenerTls::handshakeThatStopsHalfWay()
     QCOMPARE(listener.openConnections(), 1);
     // The handshake counts towards the idle limit.
     clock.advance(listener.limits().idleTimeoutMs);
-    listener.sweepIdle();
-    QCOMPARE(listener.openConnections(), 0);
+    listener.sweepIdle(); // the workers close theirs and say so
+    QTRY_COMPARE(listener.openConnections(), 0);
     QTRY_COMPARE(socket.state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(socket.readAll(), QByteArray()); // not even a TLS alert reached it after the cut
     QVERIFY(rec.finished.empty());
     QCOMPARE(rec.failures.size(), 1);
+}
+
+// Once a connection is handed over, its handshake completes while the listener's thread does
+// something else entirely (here: spins without looking at its events).
+void tst_ListenerTls::handshakeNeedsNotTheListenersThread()
+{
+    ManualClock clock;
+    Listener listener(clock);
+    listener.setTlsConfiguration([this] { return configuration(); });
+    Recorder rec(listener);
+    QVERIFY(listener.listen(0, nullptr));
+    std::atomic<bool> encrypted { false };
+    std::atomic<bool> mayFinish { false };
+    std::thread client([&] {
+        QSslSocket socket;
+        QSslConfiguration tls = socket.sslConfiguration();
+        tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        socket.setSslConfiguration(tls);
+        socket.connectToHostEncrypted(u"127.0.0.1"_qs, listener.serverPort(), u"visits.example"_qs);
+        encrypted = socket.waitForEncrypted(10000);
+        while (!mayFinish)
+            std::this_thread::yield();
+        socket.write(Request);
+        socket.waitForDisconnected(10000);
+    });
+    // The listener's thread sees the handshake come and hands the connection over ...
+    QTRY_COMPARE(listener.tlsConnections(), 1);
+    // ... and then does not turn its event loop for as long as the handshake may take.
+    QElapsedTimer spinning;
+    spinning.start();
+    while (!encrypted && spinning.elapsed() < 8000)
+        std::this_thread::yield();
+    const bool handshakeWhileBusy = encrypted;
+    mayFinish = true;
+    QTRY_COMPARE(rec.finished.size(), size_t(1));
+    client.join();
+    QVERIFY(handshakeWhileBusy);
+    QCOMPARE(rec.finished[0].request, Request);
+    QVERIFY(rec.finished[0].tls);
 }
 
 void tst_ListenerTls::thousandIdleTlsConnections()
@@ -326,8 +367,8 @@ void tst_ListenerTls::thousandIdleTlsConnections()
     QTRY_COMPARE(rec.finished.size(), size_t(2));
     // None of the idle ones became a visit, also when they are cut off.
     clock.advance(listener.limits().idleTimeoutMs);
-    listener.sweepIdle();
-    QCOMPARE(listener.openConnections(), 0);
+    listener.sweepIdle(); // the workers close theirs and say so
+    QTRY_COMPARE(listener.openConnections(), 0);
     QTest::qWait(50);
     QCOMPARE(rec.finished.size(), size_t(2));
 }

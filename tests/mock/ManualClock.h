@@ -2,7 +2,9 @@
 
 #include "core/Clock.h"
 
-// A clock that only moves when told to; for tests.
+#include <atomic>
+
+// A clock that only moves when told to; for tests. Its time may be read on other threads.
 class ManualClock final : public Clock
 {
 public:
@@ -11,10 +13,10 @@ public:
     { }
     QDateTime currentDateTime() const override { return m_now.addMSecs(m_elapsed); }
     qint64 monotonicMs() const override { return m_elapsed; }
-    void advance(qint64 ms) { m_elapsed += ms; }
+    void advance(qint64 ms) { m_elapsed.fetch_add(ms); }
     void setDateTime(const QDateTime &now) { m_now = now.addMSecs(-m_elapsed); }
 
 private:
     QDateTime m_now;
-    qint64 m_elapsed = 0;
+    std::atomic<qint64> m_elapsed { 0 };
 };
