@@ -266,10 +266,17 @@ void Listener::onReadable(int fd)
     // there: a connection read before its first byte arrived would take a ClientHello that lands
     // meanwhile for a plain request. Without a certificate nothing is looked at before reading.
     if (connection.buffer.isEmpty() && m_tlsConfiguration) {
-        if (const std::optional<QSslConfiguration> configuration = m_tlsConfiguration()) {
+        const std::optional<QSslConfiguration> configuration = m_tlsConfiguration();
+        if (configuration || (m_tlsPending && m_tlsPending())) {
             switch (peekFirstByte(fd)) {
             case FirstByte::Tls:
-                startTls(it, *configuration);
+                if (configuration) {
+                    startTls(it, *configuration);
+                } else if (connection.notifier) {
+                    // The certificate is still being read: the handshake waits for it.
+                    connection.notifier->setEnabled(false);
+                    m_waitingForTls.push_back(fd);
+                }
                 return;
             case FirstByte::NotYet:
                 return; // the notifier calls again when it comes
@@ -379,7 +386,19 @@ void Listener::startTls(ConnectionList::iterator it, const QSslConfiguration &co
     it->tlsId = ++m_lastTlsId;
     m_tlsConnections.splice(m_tlsConnections.end(), m_connections, it);
     m_tlsById.insert(it->tlsId, it);
-    m_tlsWorkers->take(it->tlsId, fd, configuration);
+    m_tlsWorkers->take(it->tlsId, fd, configuration, it->lastActivityMs);
+}
+
+void Listener::tlsConfigurationReady()
+{
+    const std::vector<int> waiting = std::exchange(m_waitingForTls, {});
+    for (const int fd : waiting) {
+        const auto found = m_byDescriptor.constFind(fd);
+        if (found == m_byDescriptor.constEnd() || !found.value()->notifier)
+            continue; // closed meanwhile (the descriptor may be another connection's now)
+        found.value()->notifier->setEnabled(true);
+        onReadable(fd);
+    }
 }
 
 void Listener::onTlsEncrypted(quint64 id)

@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <vector>
 
 struct sockaddr_storage;
 class AcmeChallenges;
@@ -111,6 +112,12 @@ public:
     // none for no TLS.
     using TlsConfigurationFn = std::function<std::optional<QSslConfiguration>()>;
     void setTlsConfiguration(TlsConfigurationFn configuration) { m_tlsConfiguration = std::move(configuration); }
+    // Asked when there is no configuration: true while it is still being read (the certificate
+    // files are read on another thread). A TLS connection then waits, unread, until
+    // tlsConfigurationReady().
+    void setTlsPending(std::function<bool()> pending) { m_tlsPending = std::move(pending); }
+    // The configuration was read (or found missing): waiting TLS connections go on.
+    void tlsConfigurationReady();
     // The HTTP-01 answers to serve (shared with the certificate keeper's worker thread).
     void setAcmeChallenges(std::shared_ptr<const AcmeChallenges> challenges) { m_challenges = std::move(challenges); }
 
@@ -213,5 +220,7 @@ private:
     qint64 m_lastHandshakeNoticeMs = 0;
     bool m_handshakeNoticed = false;
     TlsConfigurationFn m_tlsConfiguration;
+    std::function<bool()> m_tlsPending;
+    std::vector<int> m_waitingForTls; // descriptors of connections that wait for the configuration
     std::shared_ptr<const AcmeChallenges> m_challenges;
 };

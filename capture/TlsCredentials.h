@@ -38,6 +38,8 @@ public:
     std::optional<QSslConfiguration> configuration();
     // Checks the files now.
     void refresh();
+    // The configuration as last loaded, without looking at the files.
+    std::optional<QSslConfiguration> loadedConfiguration() const { return m_configuration; }
 
     // The certificate in use (leaf first); empty when none.
     QList<QSslCertificate> chain() const { return m_chain; }

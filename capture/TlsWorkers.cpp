@@ -22,7 +22,7 @@ public:
         , m_limits(limits)
     { }
 
-    void take(quint64 id, int fd, const QSslConfiguration &configuration)
+    void take(quint64 id, int fd, const QSslConfiguration &configuration, qint64 lastActivityMs)
     {
         auto *socket = new QSslSocket(this);
         socket->setSslConfiguration(configuration);
@@ -35,14 +35,15 @@ public:
         }
         Session &session = m_sessions[id];
         session.socket = socket;
-        session.lastActivityMs = m_clock.monotonicMs();
+        session.lastActivityMs = lastActivityMs;
         connect(socket, &QSslSocket::encrypted, this, [this, id] {
             const auto found = m_sessions.find(id);
             if (found == m_sessions.end())
                 return;
             found->second.encrypted = true;
             found->second.lastActivityMs = m_clock.monotonicMs();
-            QMetaObject::invokeMethod(m_owner, [owner = m_owner, id] { owner->onEncrypted(id); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                m_owner, [owner = m_owner, id] { owner->onEncrypted(id); }, Qt::QueuedConnection);
         });
         connect(socket, &QSslSocket::readyRead, this, [this, id] { onReadable(id, false); });
         connect(socket, &QSslSocket::errorOccurred, this, [this, id](QAbstractSocket::SocketError) {
@@ -56,7 +57,8 @@ public:
                 return;
             }
             QSslSocket *failed = found->second.socket;
-            finish(id, failed->error() == QAbstractSocket::RemoteHostClosedError
+            finish(id,
+                failed->error() == QAbstractSocket::RemoteHostClosedError
                     ? QStringLiteral("the visitor closed the connection during the handshake")
                     : failed->errorString());
         });
@@ -81,9 +83,9 @@ public:
         std::sort(idle.begin(), idle.end());
         for (quint64 id : idle) {
             const bool handshakeDone = m_sessions.at(id).encrypted;
-            finish(id, handshakeDone
-                    ? QString()
-                    : QStringLiteral("no complete handshake within %1 s").arg(m_limits.idleTimeoutMs / 1000));
+            finish(id,
+                handshakeDone ? QString()
+                              : QStringLiteral("no complete handshake within %1 s").arg(m_limits.idleTimeoutMs / 1000));
         }
     }
 
@@ -177,7 +179,8 @@ void TlsWorkers::start()
 TlsWorkers::~TlsWorkers()
 {
     for (const Worker &worker : m_workers) {
-        QMetaObject::invokeMethod(worker.host, [host = worker.host] { host->closeAll(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            worker.host, [host = worker.host] { host->closeAll(); }, Qt::BlockingQueuedConnection);
         worker.thread->quit();
         worker.thread->wait();
     }
@@ -188,26 +191,29 @@ int TlsWorkers::defaultThreadCount()
     return std::clamp(QThread::idealThreadCount(), 1, 4);
 }
 
-void TlsWorkers::take(quint64 id, int fd, const QSslConfiguration &configuration)
+void TlsWorkers::take(quint64 id, int fd, const QSslConfiguration &configuration, qint64 lastActivityMs)
 {
     start();
     TlsHost *host = m_workers[m_next].host;
     m_next = (m_next + 1) % m_workers.size();
     m_hostOf.insert(id, host);
     QMetaObject::invokeMethod(
-        host, [host, id, fd, configuration] { host->take(id, fd, configuration); }, Qt::QueuedConnection);
+        host, [host, id, fd, configuration, lastActivityMs] { host->take(id, fd, configuration, lastActivityMs); },
+        Qt::QueuedConnection);
 }
 
 void TlsWorkers::abort(quint64 id)
 {
     if (TlsHost *host = m_hostOf.value(id))
-        QMetaObject::invokeMethod(host, [host, id] { host->abort(id); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            host, [host, id] { host->abort(id); }, Qt::QueuedConnection);
 }
 
 void TlsWorkers::sweepIdle()
 {
     for (const Worker &worker : m_workers)
-        QMetaObject::invokeMethod(worker.host, [host = worker.host] { host->sweepIdle(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            worker.host, [host = worker.host] { host->sweepIdle(); }, Qt::QueuedConnection);
 }
 
 void TlsWorkers::onEncrypted(quint64 id)

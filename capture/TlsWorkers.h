@@ -43,8 +43,9 @@ public:
     // while there are some, not in the middle of a flood.
     void start();
     // Takes over the descriptor of a connection whose handshake waits to be read; id names it in
-    // the signals.
-    void take(quint64 id, int fd, const QSslConfiguration &configuration);
+    // the signals; lastActivityMs: when the visitor was last heard of (the idle limit runs from
+    // there).
+    void take(quint64 id, int fd, const QSslConfiguration &configuration, qint64 lastActivityMs);
     // Closes the connection without waiting; finished follows with what had come.
     void abort(quint64 id);
     // Closes connections idle beyond the limit.

@@ -35,6 +35,12 @@ namespace {
 const QString CurrentIp = QStringLiteral(" Current IP:");
 } // namespace
 
+// The certificate files a check looks at: written and read by the check in progress only.
+struct TlsFilesSlot
+{
+    TlsCredentials::Files files;
+};
+
 VisitMonitor::VisitMonitor(Services services, QObject *parent)
     : QObject(parent)
     , m_clock(services.clock)
@@ -77,21 +83,14 @@ VisitMonitor::VisitMonitor(Services services, QObject *parent)
     // TLS: the files of TlsCertFile and TlsKeyFile, else the certificate the keeper obtained for
     // AcmeDomain; the keeper's HTTP-01 answers are served by the listener.
     m_challenges = std::make_shared<AcmeChallenges>();
-    m_tls = std::make_unique<TlsCredentials>(
-        [this] {
-            TlsCredentials::Files files;
-            files.certificate = m_settings->GetSetting(QStringLiteral("TlsCertFile")).trimmed();
-            files.key = m_settings->GetSetting(QStringLiteral("TlsKeyFile")).trimmed();
-            if (files.certificate.isEmpty() && files.key.isEmpty()
-                && !m_settings->GetSetting(QStringLiteral("AcmeDomain")).trimmed().isEmpty()
-                && QFile::exists(CertificateKeeper::certificateFile())) {
-                files.certificate = CertificateKeeper::certificateFile();
-                files.key = CertificateKeeper::keyFile();
-            }
-            return files;
-        },
-        *m_clock);
-    m_listener->setTlsConfiguration([this] { return m_tls->configuration(); });
+    m_tlsFiles = std::make_shared<TlsFilesSlot>();
+    m_tls = std::make_shared<TlsCredentials>([files = m_tlsFiles] { return files->files; }, *m_clock);
+    m_listener->setTlsConfiguration([this] {
+        checkTlsFiles();
+        return m_tlsConfiguration;
+    });
+    // A handshake that comes while the files are being read, with no certificate yet, waits.
+    m_listener->setTlsPending([this] { return m_tlsChecking && !m_tlsConfiguration; });
     m_listener->setAcmeChallenges(m_challenges);
     m_keeper = new CertificateKeeper(*m_settings, m_challenges, *m_clock, this);
     connect(m_keeper, &CertificateKeeper::failed, this, [this](const QString &domain, const QString &reason) {
@@ -150,6 +149,8 @@ VisitMonitor::VisitMonitor(Services services, QObject *parent)
     Timer2->setInterval(AddressUpdater::IntervalMs);
     connect(Timer2, &QTimer::timeout, m_updater, &AddressUpdater::Timer2_Timer);
     connect(Timer2, &QTimer::timeout, this, &VisitMonitor::checkCertificateExpiry);
+
+    checkTlsFiles();
 
     // Problems met with the settings file before the engine existed (one set aside as damaged).
     for (const QString &line : Logger::instance().takeWaiting())
@@ -269,6 +270,47 @@ QString VisitMonitor::stateLine() const
     return QStringLiteral("Listening on port %1 \u00b7 %2 visits today").arg(m_listeningPort).arg(visits);
 }
 
+void VisitMonitor::checkTlsFiles()
+{
+    const qint64 now = m_clock->monotonicMs();
+    // Changed settings may name other files: looked at at once.
+    const quint64 generation = m_settings->generation();
+    if (m_tlsChecking
+        || (m_tlsChecked && generation == m_tlsCheckedGeneration && now - m_tlsCheckStartedMs < TlsCheckIntervalMs
+            && now >= m_tlsCheckStartedMs))
+        return;
+    m_tlsChecking = true;
+    m_tlsCheckStartedMs = now;
+    m_tlsCheckedGeneration = generation;
+    // The settings are read here; the files are looked at on the pool.
+    const QString certificate = m_settings->GetSetting(QStringLiteral("TlsCertFile")).trimmed();
+    const QString key = m_settings->GetSetting(QStringLiteral("TlsKeyFile")).trimmed();
+    const bool acme = !m_settings->GetSetting(QStringLiteral("AcmeDomain")).trimmed().isEmpty();
+    struct Loaded
+    {
+        std::optional<QSslConfiguration> configuration;
+        QList<QSslCertificate> chain;
+    };
+    runInBackground<Loaded>(
+        this,
+        [tls = m_tls, slot = m_tlsFiles, certificate, key, acme] {
+            // TlsCertFile and TlsKeyFile, else the certificate the keeper obtained for AcmeDomain.
+            TlsCredentials::Files files { certificate, key };
+            if (certificate.isEmpty() && key.isEmpty() && acme && QFile::exists(CertificateKeeper::certificateFile()))
+                files = { CertificateKeeper::certificateFile(), CertificateKeeper::keyFile() };
+            slot->files = files;
+            tls->refresh();
+            return Loaded { tls->loadedConfiguration(), tls->chain() };
+        },
+        [this](const Loaded &loaded) {
+            m_tlsConfiguration = loaded.configuration;
+            m_tlsChain = loaded.chain;
+            m_tlsChecking = false;
+            m_tlsChecked = true;
+            m_listener->tlsConfigurationReady();
+        });
+}
+
 void VisitMonitor::setCertificateTrouble(const QString &trouble)
 {
     if (trouble == m_certificateTrouble)
@@ -279,7 +321,7 @@ void VisitMonitor::setCertificateTrouble(const QString &trouble)
 
 void VisitMonitor::checkCertificateExpiry()
 {
-    const QList<QSslCertificate> chain = m_tls->chain();
+    const QList<QSslCertificate> chain = m_tlsChain;
     if (chain.isEmpty())
         return;
     const QDateTime expiry = chain.first().expiryDate();

@@ -13,6 +13,8 @@
 #include <QAbstractSocket>
 #include <QDate>
 #include <QObject>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 
 #include <memory>
 
@@ -29,6 +31,7 @@ class RemoteScriptPublisher;
 class SettingsStore;
 class SoundOutput;
 class TlsCredentials;
+struct TlsFilesSlot;
 class UpdateCheck;
 class VisitProcessor;
 
@@ -211,7 +214,17 @@ private:
     Listener *m_listener = nullptr;
     std::unique_ptr<CountryLookup> m_country;
     std::shared_ptr<AcmeChallenges> m_challenges;
-    std::unique_ptr<TlsCredentials> m_tls;
+    // The certificate files are looked at on the thread pool, one check at a time, at most once a
+    // second while TLS visitors come; the listener gets what the last check loaded.
+    std::shared_ptr<TlsCredentials> m_tls;
+    std::shared_ptr<TlsFilesSlot> m_tlsFiles; // the files the check in progress looks at
+    std::optional<QSslConfiguration> m_tlsConfiguration;
+    QList<QSslCertificate> m_tlsChain;
+    bool m_tlsChecking = false;
+    bool m_tlsChecked = false; // a first check is done
+    qint64 m_tlsCheckStartedMs = 0;
+    quint64 m_tlsCheckedGeneration = 0;
+    void checkTlsFiles();
     CertificateKeeper *m_keeper = nullptr;
     bool m_keeperStarted = false;
     std::unique_ptr<HistoryStore> m_history;
@@ -243,4 +256,5 @@ private:
     QDate m_visitDay; // the day m_visitsToday counts
     int m_visitsToday = 0;
     static constexpr int MemoryReturnMs = 30'000;
+    static constexpr qint64 TlsCheckIntervalMs = 1000;
 };

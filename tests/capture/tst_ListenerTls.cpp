@@ -135,6 +135,7 @@ private slots:
     void garbageAfterHandshakeByte();
     void handshakeThatStopsHalfWay();
     void handshakeNeedsNotTheListenersThread();
+    void handshakeWaitsForTheCertificateBeingRead();
     void thousandIdleTlsConnections();
     void headerCutAtLimitOverTls();
     void challengeAnswered();
@@ -337,6 +338,38 @@ void tst_ListenerTls::handshakeNeedsNotTheListenersThread()
     QVERIFY(handshakeWhileBusy);
     QCOMPARE(rec.finished[0].request, Request);
     QVERIFY(rec.finished[0].tls);
+}
+
+// The certificate is read on another thread: a handshake that comes before the first reading is
+// done waits for it instead of being refused.
+void tst_ListenerTls::handshakeWaitsForTheCertificateBeingRead()
+{
+    ManualClock clock;
+    Listener listener(clock);
+    std::optional<QSslConfiguration> loaded;
+    bool pending = true;
+    listener.setTlsConfiguration([&] { return loaded; });
+    listener.setTlsPending([&] { return pending; });
+    Recorder rec(listener);
+    QVERIFY(listener.listen(0, nullptr));
+    std::atomic<bool> done { false };
+    QSslCertificate peer;
+    std::thread client([&] {
+        peer = tlsClient(listener.serverPort(), QHostAddress::LocalHost, Request, nullptr, QSsl::TlsV1_2OrLater);
+        done = true;
+    });
+    QTRY_COMPARE(listener.openConnections(), 1);
+    QTest::qWait(100);
+    QCOMPARE(listener.tlsConnections(), 0);
+    QCOMPARE(rec.refused, 0);
+    loaded = configuration();
+    pending = false;
+    listener.tlsConfigurationReady();
+    QTRY_VERIFY(done.load());
+    client.join();
+    QVERIFY(!peer.isNull());
+    QCOMPARE(rec.finished.size(), size_t(1));
+    QCOMPARE(rec.finished[0].request, Request);
 }
 
 void tst_ListenerTls::thousandIdleTlsConnections()
