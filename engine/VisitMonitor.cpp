@@ -273,15 +273,12 @@ QString VisitMonitor::stateLine() const
 void VisitMonitor::checkTlsFiles()
 {
     const qint64 now = m_clock->monotonicMs();
-    // Changed settings may name other files: looked at at once.
-    const quint64 generation = m_settings->generation();
-    if (m_tlsChecking
-        || (m_tlsChecked && generation == m_tlsCheckedGeneration && now - m_tlsCheckStartedMs < TlsCheckIntervalMs
-            && now >= m_tlsCheckStartedMs))
+    // Asked at every connection's first read: a look at the clock, nothing more, until a check is
+    // due.
+    if (m_tlsChecking || (m_tlsChecked && now - m_tlsCheckStartedMs < TlsCheckIntervalMs && now >= m_tlsCheckStartedMs))
         return;
     m_tlsChecking = true;
     m_tlsCheckStartedMs = now;
-    m_tlsCheckedGeneration = generation;
     // The settings are read here; the files are looked at on the pool.
     const QString certificate = m_settings->GetSetting(QStringLiteral("TlsCertFile")).trimmed();
     const QString key = m_settings->GetSetting(QStringLiteral("TlsKeyFile")).trimmed();

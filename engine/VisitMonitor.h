@@ -223,7 +223,6 @@ private:
     bool m_tlsChecking = false;
     bool m_tlsChecked = false; // a first check is done
     qint64 m_tlsCheckStartedMs = 0;
-    quint64 m_tlsCheckedGeneration = 0;
     void checkTlsFiles();
     CertificateKeeper *m_keeper = nullptr;
     bool m_keeperStarted = false;

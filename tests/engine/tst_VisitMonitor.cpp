@@ -232,6 +232,7 @@ void tst_VisitMonitor::tlsVisitMarkedInHistory()
     QFile::setPermissions(key, QFile::ReadOwner | QFile::WriteOwner);
     e.settings.SaveSetting(QStringLiteral("TlsCertFile"), certificate);
     e.settings.SaveSetting(QStringLiteral("TlsKeyFile"), key);
+    e.clock.advance(1000); // the certificate files are looked at again at most once a second
     QSignalSpy listed(e.engine.get(), &VisitMonitor::visitListed);
     e.engine->ListenOnPort(qint16(0));
 
