@@ -3,6 +3,7 @@
 #include "capture/TlsWorkers.h"
 #include "capture/VisitorAddress.h"
 #include "core/AcmeChallenges.h"
+#include "core/Console.h"
 #include "core/FileLimits.h"
 
 #include <QHostAddress>
@@ -178,6 +179,8 @@ void Listener::acceptPending()
     if (!m_acceptNotifier)
         return;
     const int listening = int(m_server->socketDescriptor());
+    // Headless, the lines of all the visits of this turn reach standard output in one write.
+    const Console::LineBatch lines;
     for (int accepted = 0; accepted < MaxAcceptsPerTurn; ++accepted) {
         // The visitor's address comes with the connection: no getpeername() afterwards.
         sockaddr_storage peer {};
