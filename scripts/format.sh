@@ -20,14 +20,14 @@ if [[ ${#bad[@]} -gt 0 ]]; then
     exit 1
 fi
 
-# The logic libraries (vistelle_core, _capture, _alerts, _publish, _nettools, _history, _engine)
+# The logic libraries (vistelle_core, _capture, _alerts, _publish, _nettools, _history, _relay, _engine)
 # never use Qt Gui or Qt Widgets: none of their sources may include a header of either.
 qt_headers=$(qmake6 -query QT_INSTALL_HEADERS 2>/dev/null || echo /usr/include/x86_64-linux-gnu/qt6)
 mapfile -t logic < <(python3 - <<'PY'
 import pathlib, re
 for cmake in sorted(pathlib.Path('.').glob('*/CMakeLists.txt')):
     text = cmake.read_text()
-    for m in re.finditer(r'add_library\(vistelle_(core|capture|alerts|publish|nettools|history|engine)\s+STATIC(.*?)\)', text, re.S):
+    for m in re.finditer(r'add_library\(vistelle_(core|capture|alerts|publish|nettools|history|relay|engine)\s+STATIC(.*?)\)', text, re.S):
         for name in m.group(2).split():
             if name.endswith(('.cpp', '.h')):
                 print(cmake.parent / name)

@@ -1,0 +1,135 @@
+#include "relay/RelayMessage.h"
+
+#include "core/PlainText.h"
+
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+
+namespace RelayMessage {
+namespace {
+
+QString fail(QString *why, const QString &reason)
+{
+    if (why)
+        *why = reason;
+    return {};
+}
+
+// A text field: missing is empty; anything but a string is no message.
+std::optional<QString> text(const QJsonObject &object, const QString &key, qsizetype maxChars, QString *why)
+{
+    const QJsonValue value = object.value(key);
+    if (value.isUndefined())
+        return QString();
+    if (!value.isString()) {
+        fail(why, QStringLiteral("\"%1\" is not a text").arg(key));
+        return std::nullopt;
+    }
+    return PlainText::sanitized(PlainText::cut(value.toString(), maxChars));
+}
+
+QByteArray toJson(const RelayVisit &visit, const QString &page)
+{
+    QJsonObject object;
+    object.insert(QStringLiteral("v"), Version);
+    object.insert(QStringLiteral("id"), visit.id);
+    object.insert(QStringLiteral("time"), visit.time.toUTC().toString(Qt::ISODateWithMs));
+    object.insert(QStringLiteral("address"), visit.address);
+    object.insert(QStringLiteral("page"), page);
+    object.insert(QStringLiteral("country"), visit.countryCode);
+    object.insert(QStringLiteral("countryName"), PlainText::sanitized(PlainText::cut(visit.countryName, MaxCountryNameChars)));
+    object.insert(QStringLiteral("tls"), visit.tls);
+    object.insert(QStringLiteral("host"), PlainText::sanitized(PlainText::cut(visit.host, MaxHostChars)));
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+} // namespace
+
+QString newId()
+{
+    quint64 bits[2];
+    QRandomGenerator::system()->fillRange(bits);
+    return QStringLiteral("%1%2").arg(bits[0], 16, 16, QLatin1Char('0')).arg(bits[1], 16, 16, QLatin1Char('0'));
+}
+
+QByteArray encode(const RelayVisit &visit)
+{
+    QString page = PlainText::page(visit.page);
+    QByteArray json = toJson(visit, page);
+    // Escapes can make a page of 4,096 characters six times as long: it is cut until all fits.
+    while (json.size() > MaxBytes && !page.isEmpty()) {
+        page = PlainText::cut(page, page.size() * 3 / 4);
+        json = toJson(visit, page);
+    }
+    return json;
+}
+
+std::optional<RelayVisit> decode(const QByteArray &message, QString *why)
+{
+    if (message.size() > MaxBytes) {
+        fail(why, QStringLiteral("larger than %1 bytes").arg(MaxBytes));
+        return std::nullopt;
+    }
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(message, &error);
+    if (!document.isObject()) {
+        fail(why, error.error != QJsonParseError::NoError ? QStringLiteral("not JSON: ") + error.errorString()
+                                                          : QStringLiteral("not a JSON object"));
+        return std::nullopt;
+    }
+    const QJsonObject object = document.object();
+    const QJsonValue version = object.value(QStringLiteral("v"));
+    if (!version.isDouble() || version.toDouble() != Version) {
+        fail(why, QStringLiteral("not version %1").arg(Version));
+        return std::nullopt;
+    }
+    RelayVisit visit;
+    static const QRegularExpression idForm(QStringLiteral("^[0-9a-f]{32}$"));
+    visit.id = object.value(QStringLiteral("id")).toString();
+    if (!idForm.match(visit.id).hasMatch()) {
+        fail(why, QStringLiteral("no visit id"));
+        return std::nullopt;
+    }
+    const QString time = object.value(QStringLiteral("time")).toString();
+    visit.time = QDateTime::fromString(time, Qt::ISODateWithMs);
+    if (!time.endsWith(u'Z') || !visit.time.isValid()) {
+        fail(why, QStringLiteral("no UTC time"));
+        return std::nullopt;
+    }
+    visit.time = visit.time.toUTC();
+    const QHostAddress address(object.value(QStringLiteral("address")).toString());
+    if (address.isNull() || !object.value(QStringLiteral("address")).isString()) {
+        fail(why, QStringLiteral("no visitor address"));
+        return std::nullopt;
+    }
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped);
+    visit.address = mapped ? QHostAddress(v4).toString() : address.toString();
+    static const QRegularExpression codeForm(QStringLiteral("^([A-Z]{2})?$"));
+    const std::optional<QString> page = text(object, QStringLiteral("page"), PlainText::MaxPageChars, why);
+    const std::optional<QString> code = text(object, QStringLiteral("country"), 8, why);
+    const std::optional<QString> name = text(object, QStringLiteral("countryName"), MaxCountryNameChars, why);
+    const std::optional<QString> host = text(object, QStringLiteral("host"), MaxHostChars, why);
+    if (!page || !code || !name || !host)
+        return std::nullopt;
+    if (!codeForm.match(*code).hasMatch()) {
+        fail(why, QStringLiteral("no country code"));
+        return std::nullopt;
+    }
+    const QJsonValue tls = object.value(QStringLiteral("tls"));
+    if (!tls.isUndefined() && !tls.isBool()) {
+        fail(why, QStringLiteral("\"tls\" is not true or false"));
+        return std::nullopt;
+    }
+    visit.page = *page;
+    visit.countryCode = *code;
+    visit.countryName = *name;
+    visit.host = *host;
+    visit.tls = tls.toBool();
+    return visit;
+}
+
+} // namespace RelayMessage
