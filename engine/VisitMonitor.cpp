@@ -72,6 +72,9 @@ VisitMonitor::VisitMonitor(Services services, QObject *parent)
     });
     connect(m_listener, &Listener::tlsHandshakeFailed, this, [this](const QString &reason) {
         PutLog(QStringLiteral("TLS handshake failed: ") + reason);
+        // Failed handshakes (a flood of them) leave memory behind as visits do.
+        if (!m_memoryTimer->isActive())
+            m_memoryTimer->start();
         // The first of a run is told where the user looks; a TLS visit later resolves it.
         if (!m_handshakeTroubleTold) {
             m_handshakeTroubleTold = true;
