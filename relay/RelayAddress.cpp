@@ -49,7 +49,8 @@ std::optional<RelayAddress> RelayAddress::parse(const QString &url, Use use, QSt
         return refuse(why, QStringLiteral("no topic prefix (the path, like /vistelle/mysite)"));
     for (const QString &level : address.prefix.split(u'/')) {
         if (level.isEmpty() || level.contains(u'#') || (level.contains(u'+') && level != u"+"))
-            return refuse(why, QStringLiteral("the topic prefix %1 has an empty level or a wildcard").arg(address.prefix));
+            return refuse(
+                why, QStringLiteral("the topic prefix %1 has an empty level or a wildcard").arg(address.prefix));
         if (level == u"+" && use == Use::Publishing)
             return refuse(why, QStringLiteral("a publisher names its site: no + in the topic prefix"));
     }

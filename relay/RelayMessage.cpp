@@ -40,7 +40,8 @@ QByteArray toJson(const RelayVisit &visit, const QString &page)
     object.insert(QStringLiteral("address"), visit.address);
     object.insert(QStringLiteral("page"), page);
     object.insert(QStringLiteral("country"), visit.countryCode);
-    object.insert(QStringLiteral("countryName"), PlainText::sanitized(PlainText::cut(visit.countryName, MaxCountryNameChars)));
+    object.insert(
+        QStringLiteral("countryName"), PlainText::sanitized(PlainText::cut(visit.countryName, MaxCountryNameChars)));
     object.insert(QStringLiteral("tls"), visit.tls);
     object.insert(QStringLiteral("host"), PlainText::sanitized(PlainText::cut(visit.host, MaxHostChars)));
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
@@ -76,8 +77,9 @@ std::optional<RelayVisit> decode(const QByteArray &message, QString *why)
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(message, &error);
     if (!document.isObject()) {
-        fail(why, error.error != QJsonParseError::NoError ? QStringLiteral("not JSON: ") + error.errorString()
-                                                          : QStringLiteral("not a JSON object"));
+        fail(why,
+            error.error != QJsonParseError::NoError ? QStringLiteral("not JSON: ") + error.errorString()
+                                                    : QStringLiteral("not a JSON object"));
         return std::nullopt;
     }
     const QJsonObject object = document.object();
