@@ -64,6 +64,12 @@ int main(int argc, char *argv[])
                                 .arg(random.bounded(256))
                                 .arg(random.bounded(1, 255));
             visit.tls = random.bounded(4) != 0;
+            // Browsers mostly; now and then a search engine's crawler or the owner's own look.
+            const int kind = random.bounded(20);
+            visit.kind = kind == 0 ? VisitKind::Crawler : kind == 1 ? VisitKind::Own : VisitKind::Visit;
+            visit.agent = visit.kind == VisitKind::Crawler
+                ? QStringLiteral("Mozilla/5.0 (compatible; Googlebot/2.1; +http://www.google.com/bot.html)")
+                : QStringLiteral("Mozilla/5.0 (X11; Linux x86_64; rv:133.0) Gecko/20100101 Firefox/133.0");
             visits.push_back(visit);
         }
     }
