@@ -112,7 +112,7 @@ void frmHistory::buildWindow()
     dtpFrom->setSpecialValueText(FirstVisitText);
     txtFilter = new QLineEdit(this);
     txtFilter->setObjectName(QStringLiteral("txtFilter"));
-    txtFilter->setPlaceholderText(QStringLiteral("page, address or country contains"));
+    txtFilter->setPlaceholderText(QStringLiteral("page, address, country"));
     txtFilter->setClearButtonEnabled(true);
     txtFilter->setMaxLength(256);
     // Which visits: every kind, or one (the item's data is the VisitKind; none for every kind).
