@@ -53,6 +53,26 @@ QPushButton *listButton(QWidget *parent, const char *name, const QString &text, 
     return button;
 }
 
+// A label for a control, which also gives the control its accessible name (the label's words,
+// or the fuller name given when the label alone would not say what the control is).
+QLabel *labelFor(QWidget *control, const QString &text, const QString &accessibleName, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setBuddy(control);
+    control->setAccessibleName(accessibleName);
+    return label;
+}
+
+// A row of widgets, left-aligned.
+QHBoxLayout *row(std::initializer_list<QWidget *> widgets)
+{
+    auto *layout = new QHBoxLayout;
+    for (QWidget *widget : widgets)
+        layout->addWidget(widget);
+    layout->addStretch();
+    return layout;
+}
+
 QFrame *separator(QWidget *parent)
 {
     auto *line = new QFrame(parent);
@@ -165,14 +185,9 @@ void frmSetNotifies::buildWindow()
     cboPopupStyle->setObjectName(QStringLiteral("cboPopupStyle"));
     cboPopupStyle->addItem(QStringLiteral("Vistelle popup"));
     cboPopupStyle->addItem(QStringLiteral("Desktop notification"));
-    auto *styleLabel = new QLabel(QStringLiteral("Show &visits as:"), this);
-    styleLabel->setBuddy(cboPopupStyle);
-    cboPopupStyle->setAccessibleName(QStringLiteral("Show visits as"));
-    auto *styleRow = new QHBoxLayout;
-    styleRow->addWidget(styleLabel);
-    styleRow->addWidget(cboPopupStyle);
-    styleRow->addStretch();
-    layout->addLayout(styleRow);
+    layout->addLayout(
+        row({ labelFor(cboPopupStyle, QStringLiteral("Show &visits as:"), QStringLiteral("Show visits as"), this),
+            cboPopupStyle }));
     // Where the desktop offers neither an X11 tray nor StatusNotifierItem, the user should know
     // why the program keeps an ordinary window.
     lblNoTray = new QLabel(QStringLiteral("This desktop has no tray: Vistelle shows its main window instead."), this);
@@ -190,19 +205,11 @@ void frmSetNotifies::buildWindow()
     spinAlertWindow->setObjectName(QStringLiteral("spinAlertWindow"));
     spinAlertWindow->setRange(1, 3600);
     spinAlertWindow->setSuffix(QStringLiteral(" s"));
-    auto *burstLabel = new QLabel(QStringLiteral("Summarise more than"), this);
-    burstLabel->setBuddy(spinAlertBurst);
-    spinAlertBurst->setAccessibleName(QStringLiteral("Summarise more than visits"));
-    auto *windowLabel = new QLabel(QStringLiteral("visits within"), this);
-    windowLabel->setBuddy(spinAlertWindow);
-    spinAlertWindow->setAccessibleName(QStringLiteral("Visits within seconds"));
-    auto *burstRow = new QHBoxLayout;
-    burstRow->addWidget(burstLabel);
-    burstRow->addWidget(spinAlertBurst);
-    burstRow->addWidget(windowLabel);
-    burstRow->addWidget(spinAlertWindow);
-    burstRow->addStretch();
-    layout->addLayout(burstRow);
+    layout->addLayout(row({ labelFor(spinAlertBurst, QStringLiteral("Summarise more than"),
+                                QStringLiteral("Summarise more than visits"), this),
+        spinAlertBurst,
+        labelFor(spinAlertWindow, QStringLiteral("visits within"), QStringLiteral("Visits within seconds"), this),
+        spinAlertWindow }));
     chkQuiet = new QCheckBox(QStringLiteral("Quiet hours from"), this);
     chkQuiet->setObjectName(QStringLiteral("chkQuiet"));
     timeQuietFrom = new QTimeEdit(this);
@@ -212,9 +219,7 @@ void frmSetNotifies::buildWindow()
     timeQuietTo = new QTimeEdit(this);
     timeQuietTo->setObjectName(QStringLiteral("timeQuietTo"));
     timeQuietTo->setDisplayFormat(QStringLiteral("HH:mm"));
-    auto *toLabel = new QLabel(QStringLiteral("to"), this);
-    toLabel->setBuddy(timeQuietTo);
-    timeQuietTo->setAccessibleName(QStringLiteral("Quiet hours to"));
+    QLabel *toLabel = labelFor(timeQuietTo, QStringLiteral("to"), QStringLiteral("Quiet hours to"), this);
     chkQuietPopups = new QCheckBox(QStringLiteral("Popups too"), this);
     chkQuietPopups->setObjectName(QStringLiteral("chkQuietPopups"));
     const auto quietEnabled = [this](bool on) {
@@ -223,14 +228,7 @@ void frmSetNotifies::buildWindow()
     };
     connect(chkQuiet, &QCheckBox::toggled, this, quietEnabled);
     quietEnabled(false);
-    auto *quietRow = new QHBoxLayout;
-    quietRow->addWidget(chkQuiet);
-    quietRow->addWidget(timeQuietFrom);
-    quietRow->addWidget(toLabel);
-    quietRow->addWidget(timeQuietTo);
-    quietRow->addWidget(chkQuietPopups);
-    quietRow->addStretch();
-    layout->addLayout(quietRow);
+    layout->addLayout(row({ chkQuiet, timeQuietFrom, toLabel, timeQuietTo, chkQuietPopups }));
     layout->addSpacing(6);
 
     layout->addWidget(heading(QStringLiteral("Own Visits and Crawlers"), this));
@@ -240,22 +238,16 @@ void frmSetNotifies::buildWindow()
     txtIgnoreAddresses->setPlaceholderText(QStringLiteral("e.g. 203.0.113.7, 2001:db8:1::/64"));
     txtIgnoreAddresses->setToolTip(QStringLiteral(
         "Visits from this PC's public address and from these addresses and ranges are your own: no popup, no sound"));
-    auto *ignoreLabel = new QLabel(QStringLiteral("&Also my addresses:"), this);
-    ignoreLabel->setBuddy(txtIgnoreAddresses);
-    txtIgnoreAddresses->setAccessibleName(QStringLiteral("Also my addresses"));
     auto *ignoreRow = new QHBoxLayout;
-    ignoreRow->addWidget(ignoreLabel);
+    ignoreRow->addWidget(
+        labelFor(txtIgnoreAddresses, QStringLiteral("&Also my addresses:"), QStringLiteral("Also my addresses"), this));
     ignoreRow->addWidget(txtIgnoreAddresses, 1);
     layout->addLayout(ignoreRow);
     chkHideOwnVisits = new QCheckBox(QStringLiteral("Leave my own visits out of the list"), this);
     chkHideOwnVisits->setObjectName(QStringLiteral("chkHideOwnVisits"));
     chkCrawlerAlerts = new QCheckBox(QStringLiteral("Announce crawlers like visitors"), this);
     chkCrawlerAlerts->setObjectName(QStringLiteral("chkCrawlerAlerts"));
-    auto *kindsRow = new QHBoxLayout;
-    kindsRow->addWidget(chkHideOwnVisits);
-    kindsRow->addWidget(chkCrawlerAlerts);
-    kindsRow->addStretch();
-    layout->addLayout(kindsRow);
+    layout->addLayout(row({ chkHideOwnVisits, chkCrawlerAlerts }));
     layout->addSpacing(6);
 
     layout->addWidget(heading(QStringLiteral("URL Specific Sounds"), this));
