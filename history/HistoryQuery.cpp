@@ -213,21 +213,17 @@ HistorySummary HistoryQuery::scan(const HistoryFilter &filter, const QDateTime &
         onChunk(std::move(chunk));
 
     for (const auto &[count, id] : top(pageCounts, TopCount))
-        summary.topPages.append({ textOf("pages", id, m_pages), count });
+        summary.topPages.append({ textOf(m_pageText, id, m_pages), count });
     for (const auto &[count, id] : top(countryCounts, TopCount))
-        summary.topCountries.append({ textOf("countries", id, m_countries), count });
+        summary.topCountries.append({ textOf(m_countryText, id, m_countries), count });
     return summary;
 }
 
-QString HistoryQuery::textOf(const char *table, qint64 id, QHash<qint64, QString> &cache)
+QString HistoryQuery::textOf(SqliteStatement &query, qint64 id, QHash<qint64, QString> &cache)
 {
     const auto cached = cache.constFind(id);
     if (cached != cache.constEnd())
         return *cached;
-    SqliteStatement &query = table[0] == 'p' ? m_pageText
-        : table[1] == 'd'                    ? m_addressText
-        : table[1] == 'g'                    ? m_agentText
-                                             : m_countryText;
     query.bind(1, id);
     const QString text = query.step() ? query.text(0) : QString();
     query.reset();
@@ -260,11 +256,11 @@ QList<HistoryRow> HistoryQuery::rows(const QVector<qint64> &keys)
             const qint64 agent = m_rowByKey.int64(5);
             m_rowByKey.reset();
             row.time = QDateTime::fromMSecsSinceEpoch(HistorySchema::timeOfKey(key));
-            row.address = textOf("addresses", address, m_addresses);
-            row.country = textOf("countries", country, m_countries);
-            row.page = textOf("pages", page, m_pages);
+            row.address = textOf(m_addressText, address, m_addresses);
+            row.country = textOf(m_countryText, country, m_countries);
+            row.page = textOf(m_pageText, page, m_pages);
             if (agent > 0)
-                row.agent = textOf("agents", agent, m_agents);
+                row.agent = textOf(m_agentText, agent, m_agents);
         } else {
             m_rowByKey.reset();
         }

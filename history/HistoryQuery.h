@@ -88,7 +88,8 @@ public:
 
 private:
     void open();
-    QString textOf(const char *table, qint64 id, QHash<qint64, QString> &cache);
+    // The text of an id of a text table (query: its look-up by id), remembered in cache.
+    QString textOf(SqliteStatement &query, qint64 id, QHash<qint64, QString> &cache);
 
     QString m_fileName;
     SqliteDatabase m_db;
