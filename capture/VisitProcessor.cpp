@@ -128,20 +128,8 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
     const bool alerts = kind == VisitKind::Visit
         || (kind == VisitKind::Crawler && settingIsTrue(QStringLiteral("CrawlerAlerts"), false));
 
-    if (alerts) {
-        m_effects.alertsComing(visitTime, visitorIP, page);
-        const QString sound = soundFor(page);
-        if (!sound.isEmpty())
-            m_effects.playSound(sound);
-
-        m_effects.setTrayAlert(true);
-        m_trayAlert = true;
-        m_lastAlertMs = now;
-        // A running timer is left alone: when it fires it waits on for the rest of the latest
-        // alert's 2 s (restoreTrayIfDue), so a burst does not restart it for every visit.
-        if (!m_trayTimer->isActive())
-            m_trayTimer->start(static_cast<int>(TrayAlertMs));
-    }
+    if (alerts)
+        ring(visitTime, visitorIP, page, now);
 
     // The list and the history show the country whatever the popup setting; without a country
     // (no country file, or an address the file does not know) the popup names the visitor by
@@ -169,6 +157,63 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
                 : shown + QStringLiteral(" [... %1 more characters left out]").arg(request.size() - shown.size()));
     }
     m_list.makeNewestRowCurrent();
+}
+
+void VisitProcessor::ring(const QDateTime &time, const QString &address, const QString &page, qint64 now)
+{
+    m_effects.alertsComing(time, address, page);
+    const QString sound = soundFor(page);
+    if (!sound.isEmpty())
+        m_effects.playSound(sound);
+
+    m_effects.setTrayAlert(true);
+    m_trayAlert = true;
+    m_lastAlertMs = now;
+    // A running timer is left alone: when it fires it waits on for the rest of the latest
+    // alert's 2 s (restoreTrayIfDue), so a burst does not restart it for every visit.
+    if (!m_trayTimer->isActive())
+        m_trayTimer->start(static_cast<int>(TrayAlertMs));
+}
+
+void VisitProcessor::takeRelayed(const RelayedVisit &visit, bool announce)
+{
+    const SettingsStore::ReadScope settingsScope(m_settings);
+    const QString page = visit.page.isEmpty() ? QStringLiteral("Unknown") : visit.page;
+    LogMsg(QStringLiteral("Relayed visit: ") + visit.address + QStringLiteral(" -> ") + page);
+    const int row = m_list.addVisit(visit.time, visit.address, page, VisitKind::Relayed);
+    if (announce)
+        ring(visit.time, visit.address, page, m_clock.monotonicMs());
+    const std::optional<QString> country
+        = visit.country.isEmpty() ? m_effects.country(visit.address) : std::optional<QString>(visit.country);
+    const bool named = country && !country->isEmpty();
+    if (named)
+        m_list.appendCountry(row, *country);
+    if (announce && settingIsTrue(QStringLiteral("PopupAlert"))) {
+        QString shownPage = page;
+        RequestParsing::sepurl(shownPage);
+        m_effects.showPopup(named ? *country : QStringLiteral("Visitor: ") + visit.address,
+            QStringLiteral("Visited page: ") + shownPage);
+    }
+    if (m_recorder)
+        m_recorder->recordVisit(RecordedVisit { visit.time, visit.address, country.value_or(QString()), page, visit.tls,
+            VisitKind::Relayed, QString(), visit.relayId });
+    m_list.makeNewestRowCurrent();
+}
+
+void VisitProcessor::announceBacklog(int count, const QString &topPage)
+{
+    if (count <= 0)
+        return;
+    const SettingsStore::ReadScope settingsScope(m_settings);
+    const QString caption = count == 1 ? QStringLiteral("1 visit while you were away")
+                                       : QStringLiteral("%1 visits while you were away").arg(count);
+    LogMsg(caption + QStringLiteral("; most visited page: ") + topPage);
+    ring(m_clock.currentDateTime(), QString(), topPage, m_clock.monotonicMs());
+    if (settingIsTrue(QStringLiteral("PopupAlert"))) {
+        QString shownPage = topPage;
+        RequestParsing::sepurl(shownPage);
+        m_effects.showPopup(caption, QStringLiteral("Most visited page: ") + shownPage);
+    }
 }
 
 void VisitProcessor::restoreTrayIfDue()

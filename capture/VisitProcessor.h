@@ -35,6 +35,17 @@ class SettingsStore;
 //
 // The page (the referer) is kept to its first 4,096 characters and made plain (PlainText::page)
 // before anything else sees it; the header of an "Unknown" page is logged up to 8 KiB.
+// A visit of a site that reached this PC through the relay's broker.
+struct RelayedVisit
+{
+    QDateTime time;
+    QString address;
+    QString page;
+    QString country; // empty: looked up here
+    bool tls = false;
+    QString relayId;
+};
+
 class VisitProcessor final : public QObject
 {
     Q_OBJECT
@@ -55,6 +66,13 @@ public:
     // Processes one request: its raw header text, the visitor's address and whether it came over
     // TLS.
     void WS_Close(const QString &request, const QString &visitorIP, bool tls = false);
+
+    // A relayed visit: logged ("Relayed visit: "), listed, counted and stored like one of the
+    // listener's; announced (sound, tray, popup) unless it is one of a backlog, which
+    // announceBacklog then announces at once.
+    void takeRelayed(const RelayedVisit &visit, bool announce);
+    // "37 visits while you were away": one popup and one sound (the most visited page's).
+    void announceBacklog(int count, const QString &topPage);
 
     // Tells own visits and crawlers apart; the engine gives it the PC's public address.
     VisitClassifier &classifier() { return m_classifier; }
@@ -84,6 +102,8 @@ private:
         qsizetype refererLength = 0;
     };
     bool settingIsTrue(const QString &key, bool byDefault = true) const;
+    // The sound and the tray picture of an announced visit.
+    void ring(const QDateTime &time, const QString &address, const QString &page, qint64 now);
     void forgetOldVisits(qint64 nowMs);
 
     SettingsStore &m_settings;

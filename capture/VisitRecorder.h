@@ -17,6 +17,7 @@ struct RecordedVisit
     bool tls = false;
     VisitKind kind = VisitKind::Visit;
     QString agent;
+    QString relayId; // a relayed visit's id (its duplicates are recognised by it)
 };
 
 // Where the visit processing hands every counted visit after it has been listed. The call must

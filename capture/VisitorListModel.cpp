@@ -174,6 +174,8 @@ QString VisitorListModel::cellText(int row, int column) const
             return r.ip + QStringLiteral(" (own visit)");
         case VisitKind::Crawler:
             return r.ip + QStringLiteral(" (crawler)");
+        case VisitKind::Relayed:
+            return r.ip + QStringLiteral(" (relayed)");
         case VisitKind::Visit:
             break;
         }

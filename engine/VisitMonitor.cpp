@@ -12,6 +12,7 @@
 #include "core/LogSink.h"
 #include "core/ProcessMemory.h"
 #include "core/SettingsStore.h"
+#include "engine/RelayLink.h"
 #include "history/HistoryStore.h"
 #include "nettools/Class1.h"
 #include "publish/AddressFile.h"
@@ -214,6 +215,26 @@ void VisitMonitor::load()
 
     Timer1->start();
     m_dayNote->timer()->start();
+    startRelay();
+}
+
+void VisitMonitor::startRelay()
+{
+    m_relay = new RelayLink(*m_settings, m_history.get(), *m_clock, this);
+    m_relay->onVisit = [this](const RelayedVisit &visit, bool announce) {
+        const Console::LineBatch lines;
+        m_listedRow = -1;
+        m_visits->takeRelayed(visit, announce);
+        writeListLine();
+    };
+    m_relay->onBacklog = [this](int count, const QString &topPage) { m_visits->announceBacklog(count, topPage); };
+    connect(m_relay, &RelayLink::stateChanged, this, &VisitMonitor::relayStateChanged);
+    m_relay->start();
+}
+
+QString VisitMonitor::relayState() const
+{
+    return m_relay ? m_relay->stateText() : QString();
 }
 
 void VisitMonitor::PutLog(const QString &eventtxt)
@@ -270,7 +291,10 @@ QString VisitMonitor::stateLine() const
         return QStringLiteral("Not listening");
     const QString visits
         = m_visitDay == m_clock->currentDateTime().date() ? QString::number(m_visitsToday) : QStringLiteral("0");
-    return QStringLiteral("Listening on port %1 \u00b7 %2 visits today").arg(m_listeningPort).arg(visits);
+    QString line = QStringLiteral("Listening on port %1 \u00b7 %2 visits today").arg(m_listeningPort).arg(visits);
+    if (!relayState().isEmpty())
+        line += QStringLiteral(" \u00b7 ") + relayState();
+    return line;
 }
 
 void VisitMonitor::checkTlsFiles()
@@ -376,6 +400,8 @@ void VisitMonitor::shutDown()
     m_publisher->disable();
     m_dayNote->timer()->stop();
     m_listener->close();
+    delete m_relay;
+    m_relay = nullptr;
     // The visits still waiting are written now.
     m_visits->setRecorder(nullptr);
     m_history.reset();
@@ -396,6 +422,11 @@ void VisitMonitor::onRequestFinished(const QByteArray &request, const QString &r
     // A TLS visit came through: a refused handshake noted earlier was that browser's matter.
     if (tls && m_certificateTrouble.startsWith(HandshakeTroublePrefix))
         setCertificateTrouble(QString());
+    writeListLine();
+}
+
+void VisitMonitor::writeListLine()
+{
     if (!Console::isHeadless() || m_listedRow < 0 || m_listedRow >= m_model->rowCount())
         return;
     // Headless, the visit's row also goes to standard output (made plain there), as the popup does.

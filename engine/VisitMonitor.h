@@ -26,6 +26,7 @@ class EventLogLines;
 class HistoryStore;
 class IVisitRecorder;
 class KeyringPassword;
+class RelayLink;
 class QTimer;
 class RemoteScriptPublisher;
 class SettingsStore;
@@ -124,6 +125,10 @@ public:
     QString announcedAddress() const { return m_announcedAddress; }
     QString announcedPage() const { return m_announcedPage; }
 
+    // The relay's state ("Relay: connected"; empty while it is off).
+    QString relayState() const;
+    RelayLink *relay() const { return m_relay; }
+
     // The state in a line: "Listening on port 8080 · 12 visits today", or the problem.
     QString stateLine() const;
 
@@ -169,11 +174,14 @@ signals:
     void alertsPausedChanged(bool paused);
     // Listening failed (problem: what failed and what to do) or works again (problem empty).
     void listenProblemChanged(const QString &problem);
+    void relayStateChanged(const QString &state);
 
 private:
     void onRequestFinished(const QByteArray &request, const QString &remoteAddress, bool tls);
     void onAcceptError(const QString &description);
     bool dynamicDnsOff() const;
+    void startRelay();
+    void writeListLine();
 
     // IVisitList
     int addVisit(const QDateTime &time, const QString &address, const QString &page, VisitKind kind) override;
@@ -233,6 +241,7 @@ private:
     AddressUpdater *m_updater = nullptr;
     RemoteScriptPublisher *m_publisher = nullptr;
     DayChangeNote *m_dayNote = nullptr;
+    RelayLink *m_relay = nullptr;
     QTimer *Timer1 = nullptr;
     QTimer *Timer2 = nullptr;
     QTimer *m_memoryTimer = nullptr;

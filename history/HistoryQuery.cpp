@@ -84,6 +84,8 @@ QString HistoryRow::kindText(VisitKind kind)
         return QStringLiteral("own visit");
     case VisitKind::Crawler:
         return QStringLiteral("crawler");
+    case VisitKind::Relayed:
+        return QStringLiteral("relayed");
     case VisitKind::Visit:
         break;
     }
@@ -252,6 +254,7 @@ QList<HistoryRow> HistoryQuery::rows(const QVector<qint64> &keys)
             const qint64 kind = m_rowByKey.int64(4);
             row.kind = kind == qint64(VisitKind::Own) ? VisitKind::Own
                 : kind == qint64(VisitKind::Crawler)  ? VisitKind::Crawler
+                : kind == qint64(VisitKind::Relayed)  ? VisitKind::Relayed
                                                       : VisitKind::Visit;
             const qint64 agent = m_rowByKey.int64(5);
             m_rowByKey.reset();

@@ -30,15 +30,16 @@ void createTables(SqliteDatabase &db)
                 "CREATE INDEX IF NOT EXISTS pages_last ON pages(last);"
                 "CREATE INDEX IF NOT EXISTS addresses_last ON addresses(last);"
                 "CREATE INDEX IF NOT EXISTS agents_last ON agents(last);");
-        if (version == 1) {
+        if (version == 1)
             db.exec("ALTER TABLE visits ADD COLUMN kind INTEGER NOT NULL DEFAULT 0;"
                     "ALTER TABLE visits ADD COLUMN agent INTEGER NOT NULL DEFAULT 0;");
-        } else {
+        if (version == 1 || version == 2)
+            db.exec("ALTER TABLE visits ADD COLUMN relay TEXT;");
+        else
             db.exec("CREATE TABLE IF NOT EXISTS visits(key INTEGER PRIMARY KEY, address INTEGER NOT NULL,"
                     " country INTEGER NOT NULL, page INTEGER NOT NULL, tls INTEGER NOT NULL,"
-                    " kind INTEGER NOT NULL DEFAULT 0, agent INTEGER NOT NULL DEFAULT 0);");
-        }
-        db.exec("PRAGMA user_version=2");
+                    " kind INTEGER NOT NULL DEFAULT 0, agent INTEGER NOT NULL DEFAULT 0, relay TEXT);");
+        db.exec("PRAGMA user_version=3");
         db.exec("COMMIT");
     } catch (...) {
         try {

@@ -52,7 +52,7 @@ void HistoryStore::recordVisit(const RecordedVisit &visit)
     if (keep && !*keep)
         return;
     HistoryVisit entry { visit.time.toMSecsSinceEpoch(), visit.address, visit.country, visit.page, visit.tls,
-        visit.kind, visit.agent };
+        visit.kind, visit.agent, visit.relayId };
     {
         const std::lock_guard lock(m_mutex);
         if (m_waiting.empty())
@@ -146,13 +146,24 @@ void HistoryStore::run()
             m_maxPageCount.reset();
         }
         const auto now = SteadyClock::now();
-        const auto due = m_failing ? m_retryAt : m_firstWaitingAt + std::chrono::milliseconds(FlushDelayMs);
+        const auto due = m_failing ? m_retryAt : m_firstWaitingAt + std::chrono::milliseconds(m_flushDelayMs);
         // Asked to write now: until an attempt fails.
         const bool forced = m_retryNow || (m_flushing && m_failures == m_flushFailures) || (m_stop && !gaveUp);
         if (!m_waiting.empty() && (forced || now >= due || (!m_failing && m_waiting.size() >= MaxBatch))) {
             const bool stopping = m_stop;
             if (!writeWaiting(lock) && stopping)
                 gaveUp = true;
+            continue;
+        }
+        if (m_relayPublished && !m_failing && (now >= m_relayPublishedDue || m_stop)) {
+            const qint64 key = *m_relayPublished;
+            m_relayPublished.reset();
+            const QDate today = m_today;
+            lock.unlock();
+            const HistoryWriter::Outcome outcome = m_writer.writeMeta("relayPublished", key, today);
+            lock.lock();
+            if (!outcome.failure.isEmpty())
+                report(outcome);
             continue;
         }
         if (m_checkDamage) {
@@ -174,10 +185,12 @@ void HistoryStore::run()
             continue;
         }
         m_idle.notify_all();
-        if (m_waiting.empty())
-            m_wake.wait(lock);
-        else
+        if (!m_waiting.empty())
             m_wake.wait_until(lock, due);
+        else if (m_relayPublished && !m_failing)
+            m_wake.wait_until(lock, m_relayPublishedDue);
+        else
+            m_wake.wait(lock);
     }
     m_idle.notify_all();
 }
@@ -220,7 +233,41 @@ bool HistoryStore::writeWaiting(std::unique_lock<std::mutex> &lock)
     }
     report(outcome);
     m_idle.notify_all();
+    if (outcome.ok && m_writtenHook) {
+        lock.unlock();
+        m_writtenHook();
+        lock.lock();
+    }
     return outcome.ok;
+}
+
+void HistoryStore::setFlushDelayMs(int ms)
+{
+    const std::lock_guard lock(m_mutex);
+    m_flushDelayMs = ms;
+}
+
+void HistoryStore::setWrittenHook(std::function<void()> hook)
+{
+    const std::lock_guard lock(m_mutex);
+    m_writtenHook = std::move(hook);
+}
+
+void HistoryStore::setRelayPublished(qint64 key)
+{
+    {
+        const std::lock_guard lock(m_mutex);
+        if (!m_relayPublished)
+            m_relayPublishedDue = SteadyClock::now() + std::chrono::milliseconds(RelayPublishedDelayMs);
+        m_relayPublished = key;
+    }
+    m_wake.notify_one();
+}
+
+bool HistoryStore::isIdle() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_waiting.empty() && m_inFlight == 0;
 }
 
 void HistoryStore::pruneSlice(std::unique_lock<std::mutex> &lock)

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -75,6 +76,18 @@ public:
     // Visits dropped because too many were waiting while the file could not be written.
     quint64 droppedCount() const;
 
+    // How long the first waiting visit waits for more (FlushDelayMs unless set): the relay's
+    // publisher wants visits on disk within milliseconds.
+    void setFlushDelayMs(int ms);
+    // Called on the store's thread after each successful write of visits (set before any visit).
+    void setWrittenHook(std::function<void()> hook);
+    // The key of the latest visit the relay's broker acknowledged: written into the file a moment
+    // later (RelayPublishedDelayMs), the newest value only.
+    void setRelayPublished(qint64 key);
+    static constexpr int RelayPublishedDelayMs = 500;
+    // Nothing waits to be written and nothing is being written.
+    bool isIdle() const;
+
     // Test hook: see HistoryWriter::setMaxPageCount (applies at the next opening of the file).
     void setMaxPageCount(qint64 pages);
 
@@ -125,6 +138,10 @@ private:
     quint64 m_failures = 0; // failed attempts to write
     quint64 m_flushFailures = 0; // ...when the running flush() began
     std::optional<qint64> m_maxPageCount;
+    int m_flushDelayMs = FlushDelayMs;
+    std::function<void()> m_writtenHook;
+    std::optional<qint64> m_relayPublished;
+    SteadyClock::time_point m_relayPublishedDue;
 
     HistoryWriter m_writer; // writing thread only
     std::thread m_thread;

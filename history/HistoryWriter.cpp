@@ -145,8 +145,8 @@ void HistoryWriter::openFile()
                 QByteArray("INSERT OR IGNORE INTO " + table + "(text, last) VALUES(?1, ?2)").constData());
             d->touch = m_db.prepare(QByteArray("UPDATE " + table + " SET last=?2 WHERE id=?1").constData());
         }
-        m_insertVisit = m_db.prepare(
-            "INSERT INTO visits(key, address, country, page, tls, kind, agent) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+        m_insertVisit = m_db.prepare("INSERT INTO visits(key, address, country, page, tls, kind, agent, relay) "
+                                     "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
         m_findCountry = m_db.prepare("SELECT id FROM countries WHERE text=?1");
         m_insertCountry = m_db.prepare("INSERT INTO countries(text) VALUES(?1)");
         m_lastKeyIn = m_db.prepare("SELECT max(key) FROM visits WHERE key BETWEEN ?1 AND ?2");
@@ -238,10 +238,24 @@ HistoryWriter::Outcome HistoryWriter::write(const std::vector<HistoryVisit> &vis
                     .bind(4, page)
                     .bind(5, visit.tls ? 1 : 0)
                     .bind(6, qint64(visit.kind))
-                    .bind(7, agent)
-                    .run();
+                    .bind(7, agent);
+                if (visit.relayId.isEmpty())
+                    m_insertVisit.bindNull(8);
+                else
+                    m_insertVisit.bind(8, visit.relayId);
+                m_insertVisit.run();
                 m_insertVisit.reset();
             }
+        },
+        today);
+}
+
+HistoryWriter::Outcome HistoryWriter::writeMeta(const char *name, qint64 value, const QDate &today)
+{
+    return transaction(
+        [&] {
+            SqliteStatement set = m_db.prepare("INSERT OR REPLACE INTO meta(name, value) VALUES(?1, ?2)");
+            set.bind(1, QString::fromLatin1(name)).bind(2, value).run();
         },
         today);
 }

@@ -19,6 +19,7 @@ struct HistoryVisit
     bool tls = false;
     VisitKind kind = VisitKind::Visit;
     QString agent;
+    QString relayId;
 };
 
 // Writes visits into the history file and prunes old ones. Runs on one thread at a time (the
@@ -42,6 +43,8 @@ public:
 
     // Writes the visits in one transaction; all or nothing. `today` dates a damaged file.
     Outcome write(const std::vector<HistoryVisit> &visits, const QDate &today);
+    // Sets a number of the meta table (the relay's published key).
+    Outcome writeMeta(const char *name, qint64 value, const QDate &today);
 
     // Deletes up to maxRows visits older than cutoffMs in one transaction. When none are left,
     // removes the pages and addresses no visit refers to any more and notes nowMs as the time of

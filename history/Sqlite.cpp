@@ -79,6 +79,12 @@ SqliteStatement &SqliteStatement::bind(int index, const QString &text)
     return *this;
 }
 
+SqliteStatement &SqliteStatement::bindNull(int index)
+{
+    check(sqlite3_bind_null(m_statement, index));
+    return *this;
+}
+
 bool SqliteStatement::step()
 {
     const int rc = sqlite3_step(m_statement);

@@ -47,6 +47,7 @@ public:
     // Parameters are numbered from 1.
     SqliteStatement &bind(int index, qint64 value);
     SqliteStatement &bind(int index, const QString &text);
+    SqliteStatement &bindNull(int index);
     // Steps once: true while a row is there, false when the statement is done.
     bool step();
     // Runs to the end, ignoring rows.

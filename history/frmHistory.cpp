@@ -122,6 +122,7 @@ void frmHistory::buildWindow()
     cboKind->addItem(QStringLiteral("Visitors"), int(VisitKind::Visit));
     cboKind->addItem(QStringLiteral("Crawlers"), int(VisitKind::Crawler));
     cboKind->addItem(QStringLiteral("Own visits"), int(VisitKind::Own));
+    cboKind->addItem(QStringLiteral("Relayed visits"), int(VisitKind::Relayed));
     cmdRefresh = new QPushButton(QStringLiteral("Refresh"), this);
     cmdRefresh->setObjectName(QStringLiteral("cmdRefresh"));
     cmdRefresh->setToolTip(QStringLiteral("Read the history again"));

@@ -7,14 +7,14 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-tools-dev qt6-tools-dev-tools libqt6opengl6-dev libqt6svg6
           libcurl4-openssl-dev libssl-dev libasound2-dev libsndfile1-dev libgl-dev libsqlite3-dev qt6-charts-dev
-          libpsl-dev publicsuffix libcap2-bin qtkeychain-qt6-dev
+          libpsl-dev libmosquitto-dev publicsuffix libcap2-bin qtkeychain-qt6-dev
           sound-theme-freedesktop alsa-utils ca-certificates)
 fuzz_packages=(clang-14 libfuzzer-14-dev llvm-14)
 if [[ "${1:-}" == "--test" ]]; then
     packages+=(xvfb xauth xdotool trayer x11-utils imagemagick openbox python3 openssl
                nginx-light libmaxminddb-dev libmaxmind-db-writer-perl iproute2 procps chromium clang-format dbus-daemon
                pulseaudio pulseaudio-utils libasound2-plugins desktop-file-utils libglib2.0-bin
-               python3-pyatspi at-spi2-core dbus pebble gnome-keyring libsecret-tools weston xwayland qt6-wayland mutter sway grim x11-xserver-utils libnss3-tools dpkg-dev file lintian appstream man-db
+               python3-pyatspi at-spi2-core dbus pebble mosquitto gnome-keyring libsecret-tools weston xwayland qt6-wayland mutter sway grim x11-xserver-utils libnss3-tools dpkg-dev file lintian appstream man-db
                "${fuzz_packages[@]}")
 elif [[ "${1:-}" == "--fuzz" ]]; then
     packages+=("${fuzz_packages[@]}")

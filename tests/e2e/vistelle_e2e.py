@@ -24,7 +24,7 @@ def free_port():
 class Program:
     """Runs vistelle with a throwaway home folder and collects its standard output lines."""
 
-    def __init__(self, settings=None, args=("--headless",), env=None, home=None, prefix=()):
+    def __init__(self, settings=None, args=("--headless",), env=None, home=None, prefix=(), binary=None):
         """env: variables to set on top of this process's environment (None removes one);
         prefix: a command that runs the program (ip netns exec NS)."""
         self.home = home or tempfile.mkdtemp(prefix="vistelle-e2e-")
@@ -51,13 +51,14 @@ class Program:
                 self.env[key] = value
         self.args = list(args)
         self.prefix = list(prefix)
+        self.binary = binary  # None: $VISTELLE_BIN when started
         self.lines = []
         self.errors = []
         self._lock = threading.Lock()
         self.proc = None
 
     def start(self):
-        self.proc = subprocess.Popen([*self.prefix, os.environ["VISTELLE_BIN"], *self.args], env=self.env,
+        self.proc = subprocess.Popen([*self.prefix, self.binary or os.environ["VISTELLE_BIN"], *self.args], env=self.env,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         threading.Thread(target=self._read, args=(self.proc.stdout, self.lines), daemon=True).start()
         threading.Thread(target=self._read, args=(self.proc.stderr, self.errors), daemon=True).start()

@@ -1,0 +1,171 @@
+"""Visits through an MQTT broker (a real mosquitto on loopback, TLS, passwords, ACL): a vistelled
+publisher, two headless desktops subscribing. Every visit reaches each desktop once, in order, with
+its fields; also when the broker, a desktop or the publisher is killed in the middle of a burst."""
+import os
+import signal
+import sqlite3
+import sys
+import threading
+
+from relay_broker import PASSWORD, Broker
+from vistelle_e2e import Program, free_port, poll, send
+
+TOPIC = "vistelle/mysite"
+
+
+def history(program):
+    return os.path.join(program.home, ".local", "share", "vistelle", "history.sqlite3")
+
+
+def stored(program):
+    """(relay id, page) of the relayed visits in a desktop's history, in key order."""
+    if not os.path.exists(history(program)):
+        return []
+    try:
+        db = sqlite3.connect(f"file:{history(program)}?mode=ro", uri=True)
+        try:
+            return db.execute("SELECT v.relay, p.text FROM visits v JOIN pages p ON p.id=v.page"
+                              " WHERE v.kind=3 ORDER BY v.key").fetchall()
+        finally:
+            db.close()
+    except sqlite3.Error:
+        return []  # not there yet, or being created
+
+
+def publisher(broker, home=None):
+    """A started again program (home given) keeps its settings, and with them its installation id."""
+    port = free_port()
+    program = Program(settings=None if home else {
+                          "ListenPort": str(port), "usedyndns": "0", "SoundAlert": "0",
+                          "RelayPublishURL": broker.url("site", TOPIC), "RelayPassword": PASSWORD,
+                          "RelayCaFile": broker.ca},
+                      args=(), binary=os.environ["VISTELLED_BIN"], home=home)
+    program.port = port
+    return program
+
+
+def desktop(broker, home=None):
+    program = Program(settings=None if home else {
+                          "ListenPort": str(free_port()), "usedyndns": "0", "SoundAlert": "0",
+                          "RelaySubscribeURL": broker.url("desk", "vistelle/+"),
+                          "RelayPassword": PASSWORD, "RelayCaFile": broker.ca},
+                      home=home)
+    return program
+
+
+def relayed(program):
+    return [l.split("Relayed visit: ", 1)[1] for l in program.output() if "Relayed visit: " in l]
+
+
+def visit(port, n):
+    send(port, f"GET /t.gif HTTP/1.1\r\nHost: me\r\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64; rv:128.0) "
+               f"Gecko/20100101 Firefox/128.0\r\nReferer: http://site.example/p{n}.html\r\n\r\n".encode())
+
+
+def burst(port, numbers, clients=8):
+    numbers = list(numbers)
+    chunks = [numbers[i::clients] for i in range(clients)]
+    threads = [threading.Thread(target=lambda c=c: [visit(port, n) for n in c]) for c in chunks]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+
+
+def connected(program):
+    program.wait_line("Relay (receiving): connected" if "--headless" in program.args
+                      else "Relay (publishing): connected", timeout=20)
+
+
+def main():
+    try:
+        broker = Broker().start()
+    except FileNotFoundError:
+        print("mosquitto is not installed: skipped")
+        return 77
+    programs = []
+    try:
+        pub = publisher(broker).start()
+        a = desktop(broker).start()
+        b = desktop(broker).start()
+        programs += [pub, a, b]
+        for p in programs:
+            connected(p)
+        pub.wait_line(f"Listening for connections on port: {pub.port}")
+        broker.wait_a_save()  # the desktops' sessions are on the broker's disk
+
+        # 1,000 visits, one client after the other, so their order is known: each desktop gets each
+        # once, in order, with its fields.
+        for n in range(1000):
+            visit(pub.port, n)
+        for d in (a, b):
+            d.wait_for(lambda ls: sum("Relayed visit: " in l for l in ls) >= 1000, timeout=60, what="1,000 visits")
+            assert relayed(d) == [f"127.0.0.1 -> http://site.example/p{n}.html" for n in range(1000)], relayed(d)[:5]
+        lists = [l for l in a.output() if l.startswith("List: ")]
+        assert lists and lists[-1].endswith("| 127.0.0.1 (relayed) | http://site.example/p999.html"), lists[-1:]
+        poll(lambda: len(stored(a)) == 1000, timeout=10, what="the desktop's history")
+        rows = stored(a)
+        assert len({r[0] for r in rows}) == 1000 and rows[0][1] == "http://site.example/p0.html", rows[:2]
+
+        # The broker killed (SIGKILL) in the middle of a burst and started again.
+        killer = threading.Timer(0.3, broker.kill)
+        killer.start()
+        burst(pub.port, range(1000, 1600))
+        killer.join()
+        pub.wait_line("Relay (publishing): retrying")
+        broker.start()
+        # A desktop killed in the middle of a burst, started again a little later.
+        burst_done = threading.Event()
+        def kill_b():
+            poll(lambda: len(relayed(b)) > 1700 or burst_done.is_set(), timeout=30, what="b's first visits")
+            b.proc.send_signal(signal.SIGKILL)
+        killer = threading.Thread(target=kill_b)
+        killer.start()
+        burst(pub.port, range(1600, 2600))
+        burst_done.set()
+        killer.join()
+        b.proc.wait()
+        b_home = b.home
+        # The publisher killed in the middle of a burst and started again.
+        def kill_pub():
+            poll(lambda: len(relayed(a)) > 2700, timeout=30, what="a's visits of the last burst")
+            pub.proc.send_signal(signal.SIGKILL)
+        killer = threading.Thread(target=kill_pub)
+        killer.start()
+        try:
+            burst(pub.port, range(2600, 3200))
+        except OSError:
+            pass  # the visits that met the killed publisher are not its to send
+        killer.join()
+        pub.proc.wait()
+        pub2 = publisher(broker, home=pub.home).start()
+        pub2.port = pub.port
+        programs.append(pub2)
+        b2 = desktop(broker, home=b_home).start()
+        programs.append(b2)
+
+        # What the publisher's history holds reaches both desktops, each visit once.
+        db = sqlite3.connect(f"file:{history(pub2)}?mode=ro", uri=True)
+        pages = {p for (p,) in db.execute("SELECT p.text FROM visits v JOIN pages p ON p.id=v.page")}
+        db.close()
+        assert len(pages) >= 2600, len(pages)
+        for d in (a, b2):
+            poll(lambda: {p for (_, p) in stored(d)} >= pages, timeout=60, what="every visit of the history")
+            rows = stored(d)
+            ids, texts = [r[0] for r in rows], [r[1] for r in rows]
+            twice = sorted({t for t in texts if texts.count(t) > 1})[:5]
+            assert len(rows) == len(set(ids)) == len(set(texts)), \
+                f"counted twice: {len(rows)} rows, {len(set(ids))} ids, {len(set(texts))} pages, e.g. {twice}"
+        # b's backlog (the visits of its absence) was announced once.
+        b2.wait_line("visits while you were away")
+        away = [l for l in b2.output() if "while you were away" in l]
+        assert len(away) == 2 and away[1].startswith("Popup: "), away
+    finally:
+        for p in programs:
+            p.stop()
+        broker.cleanup()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
