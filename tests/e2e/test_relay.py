@@ -4,6 +4,7 @@ its fields; also when the broker, a desktop or the publisher is killed in the mi
 import os
 import signal
 import sqlite3
+import subprocess
 import sys
 import threading
 
@@ -77,12 +78,53 @@ def connected(program):
                       else "Relay (publishing): connected", timeout=20)
 
 
+def rss_mb(pid):
+    with open(f"/proc/{pid}/status") as f:
+        return next(int(l.split()[1]) for l in f if l.startswith("VmRSS:")) / 1024
+
+
+def hostile():
+    """Whatever else is published on the topic: dropped or made plain, noted once, and the desktop
+    stays responsive with bounded memory."""
+    broker = Broker().start()
+    desk = desktop(broker)
+    try:
+        desk.start()
+        connected(desk)
+        port = int(next(l for l in desk.output() if "Listening for connections on port: " in l).rsplit(" ", 1)[1])
+        pub = ["mosquitto_pub", "-V", "mqttv5", "-h", "localhost", "-p", str(broker.port), "--cafile", broker.ca,
+               "-u", "site", "-P", PASSWORD, "-t", f"{TOPIC}/visits", "-q", "1"]
+        good = ('{"v":1,"id":"%s","time":"2026-12-09T10:15:02.123Z","address":"203.0.113.7",'
+                '"page":"http://e.example/\u001b]0;owned\u0007\u202e","country":"DE","countryName":"Germany",'
+                '"tls":true,"host":"visits.example"}')
+        for message in ("x" * 20000, "{not json", '{"v":1,"id":5,"time":"2026-12-09T10:15:02.123Z"}',
+                        '[1,2,3]', good % ("a" * 32)):
+            subprocess.run(pub + ["-m", message], check=True, timeout=20)
+        desk.wait_line("Relayed visit: 203.0.113.7 -> http://e.example/\ufffd]0;owned\ufffd\ufffd")
+        # 10,000 messages that are no visits, as fast as the broker takes them.
+        flood = subprocess.run(pub + ["-l"], input="\n".join(f'{{"v":1,"id":"{i}"}}' for i in range(10000)) + "\n",
+                               text=True, timeout=60)
+        assert flood.returncode == 0
+        # The desktop still takes visits at once.
+        send(port, b"GET / HTTP/1.1\r\nReferer: http://own.example/after-flood\r\n\r\n")
+        desk.wait_line("-> http://own.example/after-flood", timeout=10)
+        assert rss_mb(desk.proc.pid) < 300, rss_mb(desk.proc.pid)
+        dropped = [l for l in desk.output() if "Relay: dropped" in l]
+        assert len(dropped) == 1, dropped
+        relayed_lines = [l for l in desk.output() if "Relayed visit: " in l]
+        assert len(relayed_lines) == 1, relayed_lines
+    finally:
+        desk.stop()
+        broker.cleanup()
+
+
 def main():
     try:
         broker = Broker().start()
     except FileNotFoundError:
         print("mosquitto is not installed: skipped")
         return 77
+    hostile()
     programs = []
     try:
         pub = publisher(broker).start()
