@@ -179,6 +179,7 @@ frmMain *Shell::mainWindow()
         connect(engine, &VisitMonitor::restoreWindowRequested, this, &Shell::restoreWindow);
         connect(engine, &VisitMonitor::openDocumentRequested, this, &Shell::OpenDocument);
         connect(engine, &VisitMonitor::listenProblemChanged, this, &Shell::showListenProblem);
+        connect(engine, &VisitMonitor::relayStateChanged, this, &Shell::refreshTrayState);
         connect(engine, &VisitMonitor::certificateTroubleChanged, this, [this](const QString &trouble) {
             if (!m_tray || !m_container)
                 return;

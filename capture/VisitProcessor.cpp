@@ -139,12 +139,8 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
     const bool named = country && !country->isEmpty();
     if (named)
         m_list.appendCountry(row, *country);
-    if (alerts && settingIsTrue(QStringLiteral("PopupAlert"))) {
-        QString shownPage = page;
-        RequestParsing::sepurl(shownPage);
-        m_effects.showPopup(
-            named ? *country : QStringLiteral("Visitor: ") + visitorIP, QStringLiteral("Visited page: ") + shownPage);
-    }
+    if (alerts)
+        popup(visitorIP, page, named ? *country : QString());
     if (m_recorder)
         m_recorder->recordVisit(recorded);
 
@@ -175,6 +171,16 @@ void VisitProcessor::ring(const QDateTime &time, const QString &address, const Q
         m_trayTimer->start(static_cast<int>(TrayAlertMs));
 }
 
+void VisitProcessor::popup(const QString &address, const QString &page, const QString &country)
+{
+    if (!settingIsTrue(QStringLiteral("PopupAlert")))
+        return;
+    QString shownPage = page;
+    RequestParsing::sepurl(shownPage);
+    m_effects.showPopup(country.isEmpty() ? QStringLiteral("Visitor: ") + address : country,
+        QStringLiteral("Visited page: ") + shownPage);
+}
+
 void VisitProcessor::takeRelayed(const RelayedVisit &visit, bool announce)
 {
     const SettingsStore::ReadScope settingsScope(m_settings);
@@ -188,12 +194,8 @@ void VisitProcessor::takeRelayed(const RelayedVisit &visit, bool announce)
     const bool named = country && !country->isEmpty();
     if (named)
         m_list.appendCountry(row, *country);
-    if (announce && settingIsTrue(QStringLiteral("PopupAlert"))) {
-        QString shownPage = page;
-        RequestParsing::sepurl(shownPage);
-        m_effects.showPopup(named ? *country : QStringLiteral("Visitor: ") + visit.address,
-            QStringLiteral("Visited page: ") + shownPage);
-    }
+    if (announce)
+        popup(visit.address, page, named ? *country : QString());
     if (m_recorder)
         m_recorder->recordVisit(RecordedVisit { visit.time, visit.address, country.value_or(QString()), page, visit.tls,
             VisitKind::Relayed, QString(), visit.relayId });

@@ -104,6 +104,9 @@ private:
     bool settingIsTrue(const QString &key, bool byDefault = true) const;
     // The sound and the tray picture of an announced visit.
     void ring(const QDateTime &time, const QString &address, const QString &page, qint64 now);
+    // The popup of an announced visit (PopupAlert); without a country it names the visitor by
+    // address.
+    void popup(const QString &address, const QString &page, const QString &country);
     void forgetOldVisits(qint64 nowMs);
 
     SettingsStore &m_settings;
