@@ -540,6 +540,12 @@ void Shell::enablePublisher()
         m_main->enablePublisher();
 }
 
+void Shell::restartRelay()
+{
+    if (m_engine)
+        m_engine->restartRelay();
+}
+
 void Shell::setAddressLabel(const QString &text)
 {
     if (m_main)

@@ -124,6 +124,7 @@ private:
     void showMainWindow() override;
     void listenOnPort(qint16 port) override;
     void enablePublisher() override;
+    void restartRelay() override;
     void openHostManager() override { showHostManager(); }
     void openDocument(const QString &pathOrUrl) override { OpenDocument(pathOrUrl); }
     // IHostManagerHost

@@ -148,18 +148,34 @@ void RelayLink::start()
                     if (m_history->isIdle())
                         m_subscriber->historyCaughtUp();
                 });
-                // The visits already stored are known before the broker sends any again.
-                const QString file = m_history->fileName();
-                const qint64 since = m_clock.currentDateTime().toMSecsSinceEpoch() - keepMs;
-                runInBackground<QStringList>(
-                    this, [file, since] { return HistoryOutbox(file).relayIdsSince(since); },
-                    [this](const QStringList &ids) { m_subscriber->start(ids); });
+                m_keepMs = keepMs;
+                startSubscriberWhenStored();
             } else {
                 m_subscriber->start({});
             }
         }
     }
     updateState();
+}
+
+// The visits already stored are known before the broker sends any again. After a restart of the
+// relay, what the last subscriber handed on may still wait for the history: the ids are read once
+// it is all written.
+void RelayLink::startSubscriberWhenStored()
+{
+    if (!m_history->isIdle()) {
+        auto *once = new QObject(this);
+        connect(m_history, &HistoryStore::visitsWritten, once, [this, once] {
+            delete once;
+            startSubscriberWhenStored();
+        });
+        return;
+    }
+    const QString file = m_history->fileName();
+    const qint64 since = m_clock.currentDateTime().toMSecsSinceEpoch() - m_keepMs;
+    runInBackground<QStringList>(
+        this, [file, since] { return HistoryOutbox(file).relayIdsSince(since); },
+        [this](const QStringList &ids) { m_subscriber->start(ids); });
 }
 
 void RelayLink::updateState()

@@ -50,6 +50,7 @@ signals:
 private:
     QString installationId();
     void updateState();
+    void startSubscriberWhenStored();
 
     SettingsStore &m_settings;
     HistoryStore *m_history;
@@ -59,4 +60,5 @@ private:
     QString m_publisherState;
     QString m_subscriberState;
     QString m_stateText;
+    qint64 m_keepMs = 0;
 };

@@ -232,6 +232,16 @@ void VisitMonitor::startRelay()
     m_relay->start();
 }
 
+void VisitMonitor::restartRelay()
+{
+    if (!m_loaded || m_shutDown)
+        return;
+    delete m_relay;
+    m_relay = nullptr;
+    startRelay();
+    emit relayStateChanged(relayState());
+}
+
 QString VisitMonitor::relayState() const
 {
     return m_relay ? m_relay->stateText() : QString();

@@ -128,6 +128,8 @@ public:
     // The relay's state ("Relay: connected"; empty while it is off).
     QString relayState() const;
     RelayLink *relay() const { return m_relay; }
+    // Starts the relay again with the stored settings (they were changed).
+    void restartRelay();
 
     // The state in a line: "Listening on port 8080 · 12 visits today", or the problem.
     QString stateLine() const;

@@ -3,6 +3,8 @@
 #include "core/Conversions.h"
 #include "core/SettingsStore.h"
 
+#include <QUrl>
+
 namespace {
 
 QString boxText(const std::optional<bool> &checked)
@@ -28,6 +30,11 @@ ServerSettings ServerSettings::load(const SettingsStore &store)
         s.port = QStringLiteral("80");
     s.remoteHost = store.GetSetting(QStringLiteral("RemoteHost"), QStringLiteral("localhost"));
     s.remotePath = store.GetSetting(QStringLiteral("RemotePath"), QStringLiteral("/sendip.asp"));
+    QUrl relay(store.GetSetting(QStringLiteral("RelaySubscribeURL")).trimmed());
+    s.relayUser = relay.userName();
+    relay.setUserInfo(QString());
+    s.relayUrl = relay.toString();
+    s.relayPassword = store.GetSetting(QStringLiteral("RelayPassword"));
     return s;
 }
 
@@ -44,7 +51,19 @@ void ServerSettings::store(SettingsStore &store) const
     store.SaveSetting(QStringLiteral("dypass"), password);
     store.SaveSetting(QStringLiteral("dyname"), hostName.trimmed());
     store.SaveSetting(QStringLiteral("useasp"), boxText(useAsp));
+    store.SaveSetting(QStringLiteral("RelaySubscribeURL"), relayAddress());
+    store.SaveSetting(QStringLiteral("RelayPassword"), relayPassword);
     store.sync();
+}
+
+QString ServerSettings::relayAddress() const
+{
+    if (relayUrl.trimmed().isEmpty())
+        return {};
+    QUrl url(relayUrl.trimmed());
+    if (!relayUser.trimmed().isEmpty())
+        url.setUserName(relayUser.trimmed());
+    return url.toString();
 }
 
 std::optional<qint16> ServerSettings::portNumber(const QString &text)

@@ -15,6 +15,8 @@ public:
     virtual void listenOnPort(qint16 port) = 0;
     // Enables frmMain's tmrUpdateIP: one call of the owner's address script follows.
     virtual void enablePublisher() = 0;
+    // Starts the relay again with the stored settings.
+    virtual void restartRelay() = 0;
     // Opens the host manager window (frmMain2), modal.
     virtual void openHostManager() = 0;
     // Opens a document or web address with the desktop's handler.

@@ -7,6 +7,8 @@
 #include "publish/OutsideAddresses.h"
 #include "publish/ServerSettings.h"
 #include "publish/SettingsWindowHost.h"
+#include "relay/RelayAddress.h"
+#include "relay/RelayProbe.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -62,6 +64,7 @@ frmSettings::frmSettings(ISettingsWindowHost &host, Services services, QWidget *
     , m_settings(services.settings ? services.settings : &SettingsStore::instance())
     , m_connection(
           services.connection ? std::move(services.connection) : std::make_shared<NetworkManagerConnectionState>())
+    , m_probe(new RelayProbe(this))
 {
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(Title);
@@ -142,6 +145,42 @@ void frmSettings::buildWindow()
     websiteLayout->addWidget(Check1);
     websiteLayout->addLayout(websiteForm);
 
+    // The relay: visits through an MQTT broker.
+    auto *fraRelay = new QGroupBox(QStringLiteral("Relay"), this);
+    fraRelay->setObjectName(QStringLiteral("fraRelay"));
+    txtRelayUrl = textBox("txtRelayUrl", fraRelay);
+    txtRelayUrl->setMaxLength(1024);
+    txtRelayUrl->setPlaceholderText(QStringLiteral("mqtts://broker.example/vistelle/+"));
+    txtRelayUser = textBox("txtRelayUser", fraRelay);
+    txtRelayPassword = textBox("txtRelayPassword", fraRelay);
+    txtRelayPassword->setEchoMode(QLineEdit::Password);
+    cmdRelayTest = new QPushButton(QStringLiteral("Test"), fraRelay);
+    cmdRelayTest->setObjectName(QStringLiteral("cmdRelayTest"));
+    cmdRelayTest->setToolTip(QStringLiteral("Connect to the broker with these details"));
+    lblRelayTest = new QLabel(fraRelay);
+    lblRelayTest->setObjectName(QStringLiteral("lblRelayTest"));
+    lblRelayTest->setTextFormat(Qt::PlainText);
+    lblRelayTest->setWordWrap(true);
+    lblRelayTest->setAccessibleName(QStringLiteral("Relay test result"));
+    auto *relayForm = new QFormLayout;
+    relayForm->addRow(QStringLiteral("Broker address:"), txtRelayUrl);
+    relayForm->addRow(QStringLiteral("User:"), txtRelayUser);
+    relayForm->addRow(QStringLiteral("Password:"), txtRelayPassword);
+    auto *relayTestRow = new QHBoxLayout;
+    relayTestRow->addWidget(lblRelayTest, 1);
+    relayTestRow->addWidget(cmdRelayTest, 0, Qt::AlignTop);
+    auto *relayLayout = new QVBoxLayout(fraRelay);
+    relayLayout->addWidget(note(QStringLiteral("Receive the visits of your sites through an MQTT broker, also those "
+                                               "made while this PC was off. Leave the address empty for none."),
+        fraRelay));
+    relayLayout->addLayout(relayForm);
+    relayLayout->addLayout(relayTestRow);
+    connect(cmdRelayTest, &QPushButton::clicked, this, &frmSettings::cmdRelayTest_Click);
+    connect(m_probe, &RelayProbe::finished, this, [this](bool, const QString &text) {
+        lblRelayTest->setText(text);
+        cmdRelayTest->setEnabled(true);
+    });
+
     // Bottom row.
     Image6 = new QToolButton(this);
     Image6->setObjectName(QStringLiteral("Image6"));
@@ -164,6 +203,7 @@ void frmSettings::buildWindow()
     layout->addLayout(providerRow);
     layout->addWidget(fraAccount);
     layout->addWidget(fraWebsite);
+    layout->addWidget(fraRelay);
     layout->addLayout(bottom);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     setMinimumWidth(440);
@@ -192,6 +232,31 @@ void frmSettings::load()
     txtRemotePath->setText(s.remotePath);
     if (s.useDynDns)
         Check2->setChecked(*s.useDynDns);
+    txtRelayUrl->setText(s.relayUrl);
+    txtRelayUser->setText(s.relayUser);
+    txtRelayPassword->setText(s.relayPassword);
+}
+
+ServerSettings frmSettings::relayFields() const
+{
+    ServerSettings s;
+    s.relayUrl = txtRelayUrl->text();
+    s.relayUser = txtRelayUser->text();
+    s.relayPassword = txtRelayPassword->text();
+    return s;
+}
+
+void frmSettings::cmdRelayTest_Click()
+{
+    const ServerSettings s = relayFields();
+    QString why;
+    lblRelayTest->setText(QStringLiteral("Connecting..."));
+    if (!m_probe->start(
+            s.relayAddress(), s.relayPassword, m_settings->GetSetting(QStringLiteral("RelayCaFile")).trimmed(), &why)) {
+        lblRelayTest->setText(QStringLiteral("Not a broker address: ") + why);
+        return;
+    }
+    cmdRelayTest->setEnabled(false);
 }
 
 QString frmSettings::aspWarning(const QString &providerDomain)
@@ -228,7 +293,13 @@ void frmSettings::cmdNext_Click()
         txtPort->selectAll();
         return;
     }
-    ServerSettings s;
+    ServerSettings s = relayFields();
+    QString why;
+    if (!s.relayAddress().isEmpty() && !RelayAddress::parse(s.relayAddress(), RelayAddress::Use::Subscribing, &why)) {
+        MessageBox::information(this, Title, QStringLiteral("The relay's broker address cannot be used: ") + why);
+        txtRelayUrl->setFocus();
+        return;
+    }
     s.port = txtPort->text();
     s.remoteHost = txtHostName->text();
     s.remotePath = txtRemotePath->text();
@@ -243,6 +314,7 @@ void frmSettings::cmdNext_Click()
     m_host.showMainWindow();
     m_host.listenOnPort(*port);
     m_host.enablePublisher();
+    m_host.restartRelay();
     close();
 }
 

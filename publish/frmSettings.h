@@ -11,6 +11,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QToolButton;
+class RelayProbe;
+struct ServerSettings;
 class SettingsStore;
 
 struct frmSettingsServices
@@ -54,6 +56,11 @@ public:
     QPushButton *cmdNext = nullptr; // "OK"
     QLabel *Label13 = nullptr; // the provider's site
     QToolButton *Image6 = nullptr; // "Get More Sounds"
+    QLineEdit *txtRelayUrl = nullptr; // "Broker address:"
+    QLineEdit *txtRelayUser = nullptr;
+    QLineEdit *txtRelayPassword = nullptr;
+    QPushButton *cmdRelayTest = nullptr; // "Test"
+    QLabel *lblRelayTest = nullptr; // the test's answer
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -68,9 +75,12 @@ private:
     void Command1_Click();
     void Image6_Click();
     void Label13_Click();
+    void cmdRelayTest_Click();
+    ServerSettings relayFields() const;
 
     ISettingsWindowHost &m_host;
     SettingsStore *m_settings;
     std::shared_ptr<const ConnectionState> m_connection;
     bool m_stored = false;
+    RelayProbe *m_probe;
 };

@@ -24,7 +24,7 @@ class MqttConnection final : public QObject
 public:
     static constexpr int KeepAliveS = 30;
     static constexpr int MaxRetryDelayS = 10;
-    static constexpr int StopWaitMs = 2000;
+    static constexpr int StopWaitMs = 500;
 
     struct Options
     {

@@ -9,7 +9,7 @@
 #include <memory>
 
 // Records what the server settings window asked of the program around it, in order
-// ("showMainWindow", "listenOnPort 8080", "enablePublisher", "openHostManager",
+// ("showMainWindow", "listenOnPort 8080", "enablePublisher", "restartRelay", "openHostManager",
 // "openDocument <address>").
 class RecordingSettingsWindowHost final : public ISettingsWindowHost
 {
@@ -17,6 +17,7 @@ public:
     void showMainWindow() override { calls << QStringLiteral("showMainWindow"); }
     void listenOnPort(qint16 port) override { calls << QStringLiteral("listenOnPort %1").arg(port); }
     void enablePublisher() override { calls << QStringLiteral("enablePublisher"); }
+    void restartRelay() override { calls << QStringLiteral("restartRelay"); }
     void openHostManager() override { calls << QStringLiteral("openHostManager"); }
     void openDocument(const QString &pathOrUrl) override { calls << QStringLiteral("openDocument ") + pathOrUrl; }
 

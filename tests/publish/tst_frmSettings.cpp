@@ -174,6 +174,15 @@ private slots:
         w->Check1->click();
         w->txtHostName->setText(QStringLiteral("www.example.com"));
         w->txtRemotePath->setText(QStringLiteral("/ip/sendip.asp"));
+        // The relay's user goes into the address; a wrong address is refused first.
+        w->txtRelayUrl->setText(QStringLiteral("mqtt://broker.example/vistelle/+"));
+        w->txtRelayUser->setText(QStringLiteral(" desk "));
+        w->txtRelayPassword->setText(QStringLiteral("pw"));
+        QTest::mouseClick(w->cmdNext, Qt::LeftButton);
+        QCOMPARE(shownMessages().size(), 2); // the ASP warning and the refusal
+        QVERIFY(shownMessages().last().contains(QStringLiteral("only for a broker on this machine")));
+        QVERIFY(f.host.calls.isEmpty());
+        w->txtRelayUrl->setText(QStringLiteral("mqtts://broker.example/vistelle/+"));
         QTest::mouseClick(w->cmdNext, Qt::LeftButton);
 
         const QList<std::pair<QString, QString>> stored = {
@@ -186,13 +195,19 @@ private slots:
             { QStringLiteral("dypass"), QStringLiteral(" s3cret") },
             { QStringLiteral("dyname"), QStringLiteral("home.example.org") },
             { QStringLiteral("useasp"), QStringLiteral("1") },
+            { QStringLiteral("RelaySubscribeURL"), QStringLiteral("mqtts://desk@broker.example/vistelle/+") },
+            { QStringLiteral("RelayPassword"), QStringLiteral("pw") },
         };
         for (const auto &[key, value] : stored)
             QCOMPARE(f.settings.GetSetting(key), value);
         QCOMPARE(f.host.calls,
             (QStringList { QStringLiteral("showMainWindow"), QStringLiteral("listenOnPort 8081"),
-                QStringLiteral("enablePublisher") }));
+                QStringLiteral("enablePublisher"), QStringLiteral("restartRelay") }));
         QTRY_VERIFY(!f.window); // closed and unloaded
+        // Opened again, the address shows without its user.
+        frmSettings *again = f.open();
+        QCOMPARE(again->txtRelayUrl->text(), QStringLiteral("mqtts://broker.example/vistelle/+"));
+        QCOMPARE(again->txtRelayUser->text(), QStringLiteral("desk"));
     }
 
     void portRefused_data()
