@@ -7,6 +7,7 @@ import sqlite3
 import subprocess
 import sys
 import threading
+import time
 
 from relay_broker import PASSWORD, Broker
 from vistelle_e2e import Program, free_port, poll, send
@@ -156,14 +157,28 @@ def main():
         killer.join()
         pub.wait_line("Relay (publishing): retrying")
         broker.start()
+        # The broker away for a minute (VISTELLE_RELAY_OUTAGE_S) while visits come: they wait in the
+        # publisher's history and arrive afterwards; the log tells of the outage once.
+        broker.wait_a_save()
+        broker.stop()
+        outage_start = time.monotonic()
+        burst(pub.port, range(1600, 1700))
+        pub.wait_line("Relay (publishing): retrying")
+        time.sleep(max(0.0, float(os.environ.get("VISTELLE_RELAY_OUTAGE_S", "60")) - (time.monotonic() - outage_start)))
+        broker.start()
+        for d in (a, b):
+            d.wait_for(lambda ls: "127.0.0.1 -> http://site.example/p1699.html" in relayed(d), timeout=40,
+                       what="the visits of the outage")
+        retrying = [l for l in pub.output() if "Relay (publishing): retrying" in l]
+        assert len(retrying) <= 3, retrying
         # A desktop killed in the middle of a burst, started again a little later.
         burst_done = threading.Event()
         def kill_b():
-            poll(lambda: len(relayed(b)) > 1700 or burst_done.is_set(), timeout=30, what="b's first visits")
+            poll(lambda: len(relayed(b)) > 1800 or burst_done.is_set(), timeout=30, what="b's first visits")
             b.proc.send_signal(signal.SIGKILL)
         killer = threading.Thread(target=kill_b)
         killer.start()
-        burst(pub.port, range(1600, 2600))
+        burst(pub.port, range(1700, 2600))
         burst_done.set()
         killer.join()
         b.proc.wait()
