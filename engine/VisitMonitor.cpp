@@ -126,8 +126,12 @@ VisitMonitor::VisitMonitor(Services services, QObject *parent)
     m_updateCheck = new UpdateCheck(m_settings, this);
     m_updateCheck->setOpenDocument([this](const QUrl &url) { emit openDocumentRequested(url.toString()); });
     if (services.keyring) {
-        m_keyring = new KeyringPassword(*m_settings, this);
+        m_keyring
+            = new KeyringPassword(*m_settings, KeyringPassword::Key, QStringLiteral("dynamic-DNS password"), this);
         m_keyring->start();
+        m_relayKeyring
+            = new KeyringPassword(*m_settings, KeyringPassword::RelayKey, QStringLiteral("relay password"), this);
+        m_relayKeyring->start();
     }
     m_updater = new AddressUpdater(*m_settings, m_connection, m_updateCheck, *this, *m_clock, this);
 
@@ -220,6 +224,14 @@ void VisitMonitor::load()
 
 void VisitMonitor::startRelay()
 {
+    // The broker password may come from the keyring.
+    if (m_relayKeyring && !m_relayKeyring->isReady()) {
+        connect(m_relayKeyring, &KeyringPassword::ready, this, [this] {
+            if (m_loaded && !m_shutDown && !m_relay)
+                startRelay();
+        });
+        return;
+    }
     m_relay = new RelayLink(*m_settings, m_history.get(), *m_clock, this);
     m_relay->onVisit = [this](const RelayedVisit &visit, bool announce) {
         const Console::LineBatch lines;

@@ -248,6 +248,7 @@ private:
     QTimer *Timer2 = nullptr;
     QTimer *m_memoryTimer = nullptr;
     KeyringPassword *m_keyring = nullptr; // null: the password stays in the settings file
+    KeyringPassword *m_relayKeyring = nullptr; // ...and the relay's
     AlertGate m_gate;
     AlertGate::Settings m_gateSettings; // as read at m_gateSettingsGeneration of the settings
     quint64 m_gateSettingsGeneration = ~quint64(0);

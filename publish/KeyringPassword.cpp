@@ -8,9 +8,11 @@
 
 #include <qt6keychain/keychain.h>
 
-KeyringPassword::KeyringPassword(SettingsStore &settings, QObject *parent)
+KeyringPassword::KeyringPassword(SettingsStore &settings, const QString &key, const QString &what, QObject *parent)
     : QObject(parent)
     , m_settings(settings)
+    , m_key(key)
+    , m_what(what)
 { }
 
 void KeyringPassword::start()
@@ -27,7 +29,7 @@ void KeyringPassword::start()
         return;
     }
     auto *job = new QKeychain::ReadPasswordJob(Service, this);
-    job->setKey(Key);
+    job->setKey(m_key);
     job->setInsecureFallback(false);
     connect(job, &QKeychain::Job::finished, this, [this, job] {
         const QKeychain::Error error = job->error();
@@ -35,22 +37,21 @@ void KeyringPassword::start()
             useFile(job->errorString());
             return;
         }
-        const bool inFile = m_settings.contains(Key);
+        const bool inFile = m_settings.contains(m_key);
         if (!inFile) {
             useKeyring(error == QKeychain::NoError ? job->textData() : QString());
             return;
         }
         // A password from the settings file (an earlier version, a hand edit): into the keyring,
         // and out of the file once the keyring has it.
-        const QString fromFile = m_settings.GetSetting(Key);
+        const QString fromFile = m_settings.GetSetting(m_key);
         write(fromFile, [this, fromFile](bool ok, const QString &why) {
             if (!ok) {
                 useFile(why);
                 return;
             }
-            m_settings.removeSetting(Key);
-            LogMsg(
-                QStringLiteral("The dynamic-DNS password was moved from the settings file to the desktop's keyring"));
+            m_settings.removeSetting(m_key);
+            LogMsg(QStringLiteral("The %1 was moved from the settings file to the desktop's keyring").arg(m_what));
             useKeyring(fromFile);
         });
     });
@@ -60,7 +61,7 @@ void KeyringPassword::start()
 void KeyringPassword::write(const QString &password, std::function<void(bool ok, const QString &error)> done)
 {
     auto *job = new QKeychain::WritePasswordJob(Service, this);
-    job->setKey(Key);
+    job->setKey(m_key);
     job->setInsecureFallback(false);
     job->setTextData(password);
     connect(job, &QKeychain::Job::finished, this, [job, done = std::move(done)] {
@@ -73,10 +74,10 @@ void KeyringPassword::write(const QString &password, std::function<void(bool ok,
 void KeyringPassword::useKeyring(const QString &password)
 {
     m_inKeyring = true;
-    m_settings.keepOutsideFile(Key, password, [this](const QString &value) {
-        write(value, [](bool ok, const QString &why) {
+    m_settings.keepOutsideFile(m_key, password, [this](const QString &value) {
+        write(value, [this](bool ok, const QString &why) {
             if (!ok)
-                LogMsg(QStringLiteral("The dynamic-DNS password could not be stored in the keyring: ") + why);
+                LogMsg(QStringLiteral("The %1 could not be stored in the keyring: ").arg(m_what) + why);
         });
     });
     m_ready = true;
@@ -85,7 +86,9 @@ void KeyringPassword::useKeyring(const QString &password)
 
 void KeyringPassword::useFile(const QString &why)
 {
-    LogMsg(QStringLiteral("No secret service (%1): the dynamic-DNS password stays in the settings file").arg(why));
+    // Said of the dynamic-DNS password always (as before); of another only when there is one.
+    if (m_key == Key || m_settings.contains(m_key))
+        LogMsg(QStringLiteral("No secret service (%1): the %2 stays in the settings file").arg(why, m_what));
     m_ready = true;
     emit ready();
 }
