@@ -8,6 +8,8 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
+#include <cstdio>
+
 namespace RelayMessage {
 namespace {
 
@@ -31,20 +33,60 @@ std::optional<QString> text(const QJsonObject &object, const QString &key, qsize
     return PlainText::sanitized(PlainText::cut(value.toString(), maxChars));
 }
 
+// A JSON string: quotes, backslashes and control characters escaped, the rest as UTF-8.
+void appendString(QByteArray &json, const QString &text)
+{
+    json += '"';
+    const QByteArray utf8 = text.toUtf8();
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (byte < 0x20) {
+            static const char hex[] = "0123456789abcdef";
+            json += "\\u00";
+            json += hex[byte >> 4];
+            json += hex[byte & 0xf];
+        } else {
+            json += c;
+        }
+    }
+    json += '"';
+}
+
+// "2026-12-09T10:15:02.123Z"
+QByteArray utcTime(const QDateTime &time)
+{
+    const QDateTime utc = time.toUTC();
+    const QDate date = utc.date();
+    const QTime clock = utc.time();
+    char text[32];
+    const int length = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", date.year(),
+        date.month(), date.day(), clock.hour(), clock.minute(), clock.second(), clock.msec());
+    return QByteArray(text, qMax(0, length));
+}
+
+// Written by hand rather than through QJsonDocument: the publisher encodes every visit, and this
+// is several times faster.
 QByteArray toJson(const RelayVisit &visit, const QString &page)
 {
-    QJsonObject object;
-    object.insert(QStringLiteral("v"), Version);
-    object.insert(QStringLiteral("id"), visit.id);
-    object.insert(QStringLiteral("time"), visit.time.toUTC().toString(Qt::ISODateWithMs));
-    object.insert(QStringLiteral("address"), visit.address);
-    object.insert(QStringLiteral("page"), page);
-    object.insert(QStringLiteral("country"), visit.countryCode);
-    object.insert(
-        QStringLiteral("countryName"), PlainText::sanitized(PlainText::cut(visit.countryName, MaxCountryNameChars)));
-    object.insert(QStringLiteral("tls"), visit.tls);
-    object.insert(QStringLiteral("host"), PlainText::sanitized(PlainText::cut(visit.host, MaxHostChars)));
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+    QByteArray json;
+    json.reserve(160 + page.size());
+    json += "{\"v\":" + QByteArray::number(Version) + ",\"id\":";
+    appendString(json, visit.id);
+    json += ",\"time\":\"" + utcTime(visit.time) + "\",\"address\":";
+    appendString(json, visit.address);
+    json += ",\"page\":";
+    appendString(json, page);
+    json += ",\"country\":";
+    appendString(json, visit.countryCode);
+    json += ",\"countryName\":";
+    appendString(json, PlainText::sanitized(PlainText::cut(visit.countryName, MaxCountryNameChars)));
+    json += visit.tls ? ",\"tls\":true,\"host\":" : ",\"tls\":false,\"host\":";
+    appendString(json, PlainText::sanitized(PlainText::cut(visit.host, MaxHostChars)));
+    json += '}';
+    return json;
 }
 
 } // namespace

@@ -33,6 +33,13 @@ def listening(port, timeout=20):
     raise RuntimeError(f"nothing listens on {port}")
 
 
+def cpu_seconds(pid):
+    """Processor time (user and system) a process has used so far."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 class Running:
     """A program with its standard output read line by line, each line's arrival time kept."""
 
@@ -63,6 +70,9 @@ class Running:
     def count(self, text):
         return sum(text in l for _, l in self.lines)
 
+    def cpu(self):
+        return cpu_seconds(self.proc.pid)
+
     def stop(self):
         self.proc.terminate()
         self.proc.wait(20)
@@ -79,9 +89,10 @@ def direct(round_):
                 {"ListenPort": port, "SoundAlert": 0, "PopupAlert": 0})
     try:
         listening(port)
+        before = p.cpu()
         result = load(port, f"direct{round_}")
         p.wait(lambda: p.count("Visit: ") >= requests, 30)
-        return float(result["rate"]), requests - p.count("Visit: ")
+        return float(result["rate"]), requests - p.count("Visit: "), p.cpu() - before
     finally:
         p.stop()
 
@@ -109,9 +120,11 @@ def relayed(round_):
             for p, text in ((sub, "Relay (receiving): connected"), (pub, "Relay (publishing): connected")):
                 if not p.wait(lambda: p.count(text) > 0, 20):
                     raise RuntimeError(f"no '{text}'")
+            before = pub.cpu() + sub.cpu() + cpu_seconds(broker.pid)
             start = time.time()
             load(pport, f"relay{round_}")
             sub.wait(lambda: sub.count("Relayed visit: ") >= requests, 60)
+            used = pub.cpu() + sub.cpu() + cpu_seconds(broker.pid) - before
             arrived = [(t, l) for t, l in sub.lines if "Relayed visit: " in l]
             seconds = (arrived[-1][0] - start) if arrived else float("inf")
             pages = [l.rsplit(" -> ", 1)[1].strip() for _, l in arrived]
@@ -123,7 +136,7 @@ def relayed(round_):
             delays = sorted((t - sent[l.rsplit(" -> ", 1)[1].strip()]) * 1000 for t, l in arrived
                             if l.rsplit(" -> ", 1)[1].strip() in sent)
             p99 = delays[min(len(delays) - 1, int(len(delays) * 0.99))] if delays else float("inf")
-            return len(arrived) / seconds, p99, requests - len(set(pages)), len(pages) - len(set(pages))
+            return len(arrived) / seconds, p99, requests - len(set(pages)), len(pages) - len(set(pages)), used
         finally:
             pub.stop()
             sub.stop()
@@ -133,20 +146,21 @@ def relayed(round_):
 
 
 print(f"Relay: {requests} visits from {clients} concurrent loopback clients, {rounds} rounds; "
-      "relayed: vistelled -> mosquitto -> vistelle --headless")
-print(f"  {'':28} {'per second':>10} {'p99 ms':>8} {'lost':>6} {'twice':>6}")
+      f"relayed: vistelled -> mosquitto -> vistelle --headless; {os.cpu_count()} processors")
+print("  CPU s: processor time of the program (direct) or of publisher, broker and desktop (relayed)")
+print(f"  {'':28} {'per second':>10} {'p99 ms':>8} {'lost':>6} {'twice':>6} {'CPU s':>6}")
 direct_rates, relay_rates, p99s, lost_all, twice_all = [], [], [], 0, 0
 try:
     for r in range(1, rounds + 1):
-        rate, lost = direct(r)
+        rate, lost, used = direct(r)
         direct_rates.append(rate)
-        print(f"  {f'round {r}: direct':28} {rate:10.0f} {'':>8} {lost:6d}")
-        rate, p99, lost, twice = relayed(r)
+        print(f"  {f'round {r}: direct':28} {rate:10.0f} {'':>8} {lost:6d} {'':>6} {used:6.2f}")
+        rate, p99, lost, twice, used = relayed(r)
         relay_rates.append(rate)
         p99s.append(p99)
         lost_all += lost
         twice_all += twice
-        print(f"  {f'round {r}: relayed':28} {rate:10.0f} {p99:8.1f} {lost:6d} {twice:6d}")
+        print(f"  {f'round {r}: relayed':28} {rate:10.0f} {p99:8.1f} {lost:6d} {twice:6d} {used:6.2f}")
 finally:
     shutil.rmtree(work, ignore_errors=True)
 ratio = statistics.median(relay_rates) / statistics.median(direct_rates)

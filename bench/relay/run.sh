@@ -4,7 +4,7 @@
 # desktop subscribing there; in the same run, the same load into the headless program directly
 # (the intake benchmark's case, history on). Prints both rates, the relayed visits' p99 time from
 # the publisher's visit to the desktop's log line, the visits lost and the ones counted twice, and
-# the ratio relayed / direct (medians of ROUNDS rounds, default 3). Goal: >= 0.8, p99 < 100 ms,
+# the ratio relayed / direct (medians of ROUNDS rounds, default 3). Goal: >= 0.8, p99 < 100 ms, 
 # none lost, none twice.
 #   bench/relay/run.sh [REQUESTS] [CLIENTS]
 set -euo pipefail
