@@ -83,6 +83,7 @@ Listener::Listener(const Clock &clock, ListenerLimits limits, QObject *parent)
     , m_cap(connectionCapFor(m_limits.maxConnections, FileLimits::current(), m_limits.reservedDescriptors))
     , m_tlsWorkers(new TlsWorkers(
           clock, { m_limits.maxHeaderBytes, m_limits.idleTimeoutMs }, TlsWorkers::defaultThreadCount(), this))
+    , m_closer(std::make_unique<DescriptorCloser>())
 {
     connect(m_tlsWorkers, &TlsWorkers::encrypted, this, &Listener::onTlsEncrypted);
     connect(m_tlsWorkers, &TlsWorkers::finished, this, &Listener::onTlsFinished);
@@ -486,7 +487,7 @@ void Listener::finish(ConnectionList::iterator it, bool report)
         notifier->deleteLater();
     }
     // Nothing was written: the visitor sees the connection end without a reply.
-    ::close(fd);
+    m_closer->close(fd);
 
     // A connection that never sent a byte is not a visit.
     if (report && !request.isEmpty())

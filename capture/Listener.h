@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/DescriptorCloser.h"
 #include "core/Clock.h"
 
 #include <QAbstractSocket>
@@ -208,6 +209,7 @@ private:
     QHash<quint64, std::pair<QString, bool>> m_tlsClosing;
     quint64 m_lastTlsId = 0;
     TlsWorkers *m_tlsWorkers;
+    std::unique_ptr<DescriptorCloser> m_closer;
     std::list<Connection *> m_byAge; // the open connections, oldest first
     std::map<QByteArray, SourceList> m_sources;
     qint64 m_receivedBytes = 0;
