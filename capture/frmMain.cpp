@@ -187,6 +187,11 @@ void frmMain::buildWindow()
     panel5->setToolButtonStyle(Qt::ToolButtonTextOnly);
     panel5->setEnabled(false);
     panel5->setAccessibleName(UpdatePanelName);
+    lblRelay = new QLabel(this);
+    lblRelay->setObjectName(QStringLiteral("lblRelay"));
+    lblRelay->setTextFormat(Qt::PlainText);
+    lblRelay->hide();
+    StatusBar1->addPermanentWidget(lblRelay);
     StatusBar1->addPermanentWidget(panel5);
 
     auto *layout = new QVBoxLayout(this);
@@ -242,6 +247,11 @@ void frmMain::connectEngine()
     connect(&m_engine, &VisitMonitor::listenToolTipChanged, this,
         [this](const QString &text) { setIconToolTip(Image5, text); });
     connect(&m_engine, &VisitMonitor::busyChanged, this, &frmMain::setBusyCursor);
+    connect(&m_engine, &VisitMonitor::relayStateChanged, this, [this](const QString &state) {
+        lblRelay->setText(state);
+        lblRelay->setAccessibleName(QStringLiteral("Relay state"));
+        lblRelay->setVisible(!state.isEmpty());
+    });
 
     UpdateCheck &updateCheck = m_engine.updateCheck();
     connect(&updateCheck, &UpdateCheck::panelTextChanged, panel5, [this](const QString &text) {

@@ -92,6 +92,7 @@ private:
     QPlainTextEdit *txtLog = nullptr;
     QStatusBar *StatusBar1 = nullptr;
     QToolButton *panel5 = nullptr; // the update panel (key "download")
+    QLabel *lblRelay = nullptr; // the relay's state; hidden while the relay is off
     QLabel *Label10 = nullptr; // "Help"
     QPushButton *Send_Query_Button1 = nullptr; // "Exit"
     QPushButton *Command1 = nullptr; // "Server Notification Options..."

@@ -1,8 +1,10 @@
 #include "relay/RelaySubscriber.h"
 
 #include "core/LogSink.h"
+#include "core/PrivateFiles.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaObject>
 #include <QTimer>
 #include <QtEndian>
@@ -44,6 +46,8 @@ void RelaySubscriber::start(const QStringList &knownIds)
         remember(id);
     readInbox();
     if (!m_inboxFile.isEmpty()) {
+        // The data folder comes with the history's first visit; the inbox may be first.
+        PrivateFiles::makeDir(QFileInfo(m_inboxFile).absolutePath());
         m_inbox = ::open(
             QFile::encodeName(m_inboxFile).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (m_inbox >= 0)

@@ -213,6 +213,9 @@ def main():
             twice = sorted({t for t in texts if texts.count(t) > 1})[:5]
             assert len(rows) == len(set(ids)) == len(set(texts)), \
                 f"counted twice: {len(rows)} rows, {len(set(ids))} ids, {len(set(texts))} pages, e.g. {twice}"
+        # The inbox was written from the first start on (before the history made the data folder).
+        for d in (a, b2):
+            assert not [l for l in d.output() if "Relay: cannot write" in l], d.output()[:8]
         # b's backlog (the visits of its absence) was announced once.
         b2.wait_line("visits while you were away")
         away = [l for l in b2.output() if "while you were away" in l]
