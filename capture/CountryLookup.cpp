@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -480,6 +481,37 @@ public:
     quint64 stampDevice = 0;
     bool stampExists = false;
 };
+
+QHash<QString, QString> CountryLookup::codesByName(const QString &fileName)
+{
+    // "1.0.0.0","1.0.0.255",16777216,16777471,"AU",Australia
+    QHash<QString, QString> codes;
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > MaxCodeFileBytes)
+        return codes;
+    QByteArray lastCode;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine(4096).trimmed();
+        const QList<QByteArray> fields = line.split(',');
+        if (fields.size() < 6)
+            continue;
+        QByteArray code = fields.at(4);
+        code.replace('"', QByteArray());
+        if (code == lastCode || code.size() != 2 || !std::isupper(static_cast<unsigned char>(code[0]))
+            || !std::isupper(static_cast<unsigned char>(code[1])))
+            continue;
+        lastCode = code;
+        qsizetype at = -1;
+        for (int comma = 0; comma < 5; ++comma)
+            at = line.indexOf(',', at + 1);
+        QByteArray name = line.mid(at + 1);
+        name.replace('"', QByteArray());
+        const QString text = QString::fromUtf8(name).trimmed();
+        if (!text.isEmpty() && codes.size() < 10'000)
+            codes.insert(text, QString::fromLatin1(code));
+    }
+    return codes;
+}
 
 QString CountryLookup::defaultFileName()
 {

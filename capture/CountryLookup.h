@@ -3,6 +3,7 @@
 #include "capture/VisitorAddress.h"
 #include "core/Clock.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -87,6 +88,11 @@ public:
     // leading-number rule, cut to its integer part and taken modulo 256 (keeping its sign). A
     // missing part counts as 0 and ends the text for the parts after it.
     static double IpToNumber(const QString &ip);
+
+    // The ISO code of each country name in a country file ("Germany" -> "DE"), for the relay's
+    // messages. Reads the whole file (at most MaxCodeFileBytes): not for the user-interface thread.
+    static QHash<QString, QString> codesByName(const QString &fileName);
+    static constexpr qint64 MaxCodeFileBytes = 256LL * 1024 * 1024;
 
     // The files the lookup reads (resolved through the program's folder when none was given).
     QString fileName() const;

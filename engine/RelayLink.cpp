@@ -1,7 +1,9 @@
 #include "engine/RelayLink.h"
 
+#include "capture/CountryLookup.h"
 #include "core/Conversions.h"
 #include "core/LogSink.h"
+#include "core/Paths.h"
 #include "core/SettingsStore.h"
 #include "history/HistoryOutbox.h"
 #include "history/HistorySchema.h"
@@ -77,9 +79,17 @@ void RelayLink::start()
             MqttConnection::Options options = optionsFor(*address, m_settings);
             options.clientId = QStringLiteral("vistelle-") + id + QStringLiteral("-p");
             auto outbox = std::make_shared<HistoryOutbox>(m_history->fileName());
+            // The country codes of the names the history keeps, read on the publisher's thread.
+            auto codes = std::make_shared<std::optional<QHash<QString, QString>>>();
             RelayPublisher::Outbox source;
             source.publishedKey = [outbox] { return outbox->publishedKey(); };
-            source.visitsAfter = [outbox](qint64 key, int limit) {
+            source.visitsAfter = [outbox, codes](qint64 key, int limit) {
+                if (!*codes) {
+                    QHash<QString, QString> all
+                        = CountryLookup::codesByName(Paths::findDataFile(CountryLookup::defaultFileName()));
+                    all.insert(CountryLookup::codesByName(Paths::findDataFile(CountryLookup::defaultIpv6FileName())));
+                    *codes = std::move(all);
+                }
                 std::vector<RelayPublisher::Entry> entries;
                 for (const HistoryOutbox::Visit &visit : outbox->visitsAfter(key, limit)) {
                     RelayPublisher::Entry entry;
@@ -88,6 +98,7 @@ void RelayLink::start()
                     entry.visit.address = visit.address;
                     entry.visit.page = visit.page;
                     entry.visit.countryName = visit.country;
+                    entry.visit.countryCode = (**codes).value(visit.country);
                     entry.visit.tls = visit.tls;
                     entries.push_back(std::move(entry));
                 }

@@ -1,7 +1,9 @@
 """Visits through an MQTT broker (a real mosquitto on loopback, TLS, passwords, ACL): a vistelled
 publisher, two headless desktops subscribing. Every visit reaches each desktop once, in order, with
 its fields; also when the broker, a desktop or the publisher is killed in the middle of a burst."""
+import json
 import os
+import re
 import signal
 import sqlite3
 import subprocess
@@ -43,6 +45,11 @@ def publisher(broker, home=None):
                           "RelayCaFile": broker.ca},
                       args=(), binary=os.environ["VISTELLED_BIN"], home=home)
     program.port = port
+    # A country file of the site's own, so that the visits have a country to relay.
+    data = os.path.join(program.home, ".local", "share", "vistelle")
+    os.makedirs(data, exist_ok=True)
+    with open(os.path.join(data, "GeoIPCountryWhois.csv"), "w", encoding="utf-8") as f:
+        f.write('"127.0.0.0","127.255.255.255",2130706432,2147483647,"ZZ",Loopback Land\n')
     return program
 
 
@@ -138,14 +145,26 @@ def main():
         broker.wait_a_save()  # the desktops' sessions are on the broker's disk
 
         # 1,000 visits, one client after the other, so their order is known: each desktop gets each
-        # once, in order, with its fields.
+        # once, in order, with its fields. Another tool reading the topic sees the JSON object.
+        other = subprocess.Popen(["mosquitto_sub", "-V", "mqttv5", "-h", "localhost", "-p", str(broker.port),
+                                  "--cafile", broker.ca, "-u", "desk", "-P", PASSWORD, "-t", f"{TOPIC}/visits",
+                                  "-C", "1", "-W", "30", "-i", "relay-test-reader"], stdout=subprocess.PIPE, text=True)
+        poll(lambda: "as relay-test-reader" in open(os.path.join(broker.dir, "broker.log")).read(), timeout=10,
+             what="the other reader connected")
         for n in range(1000):
             visit(pub.port, n)
+        message = json.loads(other.communicate(timeout=30)[0])
+        assert re.fullmatch(r"[0-9a-f]{32}", message.pop("id")), message
+        assert re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z", message.pop("time")), message
+        assert re.fullmatch(r"http://site\.example/p\d+\.html", message.pop("page")), message
+        assert message == {"v": 1, "address": "127.0.0.1", "country": "ZZ",
+                           "countryName": "Loopback Land", "tls": False, "host": ""}, message
         for d in (a, b):
             d.wait_for(lambda ls: sum("Relayed visit: " in l for l in ls) >= 1000, timeout=60, what="1,000 visits")
             assert relayed(d) == [f"127.0.0.1 -> http://site.example/p{n}.html" for n in range(1000)], relayed(d)[:5]
         lists = [l for l in a.output() if l.startswith("List: ")]
-        assert lists and lists[-1].endswith("| 127.0.0.1 (relayed) | http://site.example/p999.html"), lists[-1:]
+        assert lists and lists[-1].endswith("| 127.0.0.1 Loopback Land (relayed) | http://site.example/p999.html"), \
+            lists[-1:]
         poll(lambda: len(stored(a)) == 1000, timeout=10, what="the desktop's history")
         rows = stored(a)
         assert len({r[0] for r in rows}) == 1000 and rows[0][1] == "http://site.example/p0.html", rows[:2]
