@@ -109,11 +109,11 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
     if (TextSearch::containsIgnoringCase(request, u"sendip.asp"))
         return;
 
+    const QString host = PlainText::sanitized(
+        PlainText::cut(RequestParsing::GetHeaderFromRequest(request, QStringLiteral("host")), MaxHostChars));
     QString page = referer;
     if (page.isEmpty())
-        page = RequestParsing::GetHeaderFromRequest(request, QStringLiteral("host")) == u"localhost"
-            ? QStringLiteral("Local Page")
-            : QStringLiteral("Unknown");
+        page = host == u"localhost" ? QStringLiteral("Local Page") : QStringLiteral("Unknown");
 
     const QString agent = PlainText::sanitized(
         PlainText::cut(RequestParsing::GetHeaderFromRequest(request, QStringLiteral("user-agent")), MaxAgentChars));
@@ -124,7 +124,7 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
     LogMsg(prefix + visitorIP + QStringLiteral(" -> ") + page);
     const QDateTime visitTime = m_clock.currentDateTime();
     const int row = m_list.addVisit(visitTime, visitorIP, page, kind);
-    RecordedVisit recorded { visitTime, visitorIP, QString(), page, tls, kind, agent };
+    RecordedVisit recorded { visitTime, visitorIP, QString(), page, tls, kind, agent, QString(), host };
     const bool alerts = kind == VisitKind::Visit
         || (kind == VisitKind::Crawler && settingIsTrue(QStringLiteral("CrawlerAlerts"), false));
 

@@ -55,6 +55,8 @@ public:
     static constexpr int MaxRuleIndex = 100;
     // Characters of a User-Agent kept with a visit.
     static constexpr qsizetype MaxAgentChars = 512;
+    // ...and of its Host header.
+    static constexpr qsizetype MaxHostChars = 255;
     // Characters of a request header logged for an "Unknown" page at most.
     static constexpr qsizetype HeaderDumpLimit = 8 * 1024;
     // A request that is not HTTP is noted at most once in this span.

@@ -18,6 +18,7 @@ struct RecordedVisit
     VisitKind kind = VisitKind::Visit;
     QString agent;
     QString relayId; // a relayed visit's id (its duplicates are recognised by it)
+    QString host; // the Host header of the request
 };
 
 // Where the visit processing hands every counted visit after it has been listed. The call must

@@ -100,6 +100,7 @@ void RelayLink::start()
                     entry.visit.countryName = visit.country;
                     entry.visit.countryCode = (**codes).value(visit.country);
                     entry.visit.tls = visit.tls;
+                    entry.visit.host = visit.host;
                     entries.push_back(std::move(entry));
                 }
                 return entries;

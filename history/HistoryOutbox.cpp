@@ -22,9 +22,9 @@ bool HistoryOutbox::open()
             m_db.close();
             return false;
         }
-        m_after = m_db.prepare("SELECT v.key, a.text, ifnull(c.text, ''), p.text, v.tls FROM visits v"
-                               " JOIN addresses a ON a.id=v.address JOIN pages p ON p.id=v.page"
-                               " LEFT JOIN countries c ON c.id=v.country"
+        m_after = m_db.prepare("SELECT v.key, a.text, ifnull(c.text, ''), p.text, v.tls, ifnull(h.text, '')"
+                               " FROM visits v JOIN addresses a ON a.id=v.address JOIN pages p ON p.id=v.page"
+                               " LEFT JOIN countries c ON c.id=v.country LEFT JOIN hosts h ON h.id=v.host"
                                " WHERE v.key>?1 AND v.kind=?2 ORDER BY v.key LIMIT ?3");
         return true;
     } catch (const SqliteError &) {
@@ -62,6 +62,7 @@ std::vector<HistoryOutbox::Visit> HistoryOutbox::visitsAfter(qint64 key, int lim
             visit.country = m_after.text(2);
             visit.page = m_after.text(3);
             visit.tls = m_after.int64(4) != 0;
+            visit.host = m_after.text(5);
             visits.push_back(std::move(visit));
         }
         m_after.reset();

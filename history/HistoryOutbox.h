@@ -23,6 +23,7 @@ public:
         QString country;
         QString page;
         bool tls = false;
+        QString host;
     };
 
     explicit HistoryOutbox(QString fileName);

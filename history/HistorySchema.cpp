@@ -29,16 +29,21 @@ void createTables(SqliteDatabase &db)
                 " last INTEGER NOT NULL);"
                 "CREATE INDEX IF NOT EXISTS pages_last ON pages(last);"
                 "CREATE INDEX IF NOT EXISTS addresses_last ON addresses(last);"
-                "CREATE INDEX IF NOT EXISTS agents_last ON agents(last);");
+                "CREATE TABLE IF NOT EXISTS hosts(id INTEGER PRIMARY KEY, text TEXT NOT NULL UNIQUE,"
+                " last INTEGER NOT NULL);"
+                "CREATE INDEX IF NOT EXISTS agents_last ON agents(last);"
+                "CREATE INDEX IF NOT EXISTS hosts_last ON hosts(last);");
         if (version == 1)
             db.exec("ALTER TABLE visits ADD COLUMN kind INTEGER NOT NULL DEFAULT 0;"
                     "ALTER TABLE visits ADD COLUMN agent INTEGER NOT NULL DEFAULT 0;");
         if (version == 1 || version == 2)
-            db.exec("ALTER TABLE visits ADD COLUMN relay TEXT;");
+            db.exec("ALTER TABLE visits ADD COLUMN relay TEXT;"
+                    "ALTER TABLE visits ADD COLUMN host INTEGER NOT NULL DEFAULT 0;");
         else
             db.exec("CREATE TABLE IF NOT EXISTS visits(key INTEGER PRIMARY KEY, address INTEGER NOT NULL,"
                     " country INTEGER NOT NULL, page INTEGER NOT NULL, tls INTEGER NOT NULL,"
-                    " kind INTEGER NOT NULL DEFAULT 0, agent INTEGER NOT NULL DEFAULT 0, relay TEXT);");
+                    " kind INTEGER NOT NULL DEFAULT 0, agent INTEGER NOT NULL DEFAULT 0, relay TEXT,"
+                    " host INTEGER NOT NULL DEFAULT 0);");
         db.exec("PRAGMA user_version=3");
         db.exec("COMMIT");
     } catch (...) {

@@ -19,8 +19,9 @@ class SqliteDatabase;
 // `kind` is the visit's VisitKind (0 a visitor, 1 the owner's own, 2 a crawler) and `agent` the id
 // of its User-Agent in `agents` (0: none sent); both came with version 2, whose files the history
 // of version 1 becomes by adding them. `relay` (version 3) is the id of a visit that came through
-// the relay (NULL otherwise); the meta row `relayPublished` is the key of the latest visit the
-// relay's broker acknowledged (the history is the publisher's outbox).
+// the relay (NULL otherwise) and `host` the id of the Host header it named in `hosts` (0: none); the meta row
+// `relayPublished` is the key of the latest visit the relay's broker acknowledged (the history is the publisher's
+// outbox).
 //
 // `last` of a page, address or User-Agent is a moment at or at most HistorySchema::LastSlackMs before its
 // latest visit; pruning removes pages and addresses whose `last` is long past.

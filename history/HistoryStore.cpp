@@ -52,7 +52,7 @@ void HistoryStore::recordVisit(const RecordedVisit &visit)
     if (keep && !*keep)
         return;
     HistoryVisit entry { visit.time.toMSecsSinceEpoch(), visit.address, visit.country, visit.page, visit.tls,
-        visit.kind, visit.agent, visit.relayId };
+        visit.kind, visit.agent, visit.relayId, visit.host };
     {
         const std::lock_guard lock(m_mutex);
         if (m_waiting.empty())

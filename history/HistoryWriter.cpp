@@ -105,6 +105,8 @@ void HistoryWriter::forgetCaches()
     m_addresses.cacheChars = 0;
     m_agents.cache.clear();
     m_agents.cacheChars = 0;
+    m_hosts.cache.clear();
+    m_hosts.cacheChars = 0;
     m_countries.clear();
 }
 
@@ -138,15 +140,15 @@ void HistoryWriter::openFile()
         HistorySchema::createTables(m_db);
         if (m_maxPageCount > 0)
             m_db.exec(QByteArray("PRAGMA max_page_count=" + QByteArray::number(m_maxPageCount)).constData());
-        for (Dictionary *d : { &m_pages, &m_addresses, &m_agents }) {
+        for (Dictionary *d : { &m_pages, &m_addresses, &m_agents, &m_hosts }) {
             const QByteArray table(d->table);
             d->find = m_db.prepare(QByteArray("SELECT id, last FROM " + table + " WHERE text=?1").constData());
             d->insert = m_db.prepare(
                 QByteArray("INSERT OR IGNORE INTO " + table + "(text, last) VALUES(?1, ?2)").constData());
             d->touch = m_db.prepare(QByteArray("UPDATE " + table + " SET last=?2 WHERE id=?1").constData());
         }
-        m_insertVisit = m_db.prepare("INSERT INTO visits(key, address, country, page, tls, kind, agent, relay) "
-                                     "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+        m_insertVisit = m_db.prepare("INSERT INTO visits(key, address, country, page, tls, kind, agent, relay, host) "
+                                     "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
         m_findCountry = m_db.prepare("SELECT id FROM countries WHERE text=?1");
         m_insertCountry = m_db.prepare("INSERT INTO countries(text) VALUES(?1)");
         m_lastKeyIn = m_db.prepare("SELECT max(key) FROM visits WHERE key BETWEEN ?1 AND ?2");
@@ -232,13 +234,16 @@ HistoryWriter::Outcome HistoryWriter::write(const std::vector<HistoryVisit> &vis
                 const qint64 country = countryId(HistorySchema::cleanText(visit.country));
                 const qint64 agent
                     = visit.agent.isEmpty() ? 0 : idFor(m_agents, HistorySchema::cleanText(visit.agent), visit.timeMs);
+                const qint64 host
+                    = visit.host.isEmpty() ? 0 : idFor(m_hosts, HistorySchema::cleanText(visit.host), visit.timeMs);
                 m_insertVisit.bind(1, nextKey(visit.timeMs))
                     .bind(2, address)
                     .bind(3, country)
                     .bind(4, page)
                     .bind(5, visit.tls ? 1 : 0)
                     .bind(6, qint64(visit.kind))
-                    .bind(7, agent);
+                    .bind(7, agent)
+                    .bind(9, host);
                 if (visit.relayId.isEmpty())
                     m_insertVisit.bindNull(8);
                 else
@@ -358,7 +363,7 @@ HistoryWriter::Outcome HistoryWriter::prune(
             // No visit before the cutoff is left: texts that no visit can refer to go too.
             const qint64 before = cutoffMs - 2 * HistorySchema::LastSlackMs;
             for (const char *sql : { "DELETE FROM pages WHERE last < ?1", "DELETE FROM addresses WHERE last < ?1",
-                     "DELETE FROM agents WHERE last < ?1" }) {
+                     "DELETE FROM agents WHERE last < ?1", "DELETE FROM hosts WHERE last < ?1" }) {
                 SqliteStatement statement = m_db.prepare(sql);
                 statement.bind(1, before).run();
             }

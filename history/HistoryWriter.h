@@ -20,6 +20,7 @@ struct HistoryVisit
     VisitKind kind = VisitKind::Visit;
     QString agent;
     QString relayId;
+    QString host; // the Host header of the request
 };
 
 // Writes visits into the history file and prunes old ones. Runs on one thread at a time (the
@@ -92,6 +93,7 @@ private:
     Dictionary m_pages { "pages", {}, {}, {}, {} };
     Dictionary m_addresses { "addresses", {}, {}, {}, {} };
     Dictionary m_agents { "agents", {}, {}, {}, {} };
+    Dictionary m_hosts { "hosts", {}, {}, {}, {} };
     QHash<QString, qint64> m_countries;
     SqliteStatement m_insertVisit, m_findCountry, m_insertCountry, m_lastKeyIn;
     qint64 m_lastKey = 0;

@@ -158,7 +158,7 @@ def main():
         assert re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z", message.pop("time")), message
         assert re.fullmatch(r"http://site\.example/p\d+\.html", message.pop("page")), message
         assert message == {"v": 1, "address": "127.0.0.1", "country": "ZZ",
-                           "countryName": "Loopback Land", "tls": False, "host": ""}, message
+                           "countryName": "Loopback Land", "tls": False, "host": "me"}, message
         for d in (a, b):
             d.wait_for(lambda ls: sum("Relayed visit: " in l for l in ls) >= 1000, timeout=60, what="1,000 visits")
             assert relayed(d) == [f"127.0.0.1 -> http://site.example/p{n}.html" for n in range(1000)], relayed(d)[:5]
