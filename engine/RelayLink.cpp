@@ -72,9 +72,11 @@ void RelayLink::start()
         const auto address = RelayAddress::parse(publishUrl, RelayAddress::Use::Publishing, &why);
         if (!address) {
             LogMsg(QStringLiteral("Relay: RelayPublishURL not used: ") + why);
-        } else if (!m_history) {
-            LogMsg(QStringLiteral(
-                "Relay: publishing needs the history, which keeps the visits until the broker has them"));
+        } else if (!m_history
+            || !Conversions::truthValue(m_settings.GetSetting(QStringLiteral("KeepHistory"), QStringLiteral("1")))
+                    .value_or(true)) {
+            LogMsg(QStringLiteral("Relay: publishing needs the history (KeepHistory), which keeps the visits until the "
+                                  "broker has them"));
         } else {
             MqttConnection::Options options = optionsFor(*address, m_settings);
             options.clientId = QStringLiteral("vistelle-") + id + QStringLiteral("-p");

@@ -125,8 +125,16 @@ void RelaySubscriber::takeWaiting()
     QString why;
     {
         const std::lock_guard lock(m_mutex);
-        visits.swap(m_waiting);
-        m_takePosted = false;
+        const std::size_t count = qMin(m_waiting.size(), TakeBatch);
+        visits.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            visits.push_back(std::move(m_waiting.front()));
+            m_waiting.pop_front();
+        }
+        // More waiting: the next batch at the next turn.
+        m_takePosted = !m_waiting.empty();
+        if (m_takePosted)
+            QMetaObject::invokeMethod(this, &RelaySubscriber::takeWaiting, Qt::QueuedConnection);
         dropped = m_dropped;
         why = m_droppedWhy;
     }

@@ -34,6 +34,9 @@ class RelaySubscriber final : public QObject
     Q_OBJECT
 public:
     static constexpr std::size_t MaxWaiting = 20'000; // read visits the owner has not taken yet
+    // Visits handed on in one turn of the owner's event loop: a week's backlog leaves the window
+    // responsive while it is listed.
+    static constexpr std::size_t TakeBatch = 1'000;
     static constexpr qsizetype MaxRemembered = 200'000; // ids remembered to recognise duplicates
     static constexpr qint64 MaxInboxBytes = 64LL * 1024 * 1024;
     static constexpr int BacklogQuietMs = 500;
@@ -77,7 +80,7 @@ private:
     int m_inbox = -1; // descriptor of the inbox file
     qint64 m_inboxBytes = 0;
     quint64 m_queued = 0; // visits queued for the owner since the inbox was last emptied
-    std::vector<std::pair<RelayVisit, bool>> m_waiting; // and whether it is of the backlog
+    std::deque<std::pair<RelayVisit, bool>> m_waiting; // and whether it is of the backlog
     bool m_takePosted = false;
     qint64 m_connectedAtMs = 0; // when the current connection was made (UTC)
     quint64 m_dropped = 0;
