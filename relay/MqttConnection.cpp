@@ -219,7 +219,7 @@ void MqttConnection::start()
         core.mosq, [](mosquitto *, void *data, int mid, int reason, const mosquitto_property *) {
             auto &self = *static_cast<Core *>(data);
             if (reason >= 128)
-                self.report(State::Refused, QStringLiteral("the broker refused a visit: ") + reasonText(reason));
+                self.report(State::Refused, QStringLiteral("a visit was not taken (") + reasonText(reason) + u')');
             std::lock_guard hooks(self.hookMutex);
             if (self.onPublished)
                 self.onPublished(mid);
