@@ -14,6 +14,7 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <queue>
 #include <string_view>
@@ -485,30 +486,45 @@ public:
 QHash<QString, QString> CountryLookup::codesByName(const QString &fileName)
 {
     // "1.0.0.0","1.0.0.255",16777216,16777471,"AU",Australia
+    // "2001:2::","2001:2:0:ffff:ffff:ffff:ffff:ffff","JP",Japan
+    // Read whole and scanned by hand: a file has hundreds of thousands of lines and some 250 names.
     QHash<QString, QString> codes;
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly) || file.size() > MaxCodeFileBytes)
         return codes;
-    QByteArray lastCode;
-    while (!file.atEnd()) {
-        const QByteArray line = file.readLine(4096).trimmed();
-        const QList<QByteArray> fields = line.split(',');
-        if (fields.size() < 6)
-            continue;
-        QByteArray code = fields.at(4);
-        code.replace('"', QByteArray());
-        if (code == lastCode || code.size() != 2 || !std::isupper(static_cast<unsigned char>(code[0]))
-            || !std::isupper(static_cast<unsigned char>(code[1])))
-            continue;
-        lastCode = code;
-        qsizetype at = -1;
-        for (int comma = 0; comma < 5; ++comma)
-            at = line.indexOf(',', at + 1);
-        QByteArray name = line.mid(at + 1);
-        name.replace('"', QByteArray());
-        const QString text = QString::fromUtf8(name).trimmed();
-        if (!text.isEmpty() && codes.size() < 10'000)
-            codes.insert(text, QString::fromLatin1(code));
+    const QByteArray data = file.readAll();
+    const char *at = data.constData();
+    const char *const end = at + data.size();
+    QByteArrayView lastCode;
+    while (at < end) {
+        const char *lineEnd = static_cast<const char *>(std::memchr(at, '\n', std::size_t(end - at)));
+        if (!lineEnd)
+            lineEnd = end;
+        // The code is the first field that is two capital letters in quotes (the fifth in the
+        // IPv4 file, the third in the IPv6 one); the name is the rest of the line.
+        const char *field = at;
+        while (field && field < lineEnd) {
+            const char *fieldEnd = static_cast<const char *>(std::memchr(field, ',', std::size_t(lineEnd - field)));
+            if (!fieldEnd)
+                break;
+            const QByteArrayView quoted(field, fieldEnd - field);
+            if (quoted.size() == 4 && quoted[0] == '"' && quoted[3] == '"'
+                && std::isupper(static_cast<unsigned char>(quoted[1]))
+                && std::isupper(static_cast<unsigned char>(quoted[2]))) {
+                const QByteArrayView code = quoted.sliced(1, 2);
+                if (code != lastCode) {
+                    lastCode = code;
+                    QByteArray name(fieldEnd + 1, lineEnd - fieldEnd - 1);
+                    name.replace('"', QByteArray());
+                    const QString text = QString::fromUtf8(name).trimmed();
+                    if (!text.isEmpty() && codes.size() < 10'000)
+                        codes.insert(text, QString::fromLatin1(code));
+                }
+                break;
+            }
+            field = fieldEnd + 1;
+        }
+        at = lineEnd + 1;
     }
     return codes;
 }

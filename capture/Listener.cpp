@@ -486,8 +486,12 @@ void Listener::finish(ConnectionList::iterator it, bool report)
         notifier->setEnabled(false);
         notifier->deleteLater();
     }
-    // Nothing was written: the visitor sees the connection end without a reply.
-    m_closer->close(fd);
+    // Nothing was written: the visitor sees the connection end without a reply. Closed on the
+    // closer's thread, but at once while descriptors are short: the next visitor needs this one.
+    if (m_lastShortageMs >= 0 && m_clock.monotonicMs() - m_lastShortageMs < ShortageCloseMs)
+        ::close(fd);
+    else
+        m_closer->close(fd);
 
     // A connection that never sent a byte is not a visit.
     if (report && !request.isEmpty())
@@ -554,6 +558,7 @@ bool Listener::closeForRoom()
 
 bool Listener::onDescriptorShortage()
 {
+    m_lastShortageMs = m_clock.monotonicMs();
     if (noticeDue(m_shortageNoticed, m_lastShortageNoticeMs, m_clock.monotonicMs(), m_limits.shortageNoticeIntervalMs))
         emit descriptorsExhausted();
     // Closing a connection frees the descriptor the waiting visitor needs: accept again at once.

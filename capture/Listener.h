@@ -210,6 +210,8 @@ private:
     quint64 m_lastTlsId = 0;
     TlsWorkers *m_tlsWorkers;
     std::unique_ptr<DescriptorCloser> m_closer;
+    qint64 m_lastShortageMs = -1; // monotonic; -1: descriptors were never short
+    static constexpr qint64 ShortageCloseMs = 60'000;
     std::list<Connection *> m_byAge; // the open connections, oldest first
     std::map<QByteArray, SourceList> m_sources;
     qint64 m_receivedBytes = 0;

@@ -82,16 +82,14 @@ void RelayLink::start()
             options.clientId = QStringLiteral("vistelle-") + id + QStringLiteral("-p");
             auto outbox = std::make_shared<HistoryOutbox>(m_history->fileName());
             // The country codes of the names the history keeps, read on the publisher's thread.
-            auto codes = std::make_shared<std::optional<QHash<QString, QString>>>();
+            auto codes = std::make_shared<QHash<QString, QString>>();
             RelayPublisher::Outbox source;
             source.publishedKey = [outbox] { return outbox->publishedKey(); };
+            source.prepare = [codes] {
+                *codes = CountryLookup::codesByName(Paths::findDataFile(CountryLookup::defaultFileName()));
+                codes->insert(CountryLookup::codesByName(Paths::findDataFile(CountryLookup::defaultIpv6FileName())));
+            };
             source.visitsAfter = [outbox, codes](qint64 key, int limit) {
-                if (!*codes) {
-                    QHash<QString, QString> all
-                        = CountryLookup::codesByName(Paths::findDataFile(CountryLookup::defaultFileName()));
-                    all.insert(CountryLookup::codesByName(Paths::findDataFile(CountryLookup::defaultIpv6FileName())));
-                    *codes = std::move(all);
-                }
                 std::vector<RelayPublisher::Entry> entries;
                 for (const HistoryOutbox::Visit &visit : outbox->visitsAfter(key, limit)) {
                     RelayPublisher::Entry entry;
@@ -100,7 +98,7 @@ void RelayLink::start()
                     entry.visit.address = visit.address;
                     entry.visit.page = visit.page;
                     entry.visit.countryName = visit.country;
-                    entry.visit.countryCode = (**codes).value(visit.country);
+                    entry.visit.countryCode = codes->value(visit.country);
                     entry.visit.tls = visit.tls;
                     entry.visit.host = visit.host;
                     entries.push_back(std::move(entry));

@@ -32,7 +32,6 @@ RelayPublisher::~RelayPublisher()
 
 void RelayPublisher::start()
 {
-    m_connection->start();
     m_thread = std::thread([this] { run(); });
 }
 
@@ -100,6 +99,10 @@ void RelayPublisher::published(int mid)
 
 void RelayPublisher::run()
 {
+    if (m_outbox.prepare)
+        m_outbox.prepare();
+    // Connected once ready to publish.
+    QMetaObject::invokeMethod(m_connection, &MqttConnection::start, Qt::QueuedConnection);
     std::unique_lock lock(m_mutex);
     while (!m_stop) {
         if (m_ackedKey < 0) {

@@ -44,6 +44,9 @@ public:
         std::function<qint64()> publishedKey;
         // The visits after key, oldest first, at most limit of them.
         std::function<std::vector<Entry>(qint64 key, int limit)> visitsAfter;
+        // Called once on the publisher's thread before anything else, even the connection (may be
+        // empty).
+        std::function<void()> prepare;
         // The latest key at least ms before key's visit (for ResendWindowMs).
         std::function<qint64(qint64 key, qint64 ms)> keyBefore;
     };

@@ -48,6 +48,7 @@ private slots:
     void refusedOverNameBound();
     void firstLookupWaitsForTheFirstIndex();
     void backgroundBuildKeepsOldIndexUntilReady();
+    void codesByName();
 
 private:
     QString write(const QByteArray &content, const QString &name = QStringLiteral("GeoIPCountryWhois.csv"));
@@ -688,6 +689,25 @@ void tst_CountryLookup::backgroundBuildKeepsOldIndexUntilReady()
     QTRY_VERIFY(!lookup.isBuilding());
     QCOMPARE(lookup.getcountry(QStringLiteral("0.0.0.15")), QStringLiteral("New"));
     QVERIFY(replaced.size() >= 2);
+}
+
+// The relay's country codes: from both file forms, names with quotes, lines that are no range.
+void tst_CountryLookup::codesByName()
+{
+    const QString v4 = write("\"1.0.0.0\",\"1.0.0.255\",16777216,16777471,\"AU\",Australia\r\n"
+                             "\"1.0.1.0\",\"1.0.1.255\",16777472,16777727,\"AU\",Australia\n"
+                             "not a range\n"
+                             "\"2.0.0.0\",\"2.0.0.255\",33554432,33554687,\"KR\",\"Korea, Republic of\"\n",
+        QStringLiteral("codes-v4.csv"));
+    const QString v6
+        = write("\"2001:2::\",\"2001:2:0:ffff:ffff:ffff:ffff:ffff\",\"JP\",Japan\n", QStringLiteral("codes-v6.csv"));
+    QHash<QString, QString> codes = CountryLookup::codesByName(v4);
+    codes.insert(CountryLookup::codesByName(v6));
+    const QHash<QString, QString> expected { { QStringLiteral("Australia"), QStringLiteral("AU") },
+        { QStringLiteral("Korea, Republic of"), QStringLiteral("KR") },
+        { QStringLiteral("Japan"), QStringLiteral("JP") } };
+    QCOMPARE(codes, expected);
+    QVERIFY(CountryLookup::codesByName(m_dir.filePath(QStringLiteral("absent.csv"))).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_CountryLookup)
