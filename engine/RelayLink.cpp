@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTimer>
 
 namespace {
 MqttConnection::Options optionsFor(const RelayAddress &address, SettingsStore &settings)
@@ -134,7 +135,11 @@ void RelayLink::start()
             options.clientId = QStringLiteral("vistelle-") + id + QStringLiteral("-s");
             options.subscribeTo = address->visitsTopic();
             const qint64 keepMs = qint64(options.sessionExpiryS) * 1000;
+            // Without a history the inbox would never be emptied (nothing says the visits are kept).
             const QString inbox = m_history
+                    && Conversions::truthValue(
+                        m_settings.GetSetting(QStringLiteral("KeepHistory"), QStringLiteral("1")))
+                           .value_or(true)
                 ? QFileInfo(m_history->fileName()).absolutePath() + QStringLiteral("/relay-inbox")
                 : QString();
             m_subscriber = new RelaySubscriber(std::move(options), inbox, m_clock, this);
@@ -161,6 +166,8 @@ void RelayLink::start()
                         m_subscriber->historyCaughtUp();
                 });
                 m_keepMs = keepMs;
+                m_storedMark = m_history->recordedCount();
+                m_storedDeadlineMs = m_clock.monotonicMs() + StoredWaitMs;
                 startSubscriberWhenStored();
             } else {
                 m_subscriber->start({});
@@ -172,15 +179,12 @@ void RelayLink::start()
 
 // The visits already stored are known before the broker sends any again. After a restart of the
 // relay, what the last subscriber handed on may still wait for the history: the ids are read once
-// it is all written.
+// the visits recorded before this start are written (StoredWaitMs at most: a file that cannot be
+// written must not keep the relay away).
 void RelayLink::startSubscriberWhenStored()
 {
-    if (!m_history->isIdle()) {
-        auto *once = new QObject(this);
-        connect(m_history, &HistoryStore::visitsWritten, once, [this, once] {
-            delete once;
-            startSubscriberWhenStored();
-        });
+    if (!m_history->hasWritten(m_storedMark) && m_clock.monotonicMs() < m_storedDeadlineMs) {
+        QTimer::singleShot(StoredPollMs, this, &RelayLink::startSubscriberWhenStored);
         return;
     }
     const QString file = m_history->fileName();

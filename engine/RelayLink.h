@@ -61,4 +61,8 @@ private:
     QString m_subscriberState;
     QString m_stateText;
     qint64 m_keepMs = 0;
+    quint64 m_storedMark = 0; // the history's recorded visits when the subscriber was made
+    qint64 m_storedDeadlineMs = 0;
+    static constexpr qint64 StoredWaitMs = 10'000;
+    static constexpr int StoredPollMs = 50;
 };

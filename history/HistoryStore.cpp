@@ -62,7 +62,9 @@ void HistoryStore::recordVisit(const RecordedVisit &visit)
             m_waitingChars -= charsOf(m_waiting.front());
             m_waiting.pop_front();
             ++m_dropped;
+            ++m_written;
         }
+        ++m_recorded;
         m_waitingChars += chars;
         m_waiting.push_back(std::move(entry));
         m_today = visit.time.date();
@@ -213,6 +215,7 @@ bool HistoryStore::writeWaiting(std::unique_lock<std::mutex> &lock)
     lock.lock();
     m_inFlight = 0;
     if (outcome.ok) {
+        m_written += visits.size();
         m_failing = false;
         if (!m_waiting.empty())
             m_firstWaitingAt = SteadyClock::now();
@@ -222,6 +225,7 @@ bool HistoryStore::writeWaiting(std::unique_lock<std::mutex> &lock)
             const qsizetype chars = charsOf(*it);
             if (m_waiting.size() >= MaxWaiting || m_waitingChars + chars > MaxWaitingChars) {
                 ++m_dropped;
+                ++m_written;
                 continue;
             }
             m_waitingChars += chars;
@@ -262,6 +266,18 @@ void HistoryStore::setRelayPublished(qint64 key)
         m_relayPublished = key;
     }
     m_wake.notify_one();
+}
+
+quint64 HistoryStore::recordedCount() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_recorded;
+}
+
+bool HistoryStore::hasWritten(quint64 count) const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_written >= count;
 }
 
 bool HistoryStore::isIdle() const

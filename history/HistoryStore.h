@@ -87,6 +87,10 @@ public:
     static constexpr int RelayPublishedDelayMs = 500;
     // Nothing waits to be written and nothing is being written.
     bool isIdle() const;
+    // Visits handed to recordVisit so far (those stored), and whether all of the first `count`
+    // of them are written (or were given up: dropped while the file could not be written).
+    quint64 recordedCount() const;
+    bool hasWritten(quint64 count) const;
 
     // Test hook: see HistoryWriter::setMaxPageCount (applies at the next opening of the file).
     void setMaxPageCount(qint64 pages);
@@ -135,6 +139,8 @@ private:
     bool m_flushing = false; // flush() waits
     std::size_t m_inFlight = 0; // visits being written right now
     quint64 m_dropped = 0;
+    quint64 m_recorded = 0; // visits queued so far
+    quint64 m_written = 0; // ...of them written or dropped
     quint64 m_failures = 0; // failed attempts to write
     quint64 m_flushFailures = 0; // ...when the running flush() began
     std::optional<qint64> m_maxPageCount;
