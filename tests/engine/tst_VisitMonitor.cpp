@@ -38,6 +38,7 @@ private slots:
     void ownVisitsAndCrawlersStaySilent();
     void oneEventLog();
     void takenPortLogsBindError();
+    void relayStateAndRestart();
     void configuredPort_data();
     void configuredPort();
 
@@ -280,6 +281,29 @@ void tst_VisitMonitor::oneEventLog()
     worker.join();
     QTRY_COMPARE(e.lines.size(), 2);
     QVERIFY(e.lines.at(1).endsWith(QStringLiteral("] from a worker")));
+}
+
+void tst_VisitMonitor::relayStateAndRestart()
+{
+    // A broker nobody answers for: the state says so, in the log once and in the state line; the
+    // settings changed and the relay started again, it is off.
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    Engine e;
+    e.settings.SaveSetting(
+        QStringLiteral("RelaySubscribeURL"), QStringLiteral("mqtt://desk@127.0.0.1:%1/vistelle/+").arg(port));
+    QSignalSpy states(e.engine.get(), &VisitMonitor::relayStateChanged);
+    e.engine->load();
+    e.engine->ListenOnPort(qint16(0));
+    QTRY_COMPARE_WITH_TIMEOUT(e.engine->relayState(), QStringLiteral("Relay: retrying (Connection refused)"), 10000);
+    QVERIFY(e.engine->stateLine().endsWith(QStringLiteral(" \u00b7 Relay: retrying (Connection refused)")));
+    QCOMPARE(e.lines.filter(QStringLiteral("Relay (receiving): retrying")).size(), 1);
+    e.settings.SaveSetting(QStringLiteral("RelaySubscribeURL"), QString());
+    e.engine->restartRelay();
+    QCOMPARE(e.engine->relayState(), QString());
+    QCOMPARE(states.last().at(0).toString(), QString());
 }
 
 void tst_VisitMonitor::takenPortLogsBindError()
