@@ -142,6 +142,7 @@ void RelayLink::start()
                            .value_or(true)
                 ? QFileInfo(m_history->fileName()).absolutePath() + QStringLiteral("/relay-inbox")
                 : QString();
+            m_inboxFile = inbox;
             m_subscriber = new RelaySubscriber(std::move(options), inbox, m_clock, this);
             connect(m_subscriber, &RelaySubscriber::visitArrived, this, [this](const RelayVisit &visit, bool backlog) {
                 if (onVisit)
@@ -187,11 +188,21 @@ void RelayLink::startSubscriberWhenStored()
         QTimer::singleShot(StoredPollMs, this, &RelayLink::startSubscriberWhenStored);
         return;
     }
+    // Both files are read on the thread pool: the inbox may hold a week's visits.
+    struct Stored
+    {
+        QStringList ids;
+        std::vector<RelayVisit> inbox;
+    };
     const QString file = m_history->fileName();
+    const QString inbox = m_inboxFile;
     const qint64 since = m_clock.currentDateTime().toMSecsSinceEpoch() - m_keepMs;
-    runInBackground<QStringList>(
-        this, [file, since] { return HistoryOutbox(file).relayIdsSince(since); },
-        [this](const QStringList &ids) { m_subscriber->start(ids); });
+    runInBackground<Stored>(
+        this,
+        [file, inbox, since] {
+            return Stored { HistoryOutbox(file).relayIdsSince(since), RelaySubscriber::readInbox(inbox) };
+        },
+        [this](const Stored &stored) { m_subscriber->start(stored.ids, stored.inbox); });
 }
 
 void RelayLink::updateState()

@@ -61,6 +61,7 @@ private:
     QString m_subscriberState;
     QString m_stateText;
     qint64 m_keepMs = 0;
+    QString m_inboxFile; // the subscriber's (empty: none)
     quint64 m_storedMark = 0; // the history's recorded visits when the subscriber was made
     qint64 m_storedDeadlineMs = 0;
     static constexpr qint64 StoredWaitMs = 10'000;

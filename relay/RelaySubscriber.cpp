@@ -40,11 +40,15 @@ RelaySubscriber::~RelaySubscriber()
         ::close(m_inbox);
 }
 
-void RelaySubscriber::start(const QStringList &knownIds)
+void RelaySubscriber::start(const QStringList &knownIds, const std::vector<RelayVisit> &inbox)
 {
     for (const QString &id : knownIds)
         remember(id);
-    readInbox();
+    for (const RelayVisit &visit : inbox) {
+        ++m_queued;
+        ++m_taken;
+        hand(visit, true);
+    }
     if (!m_inboxFile.isEmpty()) {
         // The data folder comes with the history's first visit; the inbox may be first.
         PrivateFiles::makeDir(QFileInfo(m_inboxFile).absolutePath());
@@ -61,25 +65,24 @@ void RelaySubscriber::start(const QStringList &knownIds)
 
 // The inbox: records of a 4-byte length (little-endian) and the message. A record cut short (the
 // program was killed while writing it) was never acknowledged: the broker sends it again.
-void RelaySubscriber::readInbox()
+std::vector<RelayVisit> RelaySubscriber::readInbox(const QString &inboxFile)
 {
-    QFile file(m_inboxFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
+    std::vector<RelayVisit> visits;
+    QFile file(inboxFile);
+    if (inboxFile.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return visits;
     const QByteArray data = file.read(MaxInboxBytes);
     qsizetype at = 0;
     while (data.size() - at >= 4) {
         const quint32 length = qFromLittleEndian<quint32>(data.constData() + at);
         if (length > quint32(RelayMessage::MaxBytes) || data.size() - at - 4 < qsizetype(length))
             break;
-        const std::optional<RelayVisit> visit = RelayMessage::decode(data.mid(at + 4, length));
+        std::optional<RelayVisit> visit = RelayMessage::decode(data.mid(at + 4, length));
         at += 4 + length;
-        if (visit) {
-            ++m_queued;
-            ++m_taken;
-            hand(*visit, true);
-        }
+        if (visit)
+            visits.push_back(std::move(*visit));
     }
+    return visits;
 }
 
 void RelaySubscriber::connected()

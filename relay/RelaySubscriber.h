@@ -47,8 +47,12 @@ public:
         QObject *parent = nullptr);
     ~RelaySubscriber() override;
 
-    // Reads the inbox and connects. knownIds: ids of visits already stored.
-    void start(const QStringList &knownIds);
+    // The visits in an inbox file (up to MaxInboxBytes of it), oldest first. File work for any
+    // thread but the window's.
+    static std::vector<RelayVisit> readInbox(const QString &inboxFile);
+    // Hands on what the inbox held (as backlog) and connects. knownIds: ids of visits already
+    // stored; inbox: readInbox's answer for this subscriber's inbox.
+    void start(const QStringList &knownIds, const std::vector<RelayVisit> &inbox = {});
     // Every visit handed on so far is stored: the inbox may be emptied.
     void historyCaughtUp();
 
@@ -64,7 +68,6 @@ private:
     void arrived(const QByteArray &payload);
     void takeWaiting();
     void hand(const RelayVisit &visit, bool backlog);
-    void readInbox();
     void endBacklog();
     void remember(const QString &id);
 
