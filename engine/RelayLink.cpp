@@ -73,9 +73,7 @@ void RelayLink::start()
         const auto address = RelayAddress::parse(publishUrl, RelayAddress::Use::Publishing, &why);
         if (!address) {
             LogMsg(QStringLiteral("Relay: RelayPublishURL not used: ") + why);
-        } else if (!m_history
-            || !Conversions::truthValue(m_settings.GetSetting(QStringLiteral("KeepHistory"), QStringLiteral("1")))
-                    .value_or(true)) {
+        } else if (!m_history || !m_history->keepsVisits()) {
             LogMsg(QStringLiteral("Relay: publishing needs the history (KeepHistory), which keeps the visits until the "
                                   "broker has them"));
         } else {
@@ -136,10 +134,7 @@ void RelayLink::start()
             options.subscribeTo = address->visitsTopic();
             const qint64 keepMs = qint64(options.sessionExpiryS) * 1000;
             // Without a history the inbox would never be emptied (nothing says the visits are kept).
-            const QString inbox = m_history
-                    && Conversions::truthValue(
-                        m_settings.GetSetting(QStringLiteral("KeepHistory"), QStringLiteral("1")))
-                           .value_or(true)
+            const QString inbox = m_history && m_history->keepsVisits()
                 ? QFileInfo(m_history->fileName()).absolutePath() + QStringLiteral("/relay-inbox")
                 : QString();
             m_inboxFile = inbox;

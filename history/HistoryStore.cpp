@@ -44,12 +44,16 @@ HistoryStore::~HistoryStore()
     m_thread.join();
 }
 
-void HistoryStore::recordVisit(const RecordedVisit &visit)
+bool HistoryStore::keepsVisits() const
 {
     // KeepHistory 0: the owner keeps no history (what is stored stays).
-    const std::optional<bool> keep
-        = Conversions::truthValue(m_settings.GetSetting(QStringLiteral("KeepHistory"), QStringLiteral("1")));
-    if (keep && !*keep)
+    return Conversions::truthValue(m_settings.GetSetting(QStringLiteral("KeepHistory"), QStringLiteral("1")))
+        .value_or(true);
+}
+
+void HistoryStore::recordVisit(const RecordedVisit &visit)
+{
+    if (!keepsVisits())
         return;
     HistoryVisit entry { visit.time.toMSecsSinceEpoch(), visit.address, visit.country, visit.page, visit.tls,
         visit.kind, visit.agent, visit.relayId, visit.host };

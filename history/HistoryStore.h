@@ -59,6 +59,8 @@ public:
     QString fileName() const { return m_fileName; }
 
     void recordVisit(const RecordedVisit &visit) override;
+    // Whether visits are kept at all (KeepHistory, default 1).
+    bool keepsVisits() const;
 
     // Reads HistoryDays and starts a pruning when one is due; runs from a timer every hour and
     // once shortly after start.
