@@ -18,11 +18,18 @@ DescriptorCloser::~DescriptorCloser()
 
 void DescriptorCloser::close(int fd)
 {
+    close(std::vector<int> { fd });
+}
+
+void DescriptorCloser::close(const std::vector<int> &fds)
+{
+    if (fds.empty())
+        return;
     bool wake;
     {
         const std::lock_guard lock(m_mutex);
         wake = m_waiting.empty();
-        m_waiting.push_back(fd);
+        m_waiting.insert(m_waiting.end(), fds.begin(), fds.end());
     }
     // A thread that has descriptors waiting is awake already.
     if (wake)

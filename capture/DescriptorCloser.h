@@ -17,8 +17,9 @@ public:
     DescriptorCloser(const DescriptorCloser &) = delete;
     DescriptorCloser &operator=(const DescriptorCloser &) = delete;
 
-    // The descriptor is no longer the caller's.
+    // The descriptors are no longer the caller's.
     void close(int fd);
+    void close(const std::vector<int> &fds);
 
 private:
     void run();

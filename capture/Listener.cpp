@@ -15,7 +15,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,6 +25,8 @@ namespace {
 constexpr char TlsHandshakeByte = 0x16;
 // Connections accepted in one turn of the event loop at most, so reading keeps up under a flood.
 constexpr int MaxAcceptsPerTurn = 256;
+// Connections read in one turn at most.
+constexpr int MaxReadsPerTurn = 256;
 const QByteArray HeaderEnd("\r\n\r\n");
 
 // Where the header's empty line ends in the buffer, looking from position from; -1: not yet.
@@ -73,6 +77,28 @@ bool noticeDue(bool &noticed, qint64 &lastMs, qint64 nowMs, qint64 intervalMs)
 }
 } // namespace
 
+class Listener::Turn final
+{
+public:
+    explicit Turn(Listener &listener)
+        : m_listener(listener)
+    {
+        ++m_listener.m_turnDepth;
+    }
+    ~Turn()
+    {
+        if (--m_listener.m_turnDepth == 0 && !m_listener.m_closing.empty()) {
+            m_listener.m_closer->close(m_listener.m_closing);
+            m_listener.m_closing.clear();
+        }
+    }
+    Turn(const Turn &) = delete;
+    Turn &operator=(const Turn &) = delete;
+
+private:
+    Listener &m_listener;
+};
+
 Listener::Listener(const Clock &clock, ListenerLimits limits, QObject *parent)
     : QObject(parent)
     , m_clock(clock)
@@ -99,6 +125,18 @@ Listener::Listener(const Clock &clock, ListenerLimits limits, QObject *parent)
     });
 }
 
+void Listener::closeDescriptor(int fd)
+{
+    // Closed on the closer's thread, but at once while descriptors are short: the next visitor
+    // needs this one.
+    if (m_lastShortageMs >= 0 && m_clock.monotonicMs() - m_lastShortageMs < ShortageCloseMs)
+        ::close(fd);
+    else if (m_turnDepth > 0)
+        m_closing.push_back(fd);
+    else
+        m_closer->close(fd);
+}
+
 Listener::~Listener()
 {
     close();
@@ -106,6 +144,8 @@ Listener::~Listener()
         finish(m_connections.begin(), false);
     // The workers close theirs as they stop.
     delete m_tlsWorkers;
+    if (m_epoll >= 0)
+        ::close(m_epoll);
 }
 
 int Listener::connectionCapFor(int maxConnections, qint64 descriptorLimit, int reservedDescriptors)
@@ -143,6 +183,16 @@ bool Listener::listen(qint16 port, QString *error)
             *error = QStringLiteral("Invalid port number %1").arg(port);
         return false;
     }
+    if (m_epoll < 0) {
+        m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+        if (m_epoll < 0) {
+            if (error)
+                *error = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        m_epollNotifier = new QSocketNotifier(m_epoll, QSocketNotifier::Read, this);
+        connect(m_epollNotifier, &QSocketNotifier::activated, this, &Listener::readReady);
+    }
     if (!m_server->listen(QHostAddress::Any, static_cast<quint16>(port))) {
         if (error)
             *error = m_server->errorString();
@@ -151,6 +201,10 @@ bool Listener::listen(qint16 port, QString *error)
     // QTcpServer binds and listens; accepting is done here, because QTcpServer takes a want of
     // descriptors (EMFILE) for a passing condition and tries again at once, for ever.
     m_server->pauseAccepting();
+    if (m_limits.deferAcceptSeconds > 0) {
+        const int seconds = m_limits.deferAcceptSeconds;
+        ::setsockopt(int(m_server->socketDescriptor()), IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
+    }
     if (m_tlsConfiguration)
         m_tlsWorkers->start();
     m_acceptNotifier = new QSocketNotifier(m_server->socketDescriptor(), QSocketNotifier::Read, this);
@@ -182,6 +236,7 @@ void Listener::acceptPending()
     const int listening = int(m_server->socketDescriptor());
     // Headless, the lines of all the visits of this turn reach standard output in one write.
     const Console::LineBatch lines;
+    const Turn turn(*this);
     for (int accepted = 0; accepted < MaxAcceptsPerTurn; ++accepted) {
         // The visitor's address comes with the connection: no getpeername() afterwards.
         sockaddr_storage peer {};
@@ -252,11 +307,36 @@ void Listener::onAccepted(int fd, const sockaddr_storage &peer)
     // The request often arrives together with the connection: read before waiting.
     onReadable(fd);
     const auto found = m_byDescriptor.constFind(fd);
-    if (found == m_byDescriptor.constEnd() || found.value() != it)
-        return; // already finished, or served by the TLS workers
-    it->notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(it->notifier, &QSocketNotifier::activated, this,
-        [this](QSocketDescriptor socket) { onReadable(static_cast<int>(qintptr(socket))); });
+    if (found == m_byDescriptor.constEnd() || found.value() != it || it->waitingForTls)
+        return; // already finished, served by the TLS workers, or waiting for them
+    // Edge-triggered: every read goes on until the socket has nothing more (or the header is
+    // complete, which finishes the connection). Bytes that came since are reported at once.
+    epoll_event watch {};
+    watch.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
+    watch.data.fd = fd;
+    if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &watch) != 0) {
+        finish(it, true); // no room to watch it (the kernel's limit on watches)
+        return;
+    }
+    it->watched = true;
+}
+
+void Listener::readReady()
+{
+    const Console::LineBatch lines;
+    const Turn turn(*this);
+    epoll_event events[MaxReadsPerTurn];
+    int ready;
+    do {
+        ready = ::epoll_wait(m_epoll, events, MaxReadsPerTurn, 0);
+    } while (ready < 0 && errno == EINTR);
+    // Nothing is accepted during the turn: an event names a connection that was in the tables
+    // when the set was read, or one finished since (no longer in them).
+    for (int i = 0; i < ready; ++i) {
+        const auto found = m_byDescriptor.constFind(events[i].data.fd);
+        if (found != m_byDescriptor.constEnd() && !found.value()->waitingForTls)
+            onReadable(events[i].data.fd);
+    }
 }
 
 void Listener::onReadable(int fd)
@@ -276,14 +356,14 @@ void Listener::onReadable(int fd)
             case FirstByte::Tls:
                 if (configuration) {
                     startTls(it, *configuration);
-                } else if (connection.notifier) {
+                } else {
                     // The certificate is still being read: the handshake waits for it.
-                    connection.notifier->setEnabled(false);
+                    connection.waitingForTls = true;
                     m_waitingForTls.push_back(fd);
                 }
                 return;
             case FirstByte::NotYet:
-                return; // the notifier calls again when it comes
+                return; // the epoll set reports it when it comes
             case FirstByte::Plain:
                 break;
             }
@@ -380,11 +460,11 @@ void Listener::startTls(ConnectionList::iterator it, const QSslConfiguration &co
 {
     const int fd = it->fd;
     // The descriptor is the workers' from now on.
-    if (it->notifier) {
-        it->notifier->setEnabled(false);
-        it->notifier->deleteLater(); // this may run inside its signal
-        it->notifier = nullptr;
+    if (it->watched) {
+        ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
+        it->watched = false;
     }
+    it->waitingForTls = false;
     m_byDescriptor.remove(fd);
     it->fd = -1;
     it->tlsId = ++m_lastTlsId;
@@ -395,12 +475,13 @@ void Listener::startTls(ConnectionList::iterator it, const QSslConfiguration &co
 
 void Listener::tlsConfigurationReady()
 {
+    const Turn turn(*this);
     const std::vector<int> waiting = std::exchange(m_waitingForTls, {});
     for (const int fd : waiting) {
         const auto found = m_byDescriptor.constFind(fd);
-        if (found == m_byDescriptor.constEnd() || !found.value()->notifier)
+        if (found == m_byDescriptor.constEnd() || !found.value()->waitingForTls)
             continue; // closed meanwhile (the descriptor may be another connection's now)
-        found.value()->notifier->setEnabled(true);
+        found.value()->waitingForTls = false;
         onReadable(fd);
     }
 }
@@ -477,21 +558,12 @@ void Listener::finish(ConnectionList::iterator it, bool report)
         return;
     }
     const int fd = it->fd;
-    QSocketNotifier *notifier = it->notifier;
     const QByteArray request = std::move(it->buffer);
     const QString remote = std::move(it->remoteAddress);
     forget(it);
-
-    if (notifier) {
-        notifier->setEnabled(false);
-        notifier->deleteLater();
-    }
-    // Nothing was written: the visitor sees the connection end without a reply. Closed on the
-    // closer's thread, but at once while descriptors are short: the next visitor needs this one.
-    if (m_lastShortageMs >= 0 && m_clock.monotonicMs() - m_lastShortageMs < ShortageCloseMs)
-        ::close(fd);
-    else
-        m_closer->close(fd);
+    // Nothing was written: the visitor sees the connection end without a reply. Closing the
+    // descriptor also takes it out of the epoll set.
+    closeDescriptor(fd);
 
     // A connection that never sent a byte is not a visit.
     if (report && !request.isEmpty())
@@ -561,6 +633,12 @@ bool Listener::onDescriptorShortage()
     m_lastShortageMs = m_clock.monotonicMs();
     if (noticeDue(m_shortageNoticed, m_lastShortageNoticeMs, m_clock.monotonicMs(), m_limits.shortageNoticeIntervalMs))
         emit descriptorsExhausted();
+    // Descriptors of connections finished in this turn are free to take at once.
+    if (!m_closing.empty()) {
+        for (const int fd : std::exchange(m_closing, {}))
+            ::close(fd);
+        return m_acceptNotifier != nullptr;
+    }
     // Closing a connection frees the descriptor the waiting visitor needs: accept again at once.
     // With nothing to close, trying again at once would only spin: rest a while.
     if (closeForRoom())
@@ -574,6 +652,7 @@ bool Listener::onDescriptorShortage()
 
 void Listener::sweepIdle()
 {
+    const Turn turn(*this);
     const qint64 now = m_clock.monotonicMs();
     while (!m_connections.empty() && now - m_connections.front().lastActivityMs >= m_limits.idleTimeoutMs)
         finish(m_connections.begin(), true);

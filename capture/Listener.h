@@ -39,6 +39,9 @@ struct ListenerLimits
     qint64 tlsNoticeIntervalMs = 60'000; // at most one TLS notice (of each kind) per this span
     qint64 shortageNoticeIntervalMs = 60'000; // at most one descriptor-shortage notice per this span
     qint64 acceptRetryMs = 1'000; // out of descriptors with nothing to close: accepting rests this long
+    // A connection is accepted once its first bytes have come (TCP_DEFER_ACCEPT), or when it has
+    // stayed silent for about this long; 0: at once.
+    int deferAcceptSeconds = 5;
 };
 
 // Receives visit requests: listens on one TCP port, serves any number of connections at once,
@@ -46,8 +49,11 @@ struct ListenerLimits
 // single byte and reports the collected text with the visitor's address.
 //
 // The listening socket is a QTcpServer (IPv4 and IPv6); accepted connections are served on their
-// descriptors directly (a read notifier, nonblocking reads, close), because a visit needs nothing
-// of a full QTcpSocket and bursts of visitors arrive by the thousand.
+// descriptors directly (nonblocking reads, close), because a visit needs nothing of a full
+// QTcpSocket and bursts of visitors arrive by the thousand. The connections waiting for more of
+// their request are watched by one epoll set, itself watched by one notifier: the requests that
+// arrive together are read in one turn of the event loop, and their descriptors are handed to the
+// closer together.
 //
 // TLS: a connection whose first byte is 0x16 (a TLS handshake record) is handed, unread, to the
 // TLS worker threads (TlsWorkers) when a certificate is configured: the handshake (TLS 1.2 or
@@ -61,6 +67,10 @@ struct ListenerLimits
 // The one case in which the listener writes: a plain "GET /.well-known/acme-challenge/<token>"
 // for a token published in the AcmeChallenges gets its key authorization (HTTP 200) and is no
 // visit.
+//
+// Connections are taken from the kernel once their request starts to arrive (deferAcceptSeconds):
+// the request is read in the same turn as the accept, and a connection that sends nothing waits in
+// the kernel, holding no descriptor, until it is taken anyway after the deferral.
 //
 // Room: a source (one visitor address; for IPv6 one /64, which one machine usually owns whole)
 // keeps at most maxPerSource connections open, and a new one from it closes its own connection
@@ -152,7 +162,8 @@ private:
     struct Connection
     {
         int fd = -1;
-        QSocketNotifier *notifier = nullptr;
+        bool watched = false; // in the epoll set
+        bool waitingForTls = false; // its handshake waits for the certificate
         QByteArray buffer;
         QString remoteAddress;
         QByteArray source;
@@ -168,6 +179,12 @@ private:
     using ConnectionList = std::list<Connection>;
 
     void acceptPending();
+    // Reads the connections the epoll set reports.
+    void readReady();
+    // While one lives, finished connections' descriptors are gathered and handed to the closer
+    // together when the outermost one ends.
+    class Turn;
+    void closeDescriptor(int fd);
     void onAccepted(int fd, const sockaddr_storage &peer);
     void onReadable(int fd);
     void finish(ConnectionList::iterator it, bool report);
@@ -198,6 +215,10 @@ private:
     ListenerLimits m_limits;
     QTcpServer *m_server = nullptr; // binds and listens
     QSocketNotifier *m_acceptNotifier = nullptr; // while listening
+    int m_epoll = -1; // the connections waiting for more of their request
+    QSocketNotifier *m_epollNotifier = nullptr;
+    int m_turnDepth = 0;
+    std::vector<int> m_closing; // descriptors finished in this turn
     QTimer *m_sweepTimer = nullptr;
     QTimer *m_acceptRetryTimer = nullptr;
     int m_cap = 0;

@@ -83,6 +83,7 @@ private slots:
     void headerSplitAcrossWrites_data();
     void headerSplitAcrossWrites();
     void partialThenClose();
+    void emptyConnectionIsDropped_data();
     void emptyConnectionIsDropped();
     void manyClientsAtOnce();
     void headerCutAtLimit();
@@ -166,17 +167,39 @@ void tst_Listener::partialThenClose()
     QCOMPARE(rec.finished.size(), size_t(1));
 }
 
+void tst_Listener::emptyConnectionIsDropped_data()
+{
+    QTest::addColumn<int>("deferSeconds");
+    QTest::newRow("taken at once") << 0;
+    QTest::newRow("left to the kernel until it speaks") << ListenerLimits().deferAcceptSeconds;
+}
+
 void tst_Listener::emptyConnectionIsDropped()
 {
-    Listener listener;
+    QFETCH(int, deferSeconds);
+    ListenerLimits limits;
+    limits.deferAcceptSeconds = deferSeconds;
+    Listener listener(Clock::system(), limits);
     Recorder rec(listener);
     QVERIFY(listener.listen(0, nullptr));
     auto client = connectTo(listener.serverPort());
     QVERIFY(client);
-    QTRY_COMPARE_WITH_TIMEOUT(listener.openConnections(), 1, 5000);
+    if (deferSeconds == 0) {
+        QTRY_COMPARE_WITH_TIMEOUT(listener.openConnections(), 1, 5000);
+    } else {
+        QTest::qWait(300);
+        QCOMPARE(listener.openConnections(), 0);
+    }
     client->disconnectFromHost();
+    // A visitor after it: once its request is reported, the silent connection's end was seen.
+    auto visitor = connectTo(listener.serverPort());
+    QVERIFY(visitor);
+    visitor->write(Request);
+    QTRY_COMPARE_WITH_TIMEOUT(rec.finished.size(), size_t(1), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(listener.openConnections(), 0, 5000);
-    QCOMPARE(rec.finished.size(), size_t(0));
+    QTest::qWait(50);
+    QCOMPARE(rec.finished.size(), size_t(1));
+    QCOMPARE(rec.finished[0].request, Request);
 }
 
 void tst_Listener::manyClientsAtOnce()
@@ -227,6 +250,7 @@ void tst_Listener::idleConnectionClosed()
     ManualClock clock;
     ListenerLimits limits;
     limits.idleTimeoutMs = 15'000;
+    limits.deferAcceptSeconds = 0; // silent connections are taken at once
     Listener listener(clock, limits);
     Recorder rec(listener);
     QVERIFY(listener.listen(0, nullptr));
@@ -260,6 +284,7 @@ void tst_Listener::oldestIdleMakesRoom()
     ManualClock clock;
     ListenerLimits limits;
     limits.maxConnections = 3;
+    limits.deferAcceptSeconds = 0; // silent connections are taken at once
     Listener listener(clock, limits);
     Recorder rec(listener);
     QVERIFY(listener.listen(0, nullptr));
@@ -290,6 +315,7 @@ void tst_Listener::floodFromOneSourceKeepsOthers()
     ManualClock clock;
     ListenerLimits limits;
     limits.maxConnections = 6;
+    limits.deferAcceptSeconds = 0; // silent connections are taken at once
     limits.maxPerSource = 3;
     Listener listener(clock, limits);
     Recorder rec(listener);
@@ -333,6 +359,7 @@ void tst_Listener::slowHeadersGoFirstYoungConnectionsStay()
     ManualClock clock;
     ListenerLimits limits;
     limits.maxConnections = 3;
+    limits.deferAcceptSeconds = 0; // silent connections are taken at once
     Listener listener(clock, limits);
     Recorder rec(listener);
     QVERIFY(listener.listen(0, nullptr));
@@ -436,6 +463,7 @@ void tst_Listener::descriptorShortage()
     ManualClock clock;
     ListenerLimits limits;
     limits.acceptRetryMs = 100;
+    limits.deferAcceptSeconds = 0; // silent connections are taken at once
     Listener listener(clock, limits);
     Recorder rec(listener);
     QSignalSpy exhausted(&listener, &Listener::descriptorsExhausted);
