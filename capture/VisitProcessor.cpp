@@ -74,9 +74,18 @@ void VisitProcessor::forgetOldVisits(qint64 nowMs)
     }
 }
 
+void VisitProcessor::holdSettingsForThisTurn()
+{
+    if (m_turnSettings)
+        return;
+    m_turnSettings.emplace(m_settings);
+    QMetaObject::invokeMethod(
+        this, [this] { m_turnSettings.reset(); }, Qt::QueuedConnection);
+}
+
 void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, bool tls)
 {
-    const SettingsStore::ReadScope settingsScope(m_settings);
+    holdSettingsForThisTurn();
     const qint64 now = m_clock.monotonicMs();
     // Bytes that are not an HTTP request (a port scanner, a stray protocol) are no visit.
     if (!RequestParsing::isHttpRequest(request)) {

@@ -4,17 +4,18 @@
 #include "capture/VisitEffects.h"
 #include "capture/VisitRecorder.h"
 #include "core/Clock.h"
+#include "core/SettingsStore.h"
 
 #include <QHash>
 #include <QObject>
 #include <QString>
 
 #include <deque>
+#include <optional>
 #include <utility>
 #include <vector>
 
 class QTimer;
-class SettingsStore;
 
 // Turns each finished request into a visit: repeat suppression, the page, the log line, the list
 // row and counters, the sound chosen by the owner's rules, the tray alert, the country and the
@@ -110,8 +111,12 @@ private:
     // address.
     void popup(const QString &address, const QString &page, const QString &country);
     void forgetOldVisits(qint64 nowMs);
+    // Keeps the settings as read now until control returns to the event loop: the visits of a
+    // burst handled in one turn look at the settings file once.
+    void holdSettingsForThisTurn();
 
     SettingsStore &m_settings;
+    std::optional<SettingsStore::ReadScope> m_turnSettings;
     // The page rules as last read, and the settings' generation they were read at.
     mutable std::vector<std::pair<QString, QString>> m_rules;
     mutable quint64 m_rulesGeneration = ~quint64(0);

@@ -211,13 +211,10 @@ QString VisitorListModel::sharedPage(const QString &page)
     // Long pages are rarely seen twice; keeping them here would hold their text after their rows.
     if (page.size() > MaxSharedPageChars)
         return page;
-    const auto found = m_recentPages.constFind(page);
-    if (found != m_recentPages.cend())
-        return *found;
     if (m_recentPages.size() >= MaxSharedPages)
         m_recentPages.clear();
-    m_recentPages.insert(page);
-    return page;
+    // The text already kept when there is one (an insert keeps it), else this one.
+    return *m_recentPages.insert(page);
 }
 
 void VisitorListModel::dropOldest(qsizetype slack)

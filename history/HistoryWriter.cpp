@@ -267,40 +267,45 @@ HistoryWriter::Outcome HistoryWriter::writeMeta(const char *name, qint64 value, 
 
 qint64 HistoryWriter::idFor(Dictionary &d, const QString &text, qint64 timeMs)
 {
-    auto cached = d.cache.find(text);
-    if (cached != d.cache.end()) {
-        if (timeMs - cached->last > HistorySchema::LastSlackMs) {
-            d.touch.bind(1, cached->id).bind(2, timeMs).run();
-            d.touch.reset();
-            cached->last = timeMs;
-        }
-        return cached->id;
+    if (d.cache.size() >= MaxCachedTexts || d.cacheChars >= MaxCachedChars) {
+        d.cache.clear();
+        d.cacheChars = 0;
     }
-    // Most texts not in the cache are new (a page's first visit): inserting first costs one look
-    // into the text index instead of two; a text the file already holds is then looked up.
-    Entry entry;
-    d.insert.bind(1, text).bind(2, timeMs).run();
-    d.insert.reset();
-    if (m_db.changes() == 1) {
-        entry = { qint64(m_db.lastInsertRowId()), timeMs };
-    } else {
-        d.find.bind(1, text);
-        const bool found = d.find.step();
-        if (found)
-            entry = { d.find.int64(0), d.find.int64(1) };
-        d.find.reset();
-        if (found && timeMs > entry.last) {
+    // One look into the cache: a text not in it gets its entry now (id 0), filled in below. Should
+    // the transaction fail, the caches are forgotten (transaction()).
+    Entry &entry = d.cache[text];
+    if (entry.id != 0) {
+        if (timeMs - entry.last > HistorySchema::LastSlackMs) {
             d.touch.bind(1, entry.id).bind(2, timeMs).run();
             d.touch.reset();
             entry.last = timeMs;
         }
+        return entry.id;
     }
-    if (d.cache.size() >= MaxCachedTexts || d.cacheChars + text.size() > MaxCachedChars) {
-        d.cache.clear();
-        d.cacheChars = 0;
+    d.cacheChars += text.size();
+    // Most texts not in the cache are new (a page's first visit): inserting first costs one look
+    // into the text index instead of two; a text the file already holds is then looked up.
+    d.insert.bind(1, text).bind(2, timeMs).run();
+    d.insert.reset();
+    if (m_db.changes() == 1) {
+        entry = { qint64(m_db.lastInsertRowId()), timeMs };
+        return entry.id;
     }
-    d.cacheChars += text.size(); // not cached yet: the lookup above missed it
-    d.cache.insert(text, entry);
+    d.find.bind(1, text);
+    const bool found = d.find.step();
+    if (found)
+        entry = { d.find.int64(0), d.find.int64(1) };
+    d.find.reset();
+    if (!found) {
+        d.cache.remove(text);
+        d.cacheChars -= text.size();
+        return 0;
+    }
+    if (timeMs > entry.last) {
+        d.touch.bind(1, entry.id).bind(2, timeMs).run();
+        d.touch.reset();
+        entry.last = timeMs;
+    }
     return entry.id;
 }
 
