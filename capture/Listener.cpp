@@ -7,6 +7,7 @@
 #include "core/FileLimits.h"
 
 #include <QHostAddress>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTimer>
@@ -87,9 +88,18 @@ public:
     }
     ~Turn()
     {
-        if (--m_listener.m_turnDepth == 0 && !m_listener.m_closing.empty()) {
+        if (--m_listener.m_turnDepth > 0)
+            return;
+        // The visitors' connections end first; then their requests are reported.
+        if (!m_listener.m_closing.empty()) {
             m_listener.m_closer->close(m_listener.m_closing);
             m_listener.m_closing.clear();
+        }
+        const QPointer<Listener> alive(&m_listener);
+        for (const Finished &finished : std::exchange(m_listener.m_finished, {})) {
+            emit m_listener.requestFinished(finished.request, finished.remoteAddress, false);
+            if (!alive)
+                return;
         }
     }
     Turn(const Turn &) = delete;
@@ -558,15 +568,19 @@ void Listener::finish(ConnectionList::iterator it, bool report)
         return;
     }
     const int fd = it->fd;
-    const QByteArray request = std::move(it->buffer);
-    const QString remote = std::move(it->remoteAddress);
+    QByteArray request = std::move(it->buffer);
+    QString remote = std::move(it->remoteAddress);
     forget(it);
     // Nothing was written: the visitor sees the connection end without a reply. Closing the
     // descriptor also takes it out of the epoll set.
     closeDescriptor(fd);
 
     // A connection that never sent a byte is not a visit.
-    if (report && !request.isEmpty())
+    if (!report || request.isEmpty())
+        return;
+    if (m_turnDepth > 0)
+        m_finished.push_back({ std::move(request), std::move(remote) });
+    else
         emit requestFinished(request, remote, false);
 }
 

@@ -182,7 +182,8 @@ private:
     // Reads the connections the epoll set reports.
     void readReady();
     // While one lives, finished connections' descriptors are gathered and handed to the closer
-    // together when the outermost one ends.
+    // together when the outermost one ends, and their requests reported after that: a visitor's
+    // connection ends before the visits of the turn are handled.
     class Turn;
     void closeDescriptor(int fd);
     void onAccepted(int fd, const sockaddr_storage &peer);
@@ -219,6 +220,12 @@ private:
     QSocketNotifier *m_epollNotifier = nullptr;
     int m_turnDepth = 0;
     std::vector<int> m_closing; // descriptors finished in this turn
+    struct Finished
+    {
+        QByteArray request;
+        QString remoteAddress;
+    };
+    std::vector<Finished> m_finished; // requests finished in this turn, reported at its end
     QTimer *m_sweepTimer = nullptr;
     QTimer *m_acceptRetryTimer = nullptr;
     int m_cap = 0;

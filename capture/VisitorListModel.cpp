@@ -190,11 +190,17 @@ QString VisitorListModel::cellText(int row, int column) const
 VisitorListModel::Counted VisitorListModel::addVisit(
     const QDateTime &when, const QString &ip, const QString &page, VisitKind kind)
 {
-    const int at = int(m_rows.size());
-    beginInsertRows(QModelIndex(), at, at);
-    m_rows.append(Row { when, QString(), cellValue(ip), sharedPage(cellValue(page)), kind });
-    m_chars += charsOf(m_rows.constLast());
-    endInsertRows();
+    if (m_newestRowOnly && !m_rows.isEmpty()) {
+        m_rows.first() = Row { when, QString(), cellValue(ip), cellValue(page), kind };
+        m_chars = charsOf(m_rows.constFirst());
+        emit dataChanged(index(0, 0), index(0, ColumnCount - 1));
+    } else {
+        const int at = int(m_rows.size());
+        beginInsertRows(QModelIndex(), at, at);
+        m_rows.append(Row { when, QString(), cellValue(ip), sharedPage(cellValue(page)), kind });
+        m_chars += charsOf(m_rows.constLast());
+        endInsertRows();
+    }
     Counted counted;
     if (kind == VisitKind::Own) {
         ++m_ownVisits;
@@ -206,6 +212,18 @@ VisitorListModel::Counted VisitorListModel::addVisit(
     return counted;
 }
 
+void VisitorListModel::setNewestRowOnly(bool only)
+{
+    m_newestRowOnly = only;
+    if (!only || m_rows.size() <= 1)
+        return;
+    beginRemoveRows(QModelIndex(), 0, int(m_rows.size()) - 2);
+    m_rows.remove(0, m_rows.size() - 1);
+    m_chars = charsOf(m_rows.constFirst());
+    m_recentPages.clear();
+    endRemoveRows();
+}
+
 QString VisitorListModel::sharedPage(const QString &page)
 {
     // Long pages are rarely seen twice; keeping them here would hold their text after their rows.
@@ -213,6 +231,9 @@ QString VisitorListModel::sharedPage(const QString &page)
         return page;
     if (m_recentPages.size() >= MaxSharedPages)
         m_recentPages.clear();
+    // Its whole room at once: growing step by step would hash every page again at each step.
+    if (m_recentPages.capacity() < MaxSharedPages)
+        m_recentPages.reserve(MaxSharedPages);
     // The text already kept when there is one (an insert keeps it), else this one.
     return *m_recentPages.insert(page);
 }
@@ -264,6 +285,8 @@ void VisitorListModel::appendRows(const QList<Row> &rows, qsizetype from, qsizet
     endInsertRows();
     m_requests += count;
     dropOldest();
+    if (m_newestRowOnly)
+        setNewestRowOnly(true);
 }
 
 VisitorListModel::Counted VisitorListModel::appendAndCount(const QList<Row> &rows, qsizetype from, qsizetype count)

@@ -85,6 +85,9 @@ public:
     // A visit: appends its row at the bottom and counts its address and page; the owner's own visit
     // counts as an own visit only. The new row is the last one (rowCount() - 1).
     Counted addVisit(const QDateTime &when, const QString &ip, const QString &page, VisitKind kind = VisitKind::Visit);
+    // Without a view (headless) the list keeps its newest row only, for the console's line of it;
+    // the counters count every visit as ever.
+    void setNewestRowOnly(bool only);
     // Counts an own visit that is not listed.
     void countOwnVisit() { ++m_ownVisits; }
     // Appends rows (loaded rows) without counting their address and page: all, or count rows from
@@ -151,6 +154,7 @@ private:
 
     QList<Row> m_rows;
     qsizetype m_chars = 0; // of all rows
+    bool m_newestRowOnly = false;
     QSet<QString> m_recentPages; // the pages of recent rows (at most MaxSharedPages)
     static constexpr qsizetype MaxSharedPages = 4096;
     static constexpr qsizetype MaxSharedPageChars = 1024;

@@ -60,6 +60,8 @@ VisitMonitor::VisitMonitor(Services services, QObject *parent)
     connect(&Logger::instance(), &Logger::messageAdded, this, &VisitMonitor::PutLog);
 
     m_model = new VisitorListModel(this);
+    // Headless, the console shows each row as it comes: the list need not keep them.
+    m_model->setNewestRowOnly(Console::isHeadless());
 
     m_listener = new Listener(*m_clock, services.listenerLimits, this);
     connect(m_listener, &Listener::requestFinished, this, &VisitMonitor::onRequestFinished);

@@ -21,6 +21,7 @@ private slots:
     void distinctLists();
     void countIsIndependentOfRows();
     void newestRowsStayCountersExact();
+    void newestRowOnly();
     void longPagesAreBoundedInText();
     void cellsArePlain_data();
     void cellsArePlain();
@@ -170,6 +171,27 @@ void tst_VisitorListModel::newestRowsStayCountersExact()
     QCOMPARE(model.rowCount(), VisitorListModel::MaxRows);
     QCOMPARE(model.cellText(0, VisitorListModel::TimeColumn), u"10"_qs);
     QCOMPARE(model.requestCount(), 2 * VisitorListModel::MaxRows + Extra + 11);
+}
+
+void tst_VisitorListModel::newestRowOnly()
+{
+    VisitorListModel model;
+    const QDateTime when(QDate(2026, 12, 7), QTime(0, 0));
+    model.addVisit(when, u"192.0.2.1"_qs, u"http://site/a"_qs);
+    model.addVisit(when.addSecs(1), u"192.0.2.2"_qs, u"http://site/b"_qs);
+    model.setNewestRowOnly(true);
+    QCOMPARE(model.rowCount(), 1);
+    model.addVisit(when.addSecs(2), u"192.0.2.1"_qs, u"http://site/c"_qs);
+    QCOMPARE(model.rowCount(), 1);
+    QCOMPARE(model.row(0).time, when.addSecs(2));
+    QCOMPARE(model.cellText(0, VisitorListModel::UrlColumn), u"http://site/c"_qs);
+    QCOMPARE(model.requestCount(), 3);
+    QCOMPARE(model.uniqueAddressCount(), 2);
+    QCOMPARE(model.uniquePageCount(), 3);
+    model.appendRows({ Row { QDateTime(), u"x"_qs, u"192.0.2.9"_qs, u"p"_qs },
+        Row { QDateTime(), u"y"_qs, u"192.0.2.9"_qs, u"q"_qs } });
+    QCOMPARE(model.rowCount(), 1);
+    QCOMPARE(model.cellText(0, VisitorListModel::TimeColumn), u"y"_qs);
 }
 
 // Visits with the longest pages a visitor can send: the list keeps their newest rows up to its
