@@ -8,9 +8,10 @@ EventLogLines::EventLogLines(const Clock &clock, int maxLines, QObject *parent)
 
 void EventLogLines::PutLog(const QString &eventtxt)
 {
-    m_format = EventLogFormat::forEntry(eventtxt, m_format);
     const QString line = eventLogLine(m_clock.currentDateTime().time(), eventtxt);
     if (m_keep) {
+        // The look of a line matters only to a view of it.
+        m_format = EventLogFormat::forEntry(eventtxt, m_format);
         m_waiting.push_back({ line, m_format });
         m_waitingChars += line.size() + 1; // and its line end
         // What would drop off the top of the view at once.

@@ -16,6 +16,66 @@ QString GetHeaderFromRequest(const QString &request, const QString &header)
     return lineEnd < 0 ? request.mid(valueStart) : request.mid(valueStart, lineEnd - valueStart);
 }
 
+namespace {
+// The next CR LF at or after from; -1: none.
+qsizetype lineEndFrom(QStringView text, qsizetype from)
+{
+    for (qsizetype at = text.indexOf(u'\r', from); at >= 0; at = text.indexOf(u'\r', at + 1)) {
+        if (at + 1 < text.size() && text.at(at + 1) == u'\n')
+            return at;
+    }
+    return -1;
+}
+
+// Whether text starts with the lower-case ASCII name, letter case ignored as QString ignores it.
+bool startsWithName(QStringView text, QStringView lowerName)
+{
+    if (text.size() < lowerName.size())
+        return false;
+    for (qsizetype i = 0; i < lowerName.size(); ++i) {
+        char16_t c = text.at(i).unicode();
+        if (c >= 0x80) // some letters beyond ASCII fold to ASCII ones: Qt decides
+            return text.startsWith(lowerName, Qt::CaseInsensitive);
+        if (c >= u'A' && c <= u'Z')
+            c += u'a' - u'A';
+        if (c != lowerName.at(i).unicode())
+            return false;
+    }
+    return true;
+}
+} // namespace
+
+VisitHeaders visitHeaders(const QString &request)
+{
+    VisitHeaders found;
+    struct Wanted
+    {
+        QStringView nameAndBlank; // lower case
+        QString *value;
+    };
+    Wanted wanted[]
+        = { { u"referer: ", &found.referer }, { u"host: ", &found.host }, { u"user-agent: ", &found.userAgent } };
+    int left = int(std::size(wanted));
+    const QStringView text(request);
+    // A header line starts after every CR LF; the first such line of a name is its value.
+    for (qsizetype lineEnd = lineEndFrom(text, 0); lineEnd >= 0 && left > 0;) {
+        const qsizetype start = lineEnd + 2;
+        const qsizetype next = lineEndFrom(text, start);
+        const QStringView rest = text.sliced(start);
+        for (Wanted &w : wanted) {
+            if (!w.value || !startsWithName(rest, w.nameAndBlank))
+                continue;
+            const qsizetype valueStart = start + w.nameAndBlank.size();
+            // The value ends at the line's end (a name cannot hold one).
+            *w.value = next < 0 ? request.mid(valueStart) : request.mid(valueStart, next - valueStart);
+            w.value = nullptr;
+            --left;
+        }
+        lineEnd = next;
+    }
+    return found;
+}
+
 bool isHttpRequest(QStringView request)
 {
     qsizetype end = request.indexOf(u'\n');

@@ -12,6 +12,16 @@ namespace RequestParsing {
 // the empty text.
 QString GetHeaderFromRequest(const QString &request, const QString &header);
 
+// The headers a visit is made of, each exactly as GetHeaderFromRequest finds it, in one pass over
+// the request.
+struct VisitHeaders
+{
+    QString referer;
+    QString host;
+    QString userAgent;
+};
+VisitHeaders visitHeaders(const QString &request);
+
 // Whether the request's first line (up to CR LF, LF or the end) is an HTTP request line: a
 // method token, one blank, a target without blanks or controls, one blank and "HTTP/" with a
 // version ("1.1", "1.0", "2"). A port scanner's bytes or a TLS record are not.

@@ -99,7 +99,8 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
     m_effects.setStopRepeat(false, {});
     forgetOldVisits(now);
 
-    const QString referer = PlainText::page(RequestParsing::GetHeaderFromRequest(request, QStringLiteral("referer")));
+    const RequestParsing::VisitHeaders headers = RequestParsing::visitHeaders(request);
+    const QString referer = PlainText::page(headers.referer);
     const QStringView trimmedReferer = QStringView(referer).trimmed();
     const RecentVisit visit { now, qHash(trimmedReferer, m_hashSeed), trimmedReferer.size() };
     const auto previous = m_recent.constFind(visitorIP);
@@ -118,14 +119,12 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
     if (TextSearch::containsIgnoringCase(request, u"sendip.asp"))
         return;
 
-    const QString host = PlainText::sanitized(
-        PlainText::cut(RequestParsing::GetHeaderFromRequest(request, QStringLiteral("host")), MaxHostChars));
+    const QString host = PlainText::sanitized(PlainText::cut(headers.host, MaxHostChars));
     QString page = referer;
     if (page.isEmpty())
         page = host == u"localhost" ? QStringLiteral("Local Page") : QStringLiteral("Unknown");
 
-    const QString agent = PlainText::sanitized(
-        PlainText::cut(RequestParsing::GetHeaderFromRequest(request, QStringLiteral("user-agent")), MaxAgentChars));
+    const QString agent = PlainText::sanitized(PlainText::cut(headers.userAgent, MaxAgentChars));
     const VisitKind kind = m_classifier.kindOf(visitorIP, agent);
     const QString prefix = kind == VisitKind::Own ? QStringLiteral("Own visit: ")
         : kind == VisitKind::Crawler              ? QStringLiteral("Crawler visit: ")

@@ -73,13 +73,29 @@ void tst_RequestParsing::header_data()
     QTest::newRow("empty request") << ""
                                    << "referer"
                                    << "";
+    QTest::newRow("user agent, letters folding to its own") << get + "User-Agent: a\r\nUſer-Agent: b\r\n\r\n"
+                                                            << "user-agent"
+                                                            << "a";
+    QTest::newRow("folded letter first") << get + "Uſer-Agent: b\r\nUser-Agent: a\r\n\r\n"
+                                         << "user-agent"
+                                         << "b";
 }
 
 void tst_RequestParsing::header()
 {
     QFETCH(QString, request);
     QFETCH(QString, name);
-    QTEST(GetHeaderFromRequest(request, name), "expected");
+    QFETCH(QString, expected);
+    QCOMPARE(GetHeaderFromRequest(request, name), expected);
+    // The one-pass reading of a visit's headers finds the same.
+    const RequestParsing::VisitHeaders headers = RequestParsing::visitHeaders(request);
+    const QString lower = name.toLower();
+    if (lower == u"referer")
+        QCOMPARE(headers.referer, expected);
+    else if (lower == u"host")
+        QCOMPARE(headers.host, expected);
+    else if (lower == u"user-agent")
+        QCOMPARE(headers.userAgent, expected);
 }
 
 void tst_RequestParsing::longRequest()

@@ -9,6 +9,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const auto [requestBytes, nameBytes] = Fuzz::split(Fuzz::bytes(data, size));
     const QString request = QString::fromUtf8(requestBytes);
 
+    // The one-pass reading of a visit's headers agrees with the reading of each.
+    const RequestParsing::VisitHeaders headers = RequestParsing::visitHeaders(request);
+    FUZZ_CHECK(headers.referer == RequestParsing::GetHeaderFromRequest(request, QStringLiteral("referer")));
+    FUZZ_CHECK(headers.host == RequestParsing::GetHeaderFromRequest(request, QStringLiteral("host")));
+    FUZZ_CHECK(headers.userAgent == RequestParsing::GetHeaderFromRequest(request, QStringLiteral("user-agent")));
+
     const QStringList names = { QStringLiteral("referer"), QStringLiteral("host"), QString::fromUtf8(nameBytes) };
     for (const QString &name : names) {
         const QString value = RequestParsing::GetHeaderFromRequest(request, name);
