@@ -294,6 +294,83 @@ void Listener::onAccepted(int fd, const sockaddr_storage &peer)
 {
     QString addressText;
     const QHostAddress address = peerAddress(peer, &addressText);
+    // The kernel hands connections over once their request has come (deferAcceptSeconds): most
+    // are complete now, and are finished without ever taking a place among the open ones.
+    if (isPlain(fd)) {
+        QByteArray buffer;
+        bool closed = false;
+        readInto(fd, buffer, &closed);
+        if (finishUnlisted(fd, buffer, closed, addressText))
+            return;
+        acceptedListed(fd, address, std::move(addressText), std::move(buffer), true);
+        return;
+    }
+    acceptedListed(fd, address, std::move(addressText), QByteArray(), false);
+}
+
+bool Listener::isPlain(int fd) const
+{
+    // As in onReadable: with a certificate, only a first byte that is there and no handshake's.
+    if (!m_tlsConfiguration)
+        return true;
+    if (!m_tlsConfiguration() && !(m_tlsPending && m_tlsPending()))
+        return true;
+    return peekFirstByte(fd) == FirstByte::Plain;
+}
+
+void Listener::readInto(int fd, QByteArray &buffer, bool *closed) const
+{
+    char chunk[16 * 1024];
+    while (buffer.size() < m_limits.maxHeaderBytes) {
+        const size_t room = static_cast<size_t>(qMin<qsizetype>(sizeof chunk, m_limits.maxHeaderBytes - buffer.size()));
+        const ssize_t got = ::read(fd, chunk, room);
+        if (got > 0) {
+            const qsizetype searchFrom = buffer.size() - (HeaderEnd.size() - 1);
+            buffer.append(chunk, got);
+            // Nothing after the header's empty line is read: no need to wait for more.
+            if (headerEnd(buffer, searchFrom) >= 0)
+                return;
+            continue;
+        }
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        *closed = true; // the visitor closed (0) or the connection broke (reset, ...)
+        return;
+    }
+}
+
+bool Listener::finishUnlisted(int fd, QByteArray &buffer, bool closed, const QString &remote)
+{
+    if (!buffer.isEmpty() && buffer.front() == TlsHandshakeByte) {
+        closeDescriptor(fd);
+        if (noticeDue(m_tlsNoticed, m_lastTlsNoticeMs, m_clock.monotonicMs(), m_limits.tlsNoticeIntervalMs))
+            emit tlsRefused();
+        return true;
+    }
+    const bool complete = headerEnd(buffer, 0) >= 0;
+    if (!complete && !closed && buffer.size() < m_limits.maxHeaderBytes)
+        return false;
+    m_receivedBytes += buffer.size();
+    const bool answered = complete && answerChallenge(fd, buffer);
+    closeDescriptor(fd);
+    // A connection that never sent a byte is not a visit.
+    if (!answered && !buffer.isEmpty())
+        report(std::move(buffer), remote);
+    return true;
+}
+
+void Listener::report(QByteArray request, QString remote)
+{
+    if (m_turnDepth > 0)
+        m_finished.push_back({ std::move(request), std::move(remote) });
+    else
+        emit requestFinished(request, remote, false);
+}
+
+void Listener::acceptedListed(int fd, const QHostAddress &address, QString addressText, QByteArray buffer, bool read)
+{
     QByteArray source = sourceKey(address);
     const auto own = m_sources.find(source);
     if (own != m_sources.end() && int(own->second.size()) >= m_limits.maxPerSource) {
@@ -304,18 +381,25 @@ void Listener::onAccepted(int fd, const sockaddr_storage &peer)
     }
     Connection connection;
     connection.fd = fd;
-    connection.remoteAddress = addressText;
+    connection.remoteAddress = std::move(addressText);
     connection.source = std::move(source);
     connection.lastActivityMs = m_clock.monotonicMs();
     connection.acceptedMs = connection.lastActivityMs;
+    if (!buffer.isEmpty()) {
+        m_receivedBytes += buffer.size();
+        connection.headerStartedMs = connection.lastActivityMs;
+        connection.buffer = std::move(buffer);
+    }
     m_connections.push_back(std::move(connection));
     const ConnectionList::iterator it = std::prev(m_connections.end());
     it->inAge = m_byAge.insert(m_byAge.end(), &*it);
     SourceList &sourceList = m_sources[it->source];
     it->inSource = sourceList.insert(sourceList.end(), &*it);
     m_byDescriptor.insert(fd, it);
-    // The request often arrives together with the connection: read before waiting.
-    onReadable(fd);
+    // Unless it was read already (what came so far is no complete request), the request often
+    // arrives together with the connection: read before waiting.
+    if (!read)
+        onReadable(fd);
     const auto found = m_byDescriptor.constFind(fd);
     if (found == m_byDescriptor.constEnd() || found.value() != it || it->waitingForTls)
         return; // already finished, served by the TLS workers, or waiting for them
@@ -381,26 +465,7 @@ void Listener::onReadable(int fd)
     }
     const qsizetype before = connection.buffer.size();
     bool closed = false;
-    char chunk[16 * 1024];
-    while (connection.buffer.size() < m_limits.maxHeaderBytes) {
-        const size_t room
-            = static_cast<size_t>(qMin<qsizetype>(sizeof chunk, m_limits.maxHeaderBytes - connection.buffer.size()));
-        const ssize_t got = ::read(fd, chunk, room);
-        if (got > 0) {
-            const qsizetype searchFrom = connection.buffer.size() - (HeaderEnd.size() - 1);
-            connection.buffer.append(chunk, got);
-            // Nothing after the header's empty line is read: no need to wait for more.
-            if (headerEnd(connection.buffer, searchFrom) >= 0)
-                break;
-            continue;
-        }
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            break;
-        closed = true; // the visitor closed (0) or the connection broke (reset, ...)
-        break;
-    }
+    readInto(fd, connection.buffer, &closed);
 
     if (connection.buffer.size() > 0 && connection.buffer.front() == TlsHandshakeByte) {
         const bool notice
@@ -429,7 +494,7 @@ void Listener::afterRead(ConnectionList::iterator it, qsizetype before, bool clo
     // Look for the end of the header only where new bytes could have completed it.
     const qsizetype searchFrom = qMax<qsizetype>(0, before - (HeaderEnd.size() - 1));
     const bool complete = connection.buffer.size() > before && headerEnd(connection.buffer, searchFrom) >= 0;
-    if (complete && answerChallenge(connection)) {
+    if (complete && answerChallenge(connection.fd, connection.buffer)) {
         finish(it, false); // answered: no visit
         return;
     }
@@ -451,17 +516,17 @@ Listener::FirstByte Listener::peekFirstByte(int fd)
     return FirstByte::Plain; // closed or broken: the read says so
 }
 
-bool Listener::answerChallenge(const Connection &connection)
+bool Listener::answerChallenge(int fd, const QByteArray &request)
 {
     if (!m_challenges || m_challenges->isEmpty())
         return false;
-    const std::optional<QByteArray> answer = m_challenges->responseFor(connection.buffer);
+    const std::optional<QByteArray> answer = m_challenges->responseFor(request);
     if (!answer)
         return false;
     // A few hundred bytes: they fit the socket's send buffer at once.
     ssize_t sent;
     do {
-        sent = ::send(connection.fd, answer->constData(), size_t(answer->size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        sent = ::send(fd, answer->constData(), size_t(answer->size()), MSG_NOSIGNAL | MSG_DONTWAIT);
     } while (sent < 0 && errno == EINTR);
     return true;
 }
@@ -576,12 +641,8 @@ void Listener::finish(ConnectionList::iterator it, bool report)
     closeDescriptor(fd);
 
     // A connection that never sent a byte is not a visit.
-    if (!report || request.isEmpty())
-        return;
-    if (m_turnDepth > 0)
-        m_finished.push_back({ std::move(request), std::move(remote) });
-    else
-        emit requestFinished(request, remote, false);
+    if (report && !request.isEmpty())
+        this->report(std::move(request), std::move(remote));
 }
 
 void Listener::finish(const Connection *connection, bool report)

@@ -187,6 +187,20 @@ private:
     class Turn;
     void closeDescriptor(int fd);
     void onAccepted(int fd, const sockaddr_storage &peer);
+    // Whether the connection is sure to be plain (no TLS handshake to hand on): its bytes may be
+    // read.
+    bool isPlain(int fd) const;
+    // Reads what the socket holds onto buffer, up to the header's end or maxHeaderBytes; *closed:
+    // the visitor closed, or the connection broke.
+    void readInto(int fd, QByteArray &buffer, bool *closed) const;
+    // A connection not yet among the open ones whose request came whole (or ended, or reached the
+    // limit) is finished: true. False: it is to be listed and waited for.
+    bool finishUnlisted(int fd, QByteArray &buffer, bool closed, const QString &remote);
+    // Lists a new connection among the open ones (making room for it), with what was read of it
+    // (read: the socket was read until it had nothing more).
+    void acceptedListed(int fd, const QHostAddress &address, QString addressText, QByteArray buffer, bool read);
+    // Reports a finished request (at the end of the turn, when one runs).
+    void report(QByteArray request, QString remote);
     void onReadable(int fd);
     void finish(ConnectionList::iterator it, bool report);
     void finish(const Connection *connection, bool report);
@@ -199,7 +213,7 @@ private:
     enum class FirstByte { NotYet, Tls, Plain };
     static FirstByte peekFirstByte(int fd);
     // Writes the answer to an HTTP-01 challenge; false when the request is none.
-    bool answerChallenge(const Connection &connection);
+    bool answerChallenge(int fd, const QByteArray &request);
     // Checks the end of the header after new bytes; finishes the connection when it is done.
     void afterRead(ConnectionList::iterator it, qsizetype before, bool closed);
     void noteHandshakeFailure(const QString &reason);
