@@ -17,6 +17,7 @@ namespace {
 // than 4 MiB of text, whatever pages visitors send.
 constexpr qsizetype MaxCachedTexts = 20000;
 constexpr qsizetype MaxCachedChars = 2 * 1024 * 1024;
+constexpr qsizetype GrowCacheAt = 1024;
 
 QString systemError(int error)
 {
@@ -271,6 +272,10 @@ qint64 HistoryWriter::idFor(Dictionary &d, const QString &text, qint64 timeMs)
         d.cache.clear();
         d.cacheChars = 0;
     }
+    // A dictionary that fills (a busy site's pages) gets its whole room at once: growing step by
+    // step would hash every long text again at each step.
+    if (d.cache.size() == GrowCacheAt)
+        d.cache.reserve(MaxCachedTexts);
     // One look into the cache: a text not in it gets its entry now (id 0), filled in below. Should
     // the transaction fail, the caches are forgotten (transaction()).
     Entry &entry = d.cache[text];
