@@ -10,6 +10,8 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
+#include <system_error>
+
 void WordSet::add(QStringView word)
 {
     int node = 0;
@@ -184,7 +186,20 @@ QString VisitClassifier::defaultPatternFile()
 VisitClassifier::VisitClassifier(SettingsStore &settings, QString patternFile)
     : m_settings(settings)
     , m_patternFile(std::move(patternFile))
-{ }
+{
+    try {
+        m_loading = std::async(std::launch::async, [file = m_patternFile] { return load(file); });
+    } catch (const std::system_error &) {
+        // No thread to be had: the first visit that needs the list reads it.
+    }
+}
+
+VisitClassifier::Loaded VisitClassifier::load(const QString &file)
+{
+    Loaded loaded;
+    loaded.patterns = CrawlerPatterns::load(file, &loaded.error);
+    return loaded;
+}
 
 VisitClassifier::~VisitClassifier() = default;
 
@@ -202,11 +217,11 @@ const CrawlerPatterns *VisitClassifier::patterns()
 {
     if (!m_patternsTried) {
         m_patternsTried = true;
-        QString error;
-        if (std::optional<CrawlerPatterns> loaded = CrawlerPatterns::load(m_patternFile, &error))
-            m_patterns = std::make_unique<CrawlerPatterns>(std::move(*loaded));
+        Loaded loaded = m_loading.valid() ? m_loading.get() : load(m_patternFile);
+        if (loaded.patterns)
+            m_patterns = std::make_unique<CrawlerPatterns>(std::move(*loaded.patterns));
         else
-            LogMsg(QStringLiteral("Crawlers are not recognised: cannot read %1 (%2)").arg(m_patternFile, error));
+            LogMsg(QStringLiteral("Crawlers are not recognised: cannot read %1 (%2)").arg(m_patternFile, loaded.error));
     }
     return m_patterns.get();
 }

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <future>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -66,8 +67,9 @@ private:
 };
 
 // Tells the kind of a visit: the owner's own (the PC's public address or one of IgnoreAddresses),
-// a crawler (its User-Agent on the shipped pattern list, read at the first visit that has one), or
-// a visitor's.
+// a crawler (its User-Agent on the shipped pattern list), or a visitor's. The list is read on a
+// thread of its own from the start (it takes milliseconds to compile); a visit that needs it
+// before then waits for it.
 class VisitClassifier final
 {
 public:
@@ -91,6 +93,13 @@ private:
     QString m_ownAddress;
     AddressRanges m_ignored;
     quint64 m_ignoredGeneration = ~quint64(0);
+    struct Loaded
+    {
+        std::optional<CrawlerPatterns> patterns;
+        QString error;
+    };
+    static Loaded load(const QString &file);
+    std::future<Loaded> m_loading;
     std::unique_ptr<CrawlerPatterns> m_patterns;
     bool m_patternsTried = false;
 };
