@@ -132,7 +132,9 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
     LogMsg(prefix + visitorIP + QStringLiteral(" -> ") + page);
     const QDateTime visitTime = m_clock.currentDateTime();
     const int row = m_list.addVisit(visitTime, visitorIP, page, kind);
-    RecordedVisit recorded { visitTime, visitorIP, QString(), page, tls, kind, agent, QString(), host };
+    // The history's time without a conversion from local time (a moment later at most).
+    RecordedVisit recorded { visitTime, visitorIP, QString(), page, tls, kind, agent, QString(), host,
+        m_clock.currentMSecsSinceEpoch() };
     const bool alerts = kind == VisitKind::Visit
         || (kind == VisitKind::Crawler && settingIsTrue(QStringLiteral("CrawlerAlerts"), false));
 

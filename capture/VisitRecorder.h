@@ -19,6 +19,7 @@ struct RecordedVisit
     QString agent;
     QString relayId; // a relayed visit's id (its duplicates are recognised by it)
     QString host; // the Host header of the request
+    qint64 timeMs = -1; // time in milliseconds since 1970 when known; -1: taken from time
 };
 
 // Where the visit processing hands every counted visit after it has been listed. The call must

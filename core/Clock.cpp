@@ -20,6 +20,11 @@ QDateTime SystemClock::currentDateTime() const
     return QDateTime::currentDateTime();
 }
 
+qint64 SystemClock::currentMSecsSinceEpoch() const
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
 qint64 SystemClock::monotonicMs() const
 {
     static QElapsedTimer timer = [] {

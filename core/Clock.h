@@ -10,6 +10,8 @@ public:
     virtual ~Clock() = default;
     // Wall-clock local date and time.
     virtual QDateTime currentDateTime() const = 0;
+    // The same instant in milliseconds since 1970 (UTC), without a conversion from local time.
+    virtual qint64 currentMSecsSinceEpoch() const { return currentDateTime().toMSecsSinceEpoch(); }
     // Milliseconds on a monotonic scale (differences only).
     virtual qint64 monotonicMs() const = 0;
 
@@ -26,5 +28,6 @@ class SystemClock final : public Clock
 {
 public:
     QDateTime currentDateTime() const override;
+    qint64 currentMSecsSinceEpoch() const override;
     qint64 monotonicMs() const override;
 };

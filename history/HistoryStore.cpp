@@ -55,8 +55,8 @@ void HistoryStore::recordVisit(const RecordedVisit &visit)
 {
     if (!keepsVisits())
         return;
-    HistoryVisit entry { visit.time.toMSecsSinceEpoch(), visit.address, visit.country, visit.page, visit.tls,
-        visit.kind, visit.agent, visit.relayId, visit.host };
+    HistoryVisit entry { visit.timeMs >= 0 ? visit.timeMs : visit.time.toMSecsSinceEpoch(), visit.address,
+        visit.country, visit.page, visit.tls, visit.kind, visit.agent, visit.relayId, visit.host };
     {
         const std::lock_guard lock(m_mutex);
         if (m_waiting.empty())

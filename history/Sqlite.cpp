@@ -47,6 +47,7 @@ SqliteStatement::~SqliteStatement()
 SqliteStatement::SqliteStatement(SqliteStatement &&other) noexcept
     : m_db(std::exchange(other.m_db, nullptr))
     , m_statement(std::exchange(other.m_statement, nullptr))
+    , m_texts(std::move(other.m_texts))
 { }
 
 SqliteStatement &SqliteStatement::operator=(SqliteStatement &&other) noexcept
@@ -55,6 +56,7 @@ SqliteStatement &SqliteStatement::operator=(SqliteStatement &&other) noexcept
         sqlite3_finalize(m_statement);
         m_db = std::exchange(other.m_db, nullptr);
         m_statement = std::exchange(other.m_statement, nullptr);
+        m_texts = std::move(other.m_texts);
     }
     return *this;
 }
@@ -73,9 +75,17 @@ SqliteStatement &SqliteStatement::bind(int index, qint64 value)
 
 SqliteStatement &SqliteStatement::bind(int index, const QString &text)
 {
-    const QByteArray utf8 = text.toUtf8();
+    if (index < 1 || index > sqlite3_bind_parameter_count(m_statement)) {
+        check(sqlite3_bind_null(m_statement, index)); // out of range: SQLite says so
+        return *this;
+    }
+    const auto slot = std::size_t(index - 1);
+    if (m_texts.size() <= slot)
+        m_texts.resize(slot + 1);
+    m_texts[slot] = text.toUtf8();
+    const QByteArray &utf8 = m_texts[slot];
     check(sqlite3_bind_text64(
-        m_statement, index, utf8.constData(), sqlite3_uint64(utf8.size()), SQLITE_TRANSIENT, SQLITE_UTF8));
+        m_statement, index, utf8.constData(), sqlite3_uint64(utf8.size()), SQLITE_STATIC, SQLITE_UTF8));
     return *this;
 }
 

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <stdexcept>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -64,6 +65,8 @@ private:
     void check(int rc) const;
     sqlite3 *m_db = nullptr;
     sqlite3_stmt *m_statement = nullptr;
+    // The bound texts, kept here while bound so that SQLite need not copy them.
+    std::vector<QByteArray> m_texts;
 };
 
 class SqliteDatabase final
