@@ -154,6 +154,7 @@ Listener::~Listener()
         finish(m_connections.begin(), false);
     // The workers close theirs as they stop.
     delete m_tlsWorkers;
+    delete m_epollNotifier;
     if (m_epoll >= 0)
         ::close(m_epoll);
 }
@@ -357,11 +358,11 @@ bool Listener::finishUnlisted(int fd, QByteArray &buffer, bool closed, const QSt
     closeDescriptor(fd);
     // A connection that never sent a byte is not a visit.
     if (!answered && !buffer.isEmpty())
-        report(std::move(buffer), remote);
+        reportFinished(std::move(buffer), remote);
     return true;
 }
 
-void Listener::report(QByteArray request, QString remote)
+void Listener::reportFinished(QByteArray request, QString remote)
 {
     if (m_turnDepth > 0)
         m_finished.push_back({ std::move(request), std::move(remote) });
@@ -642,7 +643,7 @@ void Listener::finish(ConnectionList::iterator it, bool report)
 
     // A connection that never sent a byte is not a visit.
     if (report && !request.isEmpty())
-        this->report(std::move(request), std::move(remote));
+        reportFinished(std::move(request), std::move(remote));
 }
 
 void Listener::finish(const Connection *connection, bool report)

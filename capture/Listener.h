@@ -200,7 +200,7 @@ private:
     // (read: the socket was read until it had nothing more).
     void acceptedListed(int fd, const QHostAddress &address, QString addressText, QByteArray buffer, bool read);
     // Reports a finished request (at the end of the turn, when one runs).
-    void report(QByteArray request, QString remote);
+    void reportFinished(QByteArray request, QString remote);
     void onReadable(int fd);
     void finish(ConnectionList::iterator it, bool report);
     void finish(const Connection *connection, bool report);
