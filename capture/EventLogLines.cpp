@@ -8,7 +8,7 @@ EventLogLines::EventLogLines(const Clock &clock, int maxLines, QObject *parent)
 
 void EventLogLines::PutLog(const QString &eventtxt)
 {
-    const QString line = eventLogLine(m_clock.currentDateTime().time(), eventtxt);
+    const QString line = eventLogLine(m_clock.currentTime(), eventtxt);
     if (m_keep) {
         // The look of a line matters only to a view of it.
         m_format = EventLogFormat::forEntry(eventtxt, m_format);

@@ -47,13 +47,20 @@ qsizetype headerEnd(const QByteArray &buffer, qsizetype from)
     return -1;
 }
 
-// The visitor's address (an IPv4 visitor on an IPv6 socket as plain IPv4), and its text as the
-// program shows it: dotted IPv4, or the canonical IPv6 text without a zone.
-QHostAddress peerAddress(const sockaddr_storage &storage, QString *text)
+// The visitor's address as the program shows it: dotted IPv4 (also for an IPv4 visitor on an IPv6
+// socket), or the canonical IPv6 text without a zone.
+QString peerText(const sockaddr_storage &storage)
 {
     if (storage.ss_family != AF_INET && storage.ss_family != AF_INET6)
         return {};
-    *text = VisitorAddress::fromSockaddr(reinterpret_cast<const sockaddr *>(&storage));
+    return VisitorAddress::fromSockaddr(reinterpret_cast<const sockaddr *>(&storage));
+}
+
+// The visitor's address (an IPv4 visitor on an IPv6 socket as plain IPv4).
+QHostAddress peerAddress(const sockaddr_storage &storage)
+{
+    if (storage.ss_family != AF_INET && storage.ss_family != AF_INET6)
+        return {};
     QHostAddress address(reinterpret_cast<const sockaddr *>(&storage));
     bool isV4 = false;
     const quint32 v4 = address.toIPv4Address(&isV4);
@@ -293,8 +300,7 @@ quint16 Listener::serverPort() const
 
 void Listener::onAccepted(int fd, const sockaddr_storage &peer)
 {
-    QString addressText;
-    const QHostAddress address = peerAddress(peer, &addressText);
+    QString addressText = peerText(peer);
     // The kernel hands connections over once their request has come (deferAcceptSeconds): most
     // are complete now, and are finished without ever taking a place among the open ones.
     if (isPlain(fd)) {
@@ -303,10 +309,10 @@ void Listener::onAccepted(int fd, const sockaddr_storage &peer)
         readInto(fd, buffer, &closed);
         if (finishUnlisted(fd, buffer, closed, addressText))
             return;
-        acceptedListed(fd, address, std::move(addressText), std::move(buffer), true);
+        acceptedListed(fd, peer, std::move(addressText), std::move(buffer), true);
         return;
     }
-    acceptedListed(fd, address, std::move(addressText), QByteArray(), false);
+    acceptedListed(fd, peer, std::move(addressText), QByteArray(), false);
 }
 
 bool Listener::isPlain(int fd) const
@@ -370,9 +376,9 @@ void Listener::reportFinished(QByteArray request, QString remote)
         emit requestFinished(request, remote, false);
 }
 
-void Listener::acceptedListed(int fd, const QHostAddress &address, QString addressText, QByteArray buffer, bool read)
+void Listener::acceptedListed(int fd, const sockaddr_storage &peer, QString addressText, QByteArray buffer, bool read)
 {
-    QByteArray source = sourceKey(address);
+    QByteArray source = sourceKey(peerAddress(peer));
     const auto own = m_sources.find(source);
     if (own != m_sources.end() && int(own->second.size()) >= m_limits.maxPerSource) {
         finish(own->second.front(), true); // the source's own connection idle the longest

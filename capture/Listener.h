@@ -198,7 +198,7 @@ private:
     bool finishUnlisted(int fd, QByteArray &buffer, bool closed, const QString &remote);
     // Lists a new connection among the open ones (making room for it), with what was read of it
     // (read: the socket was read until it had nothing more).
-    void acceptedListed(int fd, const QHostAddress &address, QString addressText, QByteArray buffer, bool read);
+    void acceptedListed(int fd, const sockaddr_storage &peer, QString addressText, QByteArray buffer, bool read);
     // Reports a finished request (at the end of the turn, when one runs).
     void reportFinished(QByteArray request, QString remote);
     void onReadable(int fd);

@@ -2,6 +2,8 @@
 
 #include <QElapsedTimer>
 
+#include <limits>
+
 void Clock::settleTimeZone()
 {
     if (qEnvironmentVariableIsSet("TZ"))
@@ -23,6 +25,19 @@ QDateTime SystemClock::currentDateTime() const
 qint64 SystemClock::currentMSecsSinceEpoch() const
 {
     return QDateTime::currentMSecsSinceEpoch();
+}
+
+QTime SystemClock::currentTime() const
+{
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+    thread_local qint64 convertedSecond = std::numeric_limits<qint64>::min();
+    thread_local QTime secondStart;
+    if (second != convertedSecond) {
+        secondStart = QDateTime::fromMSecsSinceEpoch(second * 1000).time();
+        convertedSecond = second;
+    }
+    return secondStart.addMSecs(int(ms - second * 1000));
 }
 
 qint64 SystemClock::monotonicMs() const

@@ -12,6 +12,8 @@ public:
     virtual QDateTime currentDateTime() const = 0;
     // The same instant in milliseconds since 1970 (UTC), without a conversion from local time.
     virtual qint64 currentMSecsSinceEpoch() const { return currentDateTime().toMSecsSinceEpoch(); }
+    // The local time of day.
+    virtual QTime currentTime() const { return currentDateTime().time(); }
     // Milliseconds on a monotonic scale (differences only).
     virtual qint64 monotonicMs() const = 0;
 
@@ -29,5 +31,7 @@ class SystemClock final : public Clock
 public:
     QDateTime currentDateTime() const override;
     qint64 currentMSecsSinceEpoch() const override;
+    // Converted from UTC once a second: local time moves by whole seconds against UTC.
+    QTime currentTime() const override;
     qint64 monotonicMs() const override;
 };
