@@ -41,6 +41,7 @@ struct Intake
         ListenerLimits l;
         l.maxHeaderBytes = MaxHeaderBytes;
         l.tlsNoticeIntervalMs = 0; // every handshake noticed
+        l.deferAcceptSeconds = 0; // the connection is watched from its start, byte by byte
         return l;
     }
 };
