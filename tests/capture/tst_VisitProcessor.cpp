@@ -99,6 +99,7 @@ private slots:
     void country();
     void trayRestoredAfterLatestAlert();
     void burst();
+    void settingsReadOncePerTurn();
     void crawlerListMatchesItsExamples();
     void kinds_data();
     void kinds();
@@ -441,6 +442,24 @@ void tst_VisitProcessor::burst()
     QCOMPARE(h.list.rows.size(), size_t(10'000));
     QCOMPARE(h.log.size(), 10'000);
     QCOMPARE(h.list.rows.back().page, QStringLiteral("http://b.example/9999"));
+}
+
+// The settings file is looked at once per turn of the event loop: what another program wrote to it
+// counts from the next turn on.
+void tst_VisitProcessor::settingsReadOncePerTurn()
+{
+    Harness h;
+    h.processor->WS_Close(request(u"http://s.example/1"_qs), u"1.0.0.1"_qs);
+    QCOMPARE(h.popups.size(), 1);
+    {
+        SettingsStore other(h.dir.filePath(QStringLiteral("s.conf")));
+        other.SaveSetting(QStringLiteral("PopupAlert"), QStringLiteral("0"));
+    }
+    h.processor->WS_Close(request(u"http://s.example/2"_qs), u"1.0.0.2"_qs);
+    QCOMPARE(h.popups.size(), 2); // the same turn: the settings as read at its start
+    QCoreApplication::processEvents();
+    h.processor->WS_Close(request(u"http://s.example/3"_qs), u"1.0.0.3"_qs);
+    QCOMPARE(h.popups.size(), 2);
 }
 
 // Every example User-Agent the shipped list gives for its patterns is a crawler; browsers are not.
