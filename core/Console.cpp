@@ -23,12 +23,14 @@ void write(std::FILE *stream, const QString &line)
 {
     // One line stays one line on the console, and no visitor's text reaches the terminal's
     // control sequences.
-    QByteArray bytes = PlainText::sanitized(line).toUtf8();
-    bytes.append('\n');
     if (stream == stdout && t_batchDepth > 0) {
-        t_batch += bytes;
+        PlainText::appendSanitizedUtf8(t_batch, line);
+        t_batch.append('\n');
         return;
     }
+    QByteArray bytes;
+    PlainText::appendSanitizedUtf8(bytes, line);
+    bytes.append('\n');
     put(stream, bytes);
 }
 } // namespace
@@ -43,7 +45,7 @@ LineBatch::~LineBatch()
     if (--t_batchDepth > 0 || t_batch.isEmpty())
         return;
     put(stdout, t_batch);
-    t_batch.clear();
+    t_batch.resize(0); // keeps its room for the next batch
 }
 
 void setHeadless(bool headless)

@@ -1,5 +1,7 @@
 #include "core/PlainText.h"
 
+#include "core/CharBlocks.h"
+
 namespace PlainText {
 namespace {
 enum class Kind { Keep, Blank, Hide };
@@ -18,10 +20,43 @@ constexpr Kind kindOf(char16_t c)
 }
 } // namespace
 
+qsizetype printableAsciiLength(QStringView text)
+{
+    using namespace CharBlocks;
+    const char16_t *chars = text.utf16();
+    const qsizetype size = text.size();
+    const Block space = splat(u' ');
+    const Block range = splat(0x7e - 0x20);
+    qsizetype i = 0;
+    // A character below the blank wraps round to a large number.
+    for (; i + 2 * Size <= size; i += 2 * Size) {
+        if (any(((load(chars + i) - space) > range) | ((load(chars + i + Size) - space) > range)))
+            break;
+    }
+    while (i < size && char16_t(chars[i] - 0x20) < 0x5f)
+        ++i;
+    return i;
+}
+
+void appendSanitizedUtf8(QByteArray &bytes, QStringView text)
+{
+    const qsizetype size = text.size();
+    if (printableAsciiLength(text) == size) {
+        const qsizetype at = bytes.size();
+        bytes.resize(at + size);
+        char *out = bytes.data() + at;
+        const char16_t *chars = text.utf16();
+        for (qsizetype i = 0; i < size; ++i)
+            out[i] = char(chars[i]);
+        return;
+    }
+    bytes += sanitized(text.toString()).toUtf8();
+}
+
 QString sanitized(QString text)
 {
     // Most texts need nothing: look before copying.
-    qsizetype i = 0;
+    qsizetype i = printableAsciiLength(text);
     const qsizetype size = text.size();
     const char16_t *chars = reinterpret_cast<const char16_t *>(text.constData());
     while (i < size && kindOf(chars[i]) == Kind::Keep)

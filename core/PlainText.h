@@ -19,6 +19,13 @@ inline constexpr char16_t Placeholder = u'\uFFFD';
 // embedding, override or isolate character (U+202A-U+202E, U+2066-U+2069) becomes Placeholder.
 QString sanitized(QString text);
 
+// How many characters at the start of the text are printable ASCII (U+0020-U+007E): text that
+// sanitized() and UTF-8 leave as it is.
+qsizetype printableAsciiLength(QStringView text);
+
+// The text sanitized, in UTF-8, appended to bytes.
+void appendSanitizedUtf8(QByteArray &bytes, QStringView text);
+
 // The first maxChars characters (one less when the cut would split a surrogate pair).
 QString cut(const QString &text, qsizetype maxChars);
 

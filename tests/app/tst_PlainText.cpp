@@ -10,6 +10,7 @@ private slots:
     void sanitized();
     void cut_data();
     void cut();
+    void printableRunsAndUtf8();
 };
 
 void tst_PlainText::sanitized_data()
@@ -53,6 +54,29 @@ void tst_PlainText::cut()
     QTEST(PlainText::cut(text, max), "kept");
     const QString page = QString(PlainText::MaxPageChars + 10, u'x');
     QCOMPARE(PlainText::page(page).size(), PlainText::MaxPageChars);
+}
+
+// The printable-ASCII scan takes sixteen characters a step: one character to be made plain, at
+// every place before, in and after the steps, is found where the character-wise rule finds it, and
+// the UTF-8 written for the console is that of sanitized().
+void tst_PlainText::printableRunsAndUtf8()
+{
+    const char16_t others[] = { 0x1f, 0x7f, u'\n', u'\t', 0xe9, 0x202e, 0xfffd, 0xffff };
+    for (int size = 0; size <= 40; ++size) {
+        const QString plain(size, u'a');
+        QCOMPARE(PlainText::printableAsciiLength(plain), size);
+        for (int at = 0; at < size; ++at) {
+            for (const char16_t other : others) {
+                QString text = plain;
+                text[at] = QChar(other);
+                QCOMPARE(PlainText::printableAsciiLength(text), at);
+                QByteArray bytes("> ");
+                PlainText::appendSanitizedUtf8(bytes, text);
+                QCOMPARE(bytes, "> " + PlainText::sanitized(text).toUtf8());
+            }
+        }
+    }
+    QCOMPARE(PlainText::printableAsciiLength(u" ~"), 2);
 }
 
 QTEST_APPLESS_MAIN(tst_PlainText)
