@@ -20,7 +20,8 @@ namespace {
 // The next CR LF at or after from; -1: none.
 qsizetype lineEndFrom(QStringView text, qsizetype from)
 {
-    for (qsizetype at = text.indexOf(u'\r', from); at >= 0; at = text.indexOf(u'\r', at + 1)) {
+    for (qsizetype at = TextSearch::indexOfChar(text, u'\r', from); at >= 0;
+         at = TextSearch::indexOfChar(text, u'\r', at + 1)) {
         if (at + 1 < text.size() && text.at(at + 1) == u'\n')
             return at;
     }

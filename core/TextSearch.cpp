@@ -1,5 +1,7 @@
 #include "core/TextSearch.h"
 
+#include "core/CharBlocks.h"
+
 namespace TextSearch {
 namespace {
 constexpr char16_t lowerAscii(char16_t c)
@@ -14,6 +16,24 @@ bool isAscii(QStringView text)
     for (const QChar c : text)
         any |= c.unicode();
     return any < 0x80;
+}
+
+qsizetype indexOfChar(QStringView text, char16_t c, qsizetype from)
+{
+    using namespace CharBlocks;
+    const char16_t *chars = text.utf16();
+    const qsizetype size = text.size();
+    const Block wanted = splat(c);
+    qsizetype i = qMax<qsizetype>(0, from);
+    for (; i + 2 * Size <= size; i += 2 * Size) {
+        if (any((load(chars + i) == wanted) | (load(chars + i + Size) == wanted)))
+            break;
+    }
+    for (; i < size; ++i) {
+        if (chars[i] == c)
+            return i;
+    }
+    return -1;
 }
 
 qsizetype indexOfIgnoringCase(QStringView haystack, QStringView needle, qsizetype from)
@@ -34,15 +54,15 @@ qsizetype indexOfIgnoringCase(QStringView haystack, QStringView needle, qsizetyp
         }
         return true;
     };
-    // A character of the needle that has no case ("\r", ".", ":") is looked for with Qt's
-    // vectorised search; each place it is found is one candidate.
+    // A character of the needle that has no case ("\r", ".", ":") is looked for a block of
+    // characters at a time; each place it is found is one candidate.
     const auto isLetter = [](char16_t c) { return (c | 0x20) >= u'a' && (c | 0x20) <= u'z'; };
     qsizetype anchor = 0;
     while (anchor < needle.size() && isLetter(n[anchor]))
         ++anchor;
     if (anchor < needle.size()) {
-        for (qsizetype at = haystack.indexOf(QChar(n[anchor]), from + anchor); at >= 0 && at - anchor <= last;
-             at = haystack.indexOf(QChar(n[anchor]), at + 1)) {
+        for (qsizetype at = indexOfChar(haystack, n[anchor], from + anchor); at >= 0 && at - anchor <= last;
+             at = indexOfChar(haystack, n[anchor], at + 1)) {
             if (matchesAt(at - anchor))
                 return at - anchor;
         }
