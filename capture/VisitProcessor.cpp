@@ -33,24 +33,34 @@ bool VisitProcessor::settingIsTrue(const QString &key, bool byDefault) const
         .value_or(false);
 }
 
+const VisitProcessor::Switches &VisitProcessor::switches() const
+{
+    const quint64 generation = m_settings.generation();
+    if (generation == m_switchesGeneration)
+        return m_switches;
+    Switches read;
+    read.sound = settingIsTrue(QStringLiteral("SoundAlert"));
+    read.popup = settingIsTrue(QStringLiteral("PopupAlert"));
+    read.crawlerAlerts = settingIsTrue(QStringLiteral("CrawlerAlerts"), false);
+    read.defaultSound = m_settings.GetSetting(QStringLiteral("DefaultSnd"), QStringLiteral("doorbell.wav"));
+    for (int n = 0; n <= MaxRuleIndex; ++n) {
+        const QString rule = m_settings.GetSetting(QStringLiteral("Contains") + QString::number(n));
+        // A number without a text is no rule, but the ones after it still count.
+        if (!rule.trimmed().isEmpty())
+            read.rules.push_back({ rule, m_settings.GetSetting(QStringLiteral("CSound") + QString::number(n)) });
+    }
+    m_switches = std::move(read);
+    m_switchesGeneration = generation;
+    return m_switches;
+}
+
 QString VisitProcessor::soundFor(const QString &page) const
 {
-    if (!settingIsTrue(QStringLiteral("SoundAlert")))
+    const Switches &now = switches();
+    if (!now.sound)
         return {};
-    QString sound = m_settings.GetSetting(QStringLiteral("DefaultSnd"), QStringLiteral("doorbell.wav"));
-    // The rules are read again only when the settings changed, not a hundred keys a visit.
-    const quint64 generation = m_settings.generation();
-    if (generation != m_rulesGeneration) {
-        m_rules.clear();
-        for (int n = 0; n <= MaxRuleIndex; ++n) {
-            const QString rule = m_settings.GetSetting(QStringLiteral("Contains") + QString::number(n));
-            // A number without a text is no rule, but the ones after it still count.
-            if (!rule.trimmed().isEmpty())
-                m_rules.push_back({ rule, m_settings.GetSetting(QStringLiteral("CSound") + QString::number(n)) });
-        }
-        m_rulesGeneration = generation;
-    }
-    for (const auto &[rule, ruleSound] : m_rules) {
+    QString sound = now.defaultSound;
+    for (const auto &[rule, ruleSound] : now.rules) {
         if (page.contains(rule))
             sound = ruleSound;
     }
@@ -135,8 +145,7 @@ void VisitProcessor::WS_Close(const QString &request, const QString &visitorIP, 
     // The history's time without a conversion from local time (a moment later at most).
     RecordedVisit recorded { visitTime, visitorIP, QString(), page, tls, kind, agent, QString(), host,
         m_clock.currentMSecsSinceEpoch() };
-    const bool alerts = kind == VisitKind::Visit
-        || (kind == VisitKind::Crawler && settingIsTrue(QStringLiteral("CrawlerAlerts"), false));
+    const bool alerts = kind == VisitKind::Visit || (kind == VisitKind::Crawler && switches().crawlerAlerts);
 
     if (alerts)
         ring(visitTime, visitorIP, page, now);
@@ -183,7 +192,7 @@ void VisitProcessor::ring(const QDateTime &time, const QString &address, const Q
 
 void VisitProcessor::popup(const QString &address, const QString &page, const QString &country)
 {
-    if (!settingIsTrue(QStringLiteral("PopupAlert")))
+    if (!switches().popup)
         return;
     QString shownPage = page;
     RequestParsing::sepurl(shownPage);

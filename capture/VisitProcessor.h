@@ -104,6 +104,18 @@ private:
         size_t refererHash = 0;
         qsizetype refererLength = 0;
     };
+    // What a visit reads from the settings, read again only when they changed (not a hundred
+    // keys a visit).
+    struct Switches
+    {
+        bool sound = false;
+        bool popup = false;
+        bool crawlerAlerts = false;
+        QString defaultSound;
+        // The page rules: a text and the sound it gives.
+        std::vector<std::pair<QString, QString>> rules;
+    };
+    const Switches &switches() const;
     bool settingIsTrue(const QString &key, bool byDefault = true) const;
     // The sound and the tray picture of an announced visit.
     void ring(const QDateTime &time, const QString &address, const QString &page, qint64 now);
@@ -117,9 +129,9 @@ private:
 
     SettingsStore &m_settings;
     std::optional<SettingsStore::ReadScope> m_turnSettings;
-    // The page rules as last read, and the settings' generation they were read at.
-    mutable std::vector<std::pair<QString, QString>> m_rules;
-    mutable quint64 m_rulesGeneration = ~quint64(0);
+    // The switches as last read, and the settings' generation they were read at.
+    mutable Switches m_switches;
+    mutable quint64 m_switchesGeneration = ~quint64(0);
     IVisitList &m_list;
     IVisitEffects &m_effects;
     IVisitRecorder *m_recorder = nullptr;
