@@ -5,6 +5,19 @@
 #include <utility>
 
 namespace {
+// Before SQLite's first use in the process. SQLite counts every allocation for its statistics,
+// under a lock of its own, and this SQLite (as Debian builds it) allocates on every statement
+// step: the program reads no statistics, so the count is switched off. Called again (or after
+// something else started SQLite) it changes nothing.
+void configureSqlite()
+{
+    static const bool configured = [] {
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+        return true;
+    }();
+    (void)configured;
+}
+
 QString errorText(sqlite3 *db, int rc)
 {
     if (db && sqlite3_errcode(db) == rc)
@@ -142,6 +155,7 @@ SqliteDatabase::~SqliteDatabase()
 
 void SqliteDatabase::open(const QString &fileName, Mode mode)
 {
+    configureSqlite();
     close();
     // Never through a symbolic link: the history is a file of the program's own.
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
