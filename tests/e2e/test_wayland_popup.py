@@ -11,6 +11,7 @@ Needs the compositor, Xwayland and xwininfo (sway also grim and xhost); exit 77 
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -51,11 +52,18 @@ class Session:
         self.kind, self.work, self.procs, self.env = kind, work, [], {}
         self.runtime = os.path.join(work, "run")
         os.makedirs(self.runtime, mode=0o700)
-        getattr(self, "_start_" + kind.replace("-", "_"))()
+        x11_sockets()
+        try:
+            getattr(self, "_start_" + kind.replace("-", "_"))()
+        except BaseException:
+            self.close()  # a compositor that started but did not come up is not left behind
+            raise
 
     def _spawn(self, command, env, log_name):
         log = open(os.path.join(self.work, log_name), "w")
-        self.procs.append(subprocess.Popen(command, env=env, stdout=log, stderr=log))
+        # A group of its own: what the compositor starts (mutter's session bus, XWayland and session
+        # command) is stopped with it.
+        self.procs.append(subprocess.Popen(command, env=env, stdout=log, stderr=log, start_new_session=True))
 
     def _weston(self, xwayland):
         command = ["weston", "--backend=headless-backend.so", "--socket=vistelle-test", f"--width={WIDTH}",
@@ -118,12 +126,37 @@ class Session:
 
     def close(self):
         for proc in reversed(self.procs):
-            proc.terminate()
+            signal_group(proc.pid, signal.SIGTERM)
             try:
                 proc.wait(10)
             except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
+                pass
+            # What is left of the group after a while (dbus-run-session does not pass the signal on).
+            try:
+                poll(lambda: not signal_group(proc.pid, 0), 5, "the end of the compositor's processes")
+            except AssertionError:
+                signal_group(proc.pid, signal.SIGKILL)
+            proc.wait()
+
+
+def x11_sockets():
+    """The folder of X displays' sockets, writable by all as the system's tmpfiles.d makes it at boot.
+    On a machine without it (a container), the first X server makes it: weston's XWayland makes it
+    writable by root only, after which mutter refuses to start XWayland and sway (running as
+    nobody) finds no display."""
+    folder = "/tmp/.X11-unix"
+    os.makedirs(folder, exist_ok=True)
+    if os.geteuid() == 0 and os.stat(folder).st_mode & 0o7777 != 0o1777:
+        os.chmod(folder, 0o1777)
+
+
+def signal_group(group, number):
+    """Sends the signal to the process group; False when no process of it is left."""
+    try:
+        os.killpg(group, number)
+        return True
+    except ProcessLookupError:
+        return False
 
 
 def ppm_pixel(path, x, y):
