@@ -3,6 +3,8 @@
 #include "tests/fuzz/FuzzSupport.h"
 
 #include "capture/RequestParsing.h"
+#include "core/PlainText.h"
+#include "core/TextSearch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -15,7 +17,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(headers.host == RequestParsing::GetHeaderFromRequest(request, QStringLiteral("host")));
     FUZZ_CHECK(headers.userAgent == RequestParsing::GetHeaderFromRequest(request, QStringLiteral("user-agent")));
 
-    const QStringList names = { QStringLiteral("referer"), QStringLiteral("host"), QString::fromUtf8(nameBytes) };
+    // The block-wise scans give what the character-wise ones give: the console's bytes of a
+    // request, and where a name's first character is found.
+    QByteArray consoleBytes;
+    PlainText::appendSanitizedUtf8(consoleBytes, request);
+    FUZZ_CHECK(consoleBytes == PlainText::sanitized(request).toUtf8());
+    const QString givenName = QString::fromUtf8(nameBytes);
+    if (!givenName.isEmpty()) {
+        for (qsizetype from = 0; from <= request.size(); from += 7)
+            FUZZ_CHECK(TextSearch::indexOfChar(request, givenName.front().unicode(), from)
+                == QStringView(request).indexOf(givenName.front(), from));
+    }
+
+    const QStringList names = { QStringLiteral("referer"), QStringLiteral("host"), givenName };
     for (const QString &name : names) {
         const QString value = RequestParsing::GetHeaderFromRequest(request, name);
         // A value is a piece of the request, on one line.
