@@ -14,7 +14,7 @@ if [[ "${1:-}" == "--test" ]]; then
     packages+=(xvfb xauth xdotool trayer x11-utils imagemagick openbox python3 openssl
                nginx-light libmaxminddb-dev libmaxmind-db-writer-perl iproute2 procps chromium clang-format dbus-daemon
                pulseaudio pulseaudio-utils libasound2-plugins desktop-file-utils libglib2.0-bin
-               python3-pyatspi at-spi2-core dbus pebble mosquitto gnome-keyring libsecret-tools weston xwayland qt6-wayland mutter sway grim x11-xserver-utils libnss3-tools dpkg-dev file lintian appstream man-db
+               python3-pyatspi at-spi2-core dbus pebble mosquitto mosquitto-clients gnome-keyring libsecret-tools weston xwayland qt6-wayland mutter sway grim x11-xserver-utils libnss3-tools dpkg-dev file lintian appstream man-db
                "${fuzz_packages[@]}")
 elif [[ "${1:-}" == "--fuzz" ]]; then
     packages+=("${fuzz_packages[@]}")
