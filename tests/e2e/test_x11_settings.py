@@ -71,6 +71,19 @@ def copy_out(path, name):
         shutil.copyfile(path, os.path.join(target, name))
 
 
+def open_menu(x, icon, program):
+    """Opens the tray icon's menu and waits until it is on the screen: keys pressed before it is
+    mapped go to no menu (a fixed half second was too short on a busy machine). The menu is the
+    program's window without a frame (override-redirect) that the click brought up."""
+    def shown():
+        return {wid for wid in x.windows_of(program.proc.pid)
+                if all(state in x.attributes(wid) for state in ("IsViewable", "Override Redirect State: yes"))}
+    before = shown()
+    x.click_window(icon, button=3)
+    poll(lambda: shown() - before, 10, "the tray icon's menu")
+    time.sleep(0.2)  # Qt takes the keyboard once the menu is mapped
+
+
 class User:
     """Finds controls through the accessibility tree and works them with xdotool."""
 
@@ -178,8 +191,7 @@ def run(x, a11y, program, provider, new_port, work):
 
     # The right button's menu (Qt keeps popup menus out of the accessibility tree; a screen reader
     # follows them by focus): picked with the keyboard as such a user does, it does what it says.
-    x.click_window(icon, button=3)
-    time.sleep(0.5)  # the menu is mapped
+    open_menu(x, icon, program)
     shot = x.screenshot(os.path.join(work, "tray-menu.png"), crop=(SCREEN_WIDTH - 320, SCREEN_HEIGHT - 260, 320, 260))
     copy_out(shot, "tray-menu.png")
     x.run("xdotool", "key", "--clearmodifiers", "Down", "Down", "Down", "Return", check=True)  # History...
@@ -188,8 +200,7 @@ def run(x, a11y, program, provider, new_port, work):
     x.run("xdotool", "windowactivate", "--sync", history, check=True)
     x.run("xdotool", "key", "--clearmodifiers", "alt+F4", check=True)
     poll(lambda: a11y.find(user.app(), "push button", "Export...") is None, 10, "the history window to close")
-    x.click_window(icon, button=3)
-    time.sleep(0.5)
+    open_menu(x, icon, program)
     x.run("xdotool", "key", "--clearmodifiers", "Down", "Return", check=True)  # Show
     settings_button = user.wait("push button", "Settings...")
 
