@@ -132,9 +132,9 @@ def main():
     except FileNotFoundError:
         print("mosquitto is not installed: skipped")
         return 77
-    hostile()
     programs = []
     try:
+        hostile()  # within the try: a failure there stops this broker too
         pub = publisher(broker).start()
         a = desktop(broker).start()
         b = desktop(broker).start()
