@@ -306,8 +306,8 @@ void Listener::onAccepted(int fd, const sockaddr_storage &peer)
     if (isPlain(fd)) {
         QByteArray buffer;
         bool closed = false;
-        readInto(fd, buffer, &closed);
-        if (finishUnlisted(fd, buffer, closed, addressText))
+        const bool complete = readInto(fd, buffer, &closed);
+        if (finishUnlisted(fd, buffer, closed, complete, addressText))
             return;
         acceptedListed(fd, peer, std::move(addressText), std::move(buffer), true);
         return;
@@ -325,7 +325,7 @@ bool Listener::isPlain(int fd) const
     return peekFirstByte(fd) == FirstByte::Plain;
 }
 
-void Listener::readInto(int fd, QByteArray &buffer, bool *closed) const
+bool Listener::readInto(int fd, QByteArray &buffer, bool *closed) const
 {
     char chunk[16 * 1024];
     while (buffer.size() < m_limits.maxHeaderBytes) {
@@ -336,19 +336,20 @@ void Listener::readInto(int fd, QByteArray &buffer, bool *closed) const
             buffer.append(chunk, got);
             // Nothing after the header's empty line is read: no need to wait for more.
             if (headerEnd(buffer, searchFrom) >= 0)
-                return;
+                return true;
             continue;
         }
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return;
+            return false;
         *closed = true; // the visitor closed (0) or the connection broke (reset, ...)
-        return;
+        return false;
     }
+    return false;
 }
 
-bool Listener::finishUnlisted(int fd, QByteArray &buffer, bool closed, const QString &remote)
+bool Listener::finishUnlisted(int fd, QByteArray &buffer, bool closed, bool complete, const QString &remote)
 {
     if (!buffer.isEmpty() && buffer.front() == TlsHandshakeByte) {
         closeDescriptor(fd);
@@ -356,7 +357,6 @@ bool Listener::finishUnlisted(int fd, QByteArray &buffer, bool closed, const QSt
             emit tlsRefused();
         return true;
     }
-    const bool complete = headerEnd(buffer, 0) >= 0;
     if (!complete && !closed && buffer.size() < m_limits.maxHeaderBytes)
         return false;
     m_receivedBytes += buffer.size();

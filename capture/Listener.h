@@ -190,12 +190,12 @@ private:
     // Whether the connection is sure to be plain (no TLS handshake to hand on): its bytes may be
     // read.
     bool isPlain(int fd) const;
-    // Reads what the socket holds onto buffer, up to the header's end or maxHeaderBytes; *closed:
-    // the visitor closed, or the connection broke.
-    void readInto(int fd, QByteArray &buffer, bool *closed) const;
-    // A connection not yet among the open ones whose request came whole (or ended, or reached the
-    // limit) is finished: true. False: it is to be listed and waited for.
-    bool finishUnlisted(int fd, QByteArray &buffer, bool closed, const QString &remote);
+    // Reads what the socket holds onto buffer, up to the header's end or maxHeaderBytes; true when
+    // the header's end came in what it read. *closed: the visitor closed, or the connection broke.
+    bool readInto(int fd, QByteArray &buffer, bool *closed) const;
+    // A connection not yet among the open ones whose request came whole (complete), ended or
+    // reached the limit is finished: true. False: it is to be listed and waited for.
+    bool finishUnlisted(int fd, QByteArray &buffer, bool closed, bool complete, const QString &remote);
     // Lists a new connection among the open ones (making room for it), with what was read of it
     // (read: the socket was read until it had nothing more).
     void acceptedListed(int fd, const sockaddr_storage &peer, QString addressText, QByteArray buffer, bool read);
