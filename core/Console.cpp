@@ -23,15 +23,13 @@ void write(std::FILE *stream, const QString &line)
 {
     // One line stays one line on the console, and no visitor's text reaches the terminal's
     // control sequences.
-    if (stream == stdout && t_batchDepth > 0) {
-        PlainText::appendSanitizedUtf8(t_batch, line);
-        t_batch.append('\n');
-        return;
-    }
-    QByteArray bytes;
+    const bool batched = stream == stdout && t_batchDepth > 0;
+    QByteArray single;
+    QByteArray &bytes = batched ? t_batch : single;
     PlainText::appendSanitizedUtf8(bytes, line);
     bytes.append('\n');
-    put(stream, bytes);
+    if (!batched)
+        put(stream, bytes);
 }
 } // namespace
 
