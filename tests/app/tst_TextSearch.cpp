@@ -9,7 +9,6 @@ class tst_TextSearch final : public QObject
 private slots:
     void sameAsQString_data();
     void sameAsQString();
-    void indexOfChar();
 };
 
 void tst_TextSearch::sameAsQString_data()
@@ -41,22 +40,6 @@ void tst_TextSearch::sameAsQString()
     QFETCH(int, from);
     QCOMPARE(
         TextSearch::indexOfIgnoringCase(haystack, needle, from), haystack.indexOf(needle, from, Qt::CaseInsensitive));
-}
-
-// The search that takes sixteen characters a step finds what QStringView's finds, from every start.
-void tst_TextSearch::indexOfChar()
-{
-    for (int size = 0; size <= 40; ++size) {
-        for (int at = 0; at < size; ++at) {
-            QString text(size, u'x');
-            text[at] = u'.';
-            if (at + 17 < size)
-                text[at + 17] = u'.';
-            for (int from = 0; from <= size + 1; ++from)
-                QCOMPARE(TextSearch::indexOfChar(text, u'.', from), QStringView(text).indexOf(u'.', from));
-        }
-    }
-    QCOMPARE(TextSearch::indexOfChar(u"\U0001F600 .", u'.'), 3);
 }
 
 QTEST_GUILESS_MAIN(tst_TextSearch)
